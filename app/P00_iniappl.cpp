@@ -1,0 +1,85 @@
+#include "app/P00_iniappl.h"
+
+#include "app/P00_util.h"
+
+#include <SimpleIni.h>
+
+#include <cstdlib>
+
+namespace velbrin {
+
+struct TIniAppl::Impl {
+    CSimpleIniCaseA ini{false, false, false};
+};
+
+TIniAppl::TIniAppl() : impl_(std::make_unique<Impl>()) {}
+TIniAppl::~TIniAppl() = default;
+
+std::string TIniAppl::RegistryPath() {
+    const char* env = std::getenv("VELBRIN_REGISTRY");
+    return env && *env ? std::string(env) : std::string("/etc/helvane/velbrin.ini");
+}
+
+std::string TIniAppl::ReadRegistryText(const std::string& name) {
+    try {
+        CSimpleIniCaseA reg(false, false, false);
+        if (reg.LoadFile(RegistryPath().c_str()) < 0) return {};
+        const char* v = reg.GetValue(kRegistrySection, name.c_str(), nullptr);
+        return v ? std::string(v) : std::string();
+    } catch (...) {
+        return {};
+    }
+}
+
+void TIniAppl::LoadIni() {
+    impl_->ini.Reset();
+    if (FileExists(IniPath())) impl_->ini.LoadFile(IniPath().c_str());
+}
+
+bool TIniAppl::HasKey(const std::string& section, const std::string& key) const {
+    return impl_->ini.GetValue(section.c_str(), key.c_str(), nullptr) != nullptr;
+}
+
+std::string TIniAppl::ReadString(const std::string& section, const std::string& key) const {
+    const char* v = impl_->ini.GetValue(section.c_str(), key.c_str(), nullptr);
+    return v ? std::string(v) : std::string();
+}
+
+long long TIniAppl::ReadInteger(const std::string& section, const std::string& key) const {
+    long long v = 0;
+    return TryStrToInt(ReadString(section, key), v) ? v : 0;
+}
+
+bool TIniAppl::ReadBool(const std::string& section, const std::string& key) const {
+    return FlagIsSet(ReadString(section, key));
+}
+
+void TIniAppl::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+    impl_->ini.SetValue(section.c_str(), key.c_str(), value.c_str());
+}
+
+std::string TIniAppl::EnsureString(const std::string& section, const std::string& key, const std::string& def) {
+    std::string v = HasKey(section, key) ? ReadString(section, key) : def;
+    WriteString(section, key, v);
+    return v;
+}
+
+long long TIniAppl::EnsureInteger(const std::string& section, const std::string& key, long long def) {
+    long long v = def;
+    if (HasKey(section, key) && !TryStrToInt(ReadString(section, key), v)) v = def;
+    WriteString(section, key, std::to_string(v));
+    return v;
+}
+
+bool TIniAppl::EnsureBool(const std::string& section, const std::string& key, bool def) {
+    std::string text = HasKey(section, key) ? ReadString(section, key) : FlagText(def);
+    bool v = FlagIsSet(text);
+    WriteString(section, key, FlagText(v));
+    return v;
+}
+
+void TIniAppl::WriteFile() const {
+    if (impl_->ini.SaveFile(IniPath().c_str()) < 0) throw LinkError("Cannot write " + IniPath());
+}
+
+}  // namespace velbrin

@@ -1,0 +1,70 @@
+#include "app/P00_inilink.h"
+
+#include "app/P00_util.h"
+
+#include <SimpleIni.h>
+
+namespace velbrin {
+
+TIniLink::TIniLink() {
+    ForceDirectories(ApplDir());
+    LoadIni();
+    EnsureString("Osnovno", "TerminalNo", "000");
+    WriteFile();
+
+    EnsureString("Portovi", "FP", "COM1");
+    EnsureString("Osnovno", "DbPath", DefaultDbPath());
+
+    std::string internal = EnsureString("Osnovno", "Internal", "111111");
+    long long ignored = 0;
+    if (internal.size() != 6) WriteString("Osnovno", "Internal", internal = "111111");
+    if (!TryStrToInt(internal, ignored)) WriteString("Osnovno", "Internal", "111111");
+
+    std::string format = UpperCase(EnsureString("Osnovno", "ExportFormat", "TXT"));
+    if (format != "CSV" && format != "XML" && format != "DBF") WriteString("Osnovno", "ExportFormat", "TXT");
+
+    if (UpperCase(EnsureString("Osnovno", "Language", "SRB")) != "ENG") WriteString("Osnovno", "Language", "SRB");
+
+    EnsureBool("Osnovno", "UvekPunNaziv", false);
+    EnsureBool("Osnovno", "ExportLongName", false);
+
+    long long alert = EnsureInteger("Osnovno", "TimeAlert", 30);
+    if (alert < 5 || alert > 90) WriteString("Osnovno", "TimeAlert", "30");
+
+    EnsureBool("Praxolt", "SaljiAnalitikeUvek", false);
+    EnsureBool("Praxolt", "SaljiRacunUvek", false);
+    EnsureString("Praxolt", "ExtraABCR", "N,N,N,N");
+    EnsureBool("Praxolt", "ExportCC", false);
+    WriteFile();
+}
+
+std::string TIniLink::LocalInstallDir() const { return ReadRegistryText("Local_Install_Dir"); }
+std::string TIniLink::RemoteExchLnk() const { return ReadRegistryText("Remote_Exch_Lnk"); }
+std::string TIniLink::ApplDir() const { return LocalInstallDir() + "/Appl"; }
+std::string TIniLink::IniPath() const { return ApplDir() + "/LINK.INI"; }
+std::string TIniLink::VersionIniPath() const { return ApplDir() + "/Version.ini"; }
+std::string TIniLink::LogsDir() const { return LocalInstallDir() + "/Logs"; }
+std::string TIniLink::OtherDir() const { return LocalInstallDir() + "/Other"; }
+std::string TIniLink::TemplateDbPath() const { return OtherDir() + "/DB_Clear/Zorvex.fdb"; }
+std::string TIniLink::DefaultDbPath() const { return LocalInstallDir() + "/DataBase/Zorvex.fdb"; }
+
+std::string TIniLink::ToFpDir() const {
+    std::string remote = RemoteExchLnk();
+    return remote.empty() ? LocalInstallDir() + "/Exch/Lnk/To_FP" : remote + "/To_FP";
+}
+
+std::string TIniLink::FromFpDir() const {
+    std::string remote = RemoteExchLnk();
+    return remote.empty() ? LocalInstallDir() + "/Exch/Lnk/From_FP" : remote + "/From_FP";
+}
+
+void TIniLink::WriteVersionIni(const std::string& name, const std::string& programVersion,
+                               const std::string& dbVersion) const {
+    CSimpleIniCaseA ini(false, false, false);
+    if (FileExists(VersionIniPath())) ini.LoadFile(VersionIniPath().c_str());
+    ini.SetValue("Versions", (name + "_PRG").c_str(), programVersion.c_str());
+    ini.SetValue("Versions", (name + "_FDB").c_str(), dbVersion.c_str());
+    if (ini.SaveFile(VersionIniPath().c_str()) < 0) throw LinkError("Cannot write " + VersionIniPath());
+}
+
+}  // namespace velbrin

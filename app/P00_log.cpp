@@ -1,0 +1,31 @@
+#include "app/P00_log.h"
+
+#include "app/P00_datetime.h"
+#include "app/P00_util.h"
+
+#include <cstdio>
+
+namespace velbrin {
+
+void TLogFile::Write(const std::string& text) const noexcept {
+    try {
+        if (path_.empty() || path_ <= " ") return;
+        std::string dir = ExtractFileDir(path_);
+        if (!dir.empty()) ForceDirectories(dir);
+        std::string entry = DateTime::Now().ZetStamp() + " " + text + "\n";
+        std::string bytes;
+        bytes.reserve(entry.size() + 8);
+        for (char c : entry) {
+            if (c == '\n' && (bytes.empty() || bytes.back() != '\r')) bytes.push_back('\r');
+            bytes.push_back(c);
+        }
+        std::FILE* f = std::fopen(path_.c_str(), "ab");
+        if (!f) return;
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    } catch (...) {
+        // logging never stops the link
+    }
+}
+
+}  // namespace velbrin

@@ -1,0 +1,86 @@
+#include "app/P00_msg.h"
+
+namespace velbrin {
+
+namespace {
+
+struct MsgText {
+    int n;
+    const char* serbian;
+    const char* english;
+};
+
+// The dash in 54 to 56 is the Windows-1250 en dash, byte 0x96.
+const MsgText kMessages[] = {
+    {0,
+     "Baza podataka necitljiva!\n\nPreporuka:\n\nPozovite Helvane-u",
+     "Database can not be read!\n\nRecomendation:\n\n1. Call Helvane"},
+    {1,
+     "Prekid komunikacije sa FP-550!\nProgram ce biti prekinut!\n\nPreporuka:\n\n1. Proverite sve kablove\n\n2. Proverite da li svetli zelena lampica na FP-550\n\n3. Proverite da li svetli L1 lampica na GPRS modemu",
+     "Communication with FP-550 interupted!\nProgram will shutdown!\n\nRecomendation:\n\n1. Check all cables\n\n2. Check green led on FP-550\n\n3. Check green led on L1 on GPRS modem"},
+    {2,
+     "Kabl DISPLAY-ja za kupca verovatno u prekidu!\nProdaja nije moguca\n\nPreporuka:\n\nProverite kabl",
+     "Customer DISPLAY cable probable broken!\nSales is forbidden\n\nRecomendation:\n\n1. Check cable"},
+    {3,
+     "Nestalo je papira na BON-u ili JOURNAL-u!\n\nPreporuka:\n\n1. ZAMENITE PAPIR!\n\n2. VRATITE POLUGU!\n\n3. ZATVORITE POKLOPAC!\n\nPritisnite OK kada ga zamenite",
+     "No paper on BON or JOURNAL tape!\n\nRecomendation:\n\n1. Change paper!\n\n2. Return LEVER!\n\n3. Close COVER!\n\nPress OK when finish"},
+    {4,
+     "Razlika vremena na stampacu i racunaru je veca od definisane!\n\nPreporuka:\n\n1. Proverite / podesite vreme na racunaru\n2. Podesite zimsko / letnje vreme na stampacu, kroz program Zorvex-menu\n3. Odnesite stampac u servis da se podesi vreme",
+     "Time difference between PC and FP-550 is more then defined!\n\nRecomendation:\n\n1. Check and set PC time \n2. Check winter/summer time on FP-550, with Zorvex-menu\n3. Set time in certified service center"},
+    {5,
+     "Program zahteva Zorvex.fdb ver.300!\nProgram ce biti prekinut!\n\nPreporuka:\n\nPozovite Helvane-u",
+     "Program requires Zorvex.fdb ver.300!\nProgram will shutdown!\n\nRecomendation:\n\n1. Call Helvane"},
+    {6,
+     "Ovaj FP-550 NIJE fiskalizovan!\nRadite na sopstvenu odgovornost!",
+     "This FP-550 IS NOT fiskalized!\nYou are working at wour own responsibility!"},
+    {50,
+     "Akcija zahteva ZATVARANJE dana!",
+     "Akction requires CLOSING A DAY!"},
+    {51,
+     "Poreske grupe nisu setovane!\n\nPreporuka:\n\nOdnesite stampac u servis",
+     "Tax group are not set!\n\nRecomendation:\n\nTake printer in certified service center"},
+    {52,
+     "Brisanje svih artikala iz stampaca nije uspelo!\n\nPreporuka:\n\nPozovite ovlasceni servis ili Helvane-u",
+     "Deleting article from Printer is not sucessfull!\n\nRecomendation:\n\nCall sertified service center or Helvane"},
+    {53,
+     "Struktura ABC file-e neodgovarajuca!\n\nPreporuka:\n\n1. Mora da ima klauzulu KRAJBONA\n2. Mora da ima od 1 do 250 stavki",
+     "Structure of ABC file wrong!\n\nRecomendation:\n\n1. Must have clause KRAJBONA\n2. Must have from 1 till 250 items"},
+    {54,
+     "Polje CENA \x96" " mora biti od 0.01 do 990000",
+     "Field CENA / PRICE \x96" " must be from 0.01 till 990000"},
+    {55,
+     "Polje KOLICINA \x96" " mora biti po formatu:\n\nNNNNN , NNN.N , NN.NN , N.NNN , nije 0",
+     "Field KOLICINA / QUANTITY\x96" "must be formated:\n\nNNNNN , NNN.N , NN.NN , N.NNN , not 0"},
+    {56,
+     "Polje IZNOS stavke \x96" " mora biti u opsegu od 0 do 9900000",
+     "Field IZNOS / AMOUNT  \x96" " must be from 0 till 9900000"},
+    {57,
+     "U toku rada programa doslo je do promene/zamene FP-550!\nProgram ce biti prekinut!",
+     "During processing FP-550 is changed with other!\nProgram shutdown!"},
+    {58,
+     "Ne postoje uslovi za promenu poreskih grupa!\n\nPreporuka:\n\n1. Zatvorite dan\n2. Obrisite artikle iz FP-550 i baze",
+     "Tax group can not be changed!\n\nRecomendation:\n\n1. Close a day\n2. Delete articles from FP-550 and database"},
+    {59,
+     "NEUSPESNA promena poreskih grupa!",
+     "Tax group change unsucessfull!"},
+    {60,
+     "Poreska grupa je nevazeca\n\nPreporuka:\n\nUnesite vazecu",
+     "Tax group wrong\n\nRecomendation:\n\nEnter valid"},
+};
+
+}  // namespace
+
+TMsgTable::TMsgTable() {
+    for (const MsgText& m : kMessages) {
+        serbian_[m.n] = m.serbian;
+        english_[m.n] = m.english;
+    }
+}
+
+std::string TMsgTable::GetMsg(int n) const {
+    if (n < 0 || n >= kCount) return std::string();
+    if (language_ == "ENG" && !english_[n].empty()) return english_[n];
+    return serbian_[n];
+}
+
+}  // namespace velbrin

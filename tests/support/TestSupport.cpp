@@ -1,0 +1,41 @@
+#include "support/TestSupport.h"
+
+#include "app/P00_util.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace velbrin::test {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "velbrin-test-XXXXXX").string();
+    char* p = ::mkdtemp(tmpl.data());
+    if (!p) throw LinkError("mkdtemp failed");
+    path_ = p;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+ScopedRegistry::ScopedRegistry(const std::string& dir, const std::string& installDir, const std::string& remoteExch) {
+    if (const char* old = std::getenv("VELBRIN_REGISTRY")) {
+        old_ = old;
+        hadOld_ = true;
+    }
+    std::string path = dir + "/registry.ini";
+    std::string text = "[Software\\Helvane\\Velbrin]\nLocal_Install_Dir=" + installDir + "\n";
+    if (!remoteExch.empty()) text += "Remote_Exch_Lnk=" + remoteExch + "\n";
+    WriteWholeFile(path, text);
+    ::setenv("VELBRIN_REGISTRY", path.c_str(), 1);
+}
+
+ScopedRegistry::~ScopedRegistry() {
+    if (hadOld_)
+        ::setenv("VELBRIN_REGISTRY", old_.c_str(), 1);
+    else
+        ::unsetenv("VELBRIN_REGISTRY");
+}
+
+}  // namespace velbrin::test

@@ -1,0 +1,53 @@
+// Helpers shared by the tests: a temporary directory that removes itself, and a
+// fake of the application services that records what the core asked for.
+#pragma once
+
+#include "app/P00_appservices.h"
+
+#include <string>
+#include <vector>
+
+namespace velbrin::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+class FakeAppServices : public TAppServices {
+public:
+    void Terminate() override { terminated = true; }
+    bool Terminated() const override { return terminated; }
+    void ProcessMessages() override { ++processed; }
+    void ShowNumbered(int n) override { numbered.push_back(n); }
+    void ShowText(const std::string& text) override { texts.push_back(text); }
+    void ShowError(const std::string& text) override { errors.push_back(text); }
+
+    bool terminated = false;
+    int processed = 0;
+    std::vector<int> numbered;
+    std::vector<std::string> texts;
+    std::vector<std::string> errors;
+};
+
+// Points VELBRIN_REGISTRY at a settings store in dir with the given install root
+// (and remote exchange root, when not empty); restores the old value on destruction.
+class ScopedRegistry {
+public:
+    ScopedRegistry(const std::string& dir, const std::string& installDir, const std::string& remoteExch = "");
+    ~ScopedRegistry();
+
+private:
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+}  // namespace velbrin::test
