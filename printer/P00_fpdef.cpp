@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
+#include <chrono>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,23 +19,22 @@ namespace velbrin {
 namespace {
 
 int64_t MonotonicNs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 constexpr int64_t kNsPerMs = 1000000;
 
 // Waits for an event until the monotonic deadline; returns the revents (0 on time-out).
+// poll counts whole milliseconds, so the wait is rounded up and the deadline re-checked.
 short WaitFor(int fd, short events, int64_t deadlineNs) {
     for (;;) {
         int64_t left = deadlineNs - MonotonicNs();
         if (left <= 0) return 0;
-        timespec ts{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
         pollfd p{fd, events, 0};
-        int r = ::ppoll(&p, 1, &ts, nullptr);
+        int r = ::poll(&p, 1, static_cast<int>((left + kNsPerMs - 1) / kNsPerMs));
         if (r > 0) return p.revents;
-        if (r == 0) continue;  // the loop re-checks the deadline on the monotonic clock
+        if (r == 0) continue;
         if (errno != EINTR) return POLLERR;
     }
 }

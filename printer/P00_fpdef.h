@@ -40,7 +40,7 @@ std::string ComPortDevicePath(const std::string& name);
 // case) or with "/".
 bool ComPortNameQualifies(const std::string& name);
 
-// termios + ppoll on a monotonic clock: 19200 8N1, raw, XON/XOFF both ways with
+// termios + poll on the monotonic clock: 19200 8N1, raw, XON/XOFF both ways with
 // only XON resuming output, DTR on, RTS off. A hang-up of the other end (the
 // device unplugged, the pseudo-terminal's master closed) raises LinkError.
 class TPosixComPort : public TComPort {

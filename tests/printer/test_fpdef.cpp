@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -59,17 +60,45 @@ TEST(ComPortOpen, FailuresNameThePort) {
     }
 }
 
-TEST(ComPortOpen, MissingPermissionMentionsTheDialoutGroup) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root may open any device";
-    PtyPair pty;
-    ::chmod(pty.SlavePath().c_str(), 0);
-    TPosixComPort port(pty.SlavePath());
-    try {
-        port.Open();
-        FAIL();
-    } catch (const LinkError& e) {
-        EXPECT_NE(e.Text().find("dialout"), std::string::npos) << e.Text();
+// Opens the port in a child process that runs as an unprivileged user; returns
+// the error text (empty when the open succeeded).
+std::string OpenAsNobody(const std::string& path) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "pipe failed";
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        std::string text;
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) text = "setuid failed";
+        if (text.empty()) {
+            try {
+                TPosixComPort port(path);
+                port.Open();
+            } catch (const LinkError& e) {
+                text = e.Text();
+            }
+        }
+        ssize_t ignored = ::write(fds[1], text.data(), text.size());
+        (void)ignored;
+        ::_exit(0);
     }
+    ::close(fds[1]);
+    std::string text;
+    char buf[256];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    ::close(fds[0]);
+    ::waitpid(child, nullptr, 0);
+    return text;
+}
+
+TEST(ComPortOpen, MissingPermissionMentionsTheDialoutGroup) {
+    PtyPair pty;
+    // Root drops to an unprivileged user in the child; anyone else loses the owner bits.
+    ::chmod(pty.SlavePath().c_str(), ::geteuid() == 0 ? 0600 : 0);
+    std::string text = OpenAsNobody(pty.SlavePath());
+    EXPECT_NE(text.find("Port " + pty.SlavePath() + ": cannot be opened: permission denied"), std::string::npos) << text;
+    EXPECT_NE(text.find("dialout"), std::string::npos) << text;
 }
 
 struct OpenPort {
