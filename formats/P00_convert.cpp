@@ -16,22 +16,22 @@ const char* const kDeclaration = R"(<?xml version="1.0" encoding="UTF-8" standal
 
 std::string Packet(const std::string& fields) {
     return std::string(kDeclaration) + R"(<DATAPACKET Version="2.0"><METADATA><FIELDS>)" + fields +
-           R"(</FIELDS><PARAMS LCID="0" /></METADATA><ROWDATA /></DATAPACKET>)";
+           R"(</FIELDS><PARAMS LCID="0"/></METADATA><ROWDATA/></DATAPACKET>)";
 }
 
 const std::map<std::string, std::string>& EmptyPackets() {
     static const std::string articles = Packet(
-        R"(<FIELD attrname="ART_ID" fieldtype="string" required="true" WIDTH="20" />)"
-        R"(<FIELD attrname="TAX_ID" fieldtype="string" required="true" WIDTH="1" />)"
-        R"(<FIELD attrname="PLU_NAZIV" fieldtype="string" required="true" WIDTH="40" />)"
-        R"(<FIELD attrname="CENA" fieldtype="fixedFMT" required="true" DECIMALS="2" WIDTH="10" />)"
-        R"(<FIELD attrname="KOLICINA" fieldtype="fixedFMT" required="true" DECIMALS="3" WIDTH="10" />)");
+        R"(<FIELD attrname="ART_ID" fieldtype="string" required="true" WIDTH="20"/>)"
+        R"(<FIELD attrname="TAX_ID" fieldtype="string" required="true" WIDTH="1"/>)"
+        R"(<FIELD attrname="PLU_NAZIV" fieldtype="string" required="true" WIDTH="40"/>)"
+        R"(<FIELD attrname="CENA" fieldtype="fixedFMT" required="true" DECIMALS="2" WIDTH="10"/>)"
+        R"(<FIELD attrname="KOLICINA" fieldtype="fixedFMT" required="true" DECIMALS="3" WIDTH="10"/>)");
     static const std::map<std::string, std::string> packets = {
         {"ABC_", articles},
         {"ART-", articles},
-        {"TXT_", Packet(R"(<FIELD attrname="TEKST" fieldtype="string" required="true" WIDTH="50" />)")},
-        {"CMD_", Packet(R"(<FIELD attrname="KOMANDA" fieldtype="string" required="true" WIDTH="3" />)"
-                        R"(<FIELD attrname="TEKST" fieldtype="string" WIDTH="40" />)")},
+        {"TXT_", Packet(R"(<FIELD attrname="TEKST" fieldtype="string" required="true" WIDTH="50"/>)")},
+        {"CMD_", Packet(R"(<FIELD attrname="KOMANDA" fieldtype="string" required="true" WIDTH="3"/>)"
+                        R"(<FIELD attrname="TEKST" fieldtype="string" WIDTH="40"/>)")},
     };
     return packets;
 }
@@ -171,7 +171,7 @@ void TFormConvert::ReadXmlRecords(const std::string& path) {
         throw LinkError(path + ": " + e.Text());
     }
     if (input.FieldCount() < CDS.FieldCount())
-        throw LinkError("XML file " + path + " has " + std::to_string(input.FieldCount()) +
+        throw LinkError("XML file has " + std::to_string(input.FieldCount()) +
                         " fields, " + std::to_string(CDS.FieldCount()) + " are needed");
     // Fields are matched by position: the input's names do not matter.
     for (std::size_t r = 0; r < input.RowCount(); ++r) {
