@@ -275,8 +275,11 @@ void TDataPacket::LoadFromText(std::string_view xml) {
         pugi::xml_node decl = doc.first_child();
         bool utf8 = decl.type() == pugi::node_declaration &&
                     SameText(decl.attribute("encoding").value(), "UTF-8");
+        // Single-byte text must still be Windows-1250, or the packet could not be saved.
         auto text = [utf8](const char* value) {
-            return utf8 ? Utf8ToCp1250(value) : std::string(value);
+            if (utf8) return Utf8ToCp1250(value);
+            Cp1250ToUtf8(value);
+            return std::string(value);
         };
 
         pugi::xml_node root = doc.document_element();

@@ -164,6 +164,8 @@ TEST(DataPacket, MalformedPacketsAreRefusedWithAClearText) {
          "defined twice"},
         {head + R"(<DATAPACKET><METADATA><FIELDS><FIELD attrname="A" fieldtype="string"/></FIELDS></METADATA><ROWDATA><ROW A=")" + "\xE4\xB8\xAD" + R"("/></ROWDATA></DATAPACKET>)",
          "cannot be converted"},
+        {R"(<DATAPACKET><METADATA><FIELDS><FIELD attrname="A" fieldtype="string"/></FIELDS></METADATA><ROWDATA><ROW A=")" + std::string("\x81") + R"("/></ROWDATA></DATAPACKET>)",
+         "cannot be converted"},  // a byte Windows-1250 lacks: the packet could not be saved again
     };
     for (const Case& c : cases) {
         TDataPacket p;
