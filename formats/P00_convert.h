@@ -3,11 +3,11 @@
 // packets into the configured export format (CSV, TXT, DBF).
 #pragma once
 
-#include "formats/P01_datapacket.h"
-
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "formats/P01_datapacket.h"
 
 namespace velbrin {
 

@@ -1,15 +1,15 @@
 #include "formats/P01_dbf.h"
 
-#include "app/P00_datetime.h"
-#include "app/P00_util.h"
-#include "formats/P01_commatext.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "app/P00_datetime.h"
+#include "app/P00_util.h"
+#include "formats/P01_commatext.h"
 
 namespace velbrin {
 
@@ -34,7 +34,9 @@ std::uint32_t GetU16(const char* b) {
     return static_cast<unsigned char>(b[0]) | (static_cast<unsigned char>(b[1]) << 8);
 }
 
-std::uint32_t GetU32(const char* b) { return GetU16(b) | (GetU16(b + 2) << 16); }
+std::uint32_t GetU32(const char* b) {
+    return GetU16(b) | (GetU16(b + 2) << 16);
+}
 
 class FileOutput : public DbfOutput {
 public:
@@ -168,7 +170,8 @@ void DbfFile::Write(const std::string& name, const TDataPacket& data, const DbfD
     std::size_t recordLength = 1;
     for (const TFieldDef& def : data.Fields()) {
         if (def.name.size() > kMaxNameLength)
-            throw LinkError("DBF Error - field name " + def.name + " is longer than 10 characters!");
+            throw LinkError("DBF Error - field name " + def.name +
+                            " is longer than 10 characters!");
         descriptors_.push_back(DescriptorFor(def));
         recordLength += descriptors_.back().Width();
     }
@@ -262,7 +265,8 @@ void DbfFile::Read(const std::string& name, DbfInput& in) {
         descriptors_.push_back(desc);
     }
     const std::uint64_t recordBytes = count * recordLength;
-    if (headerLength > size || recordBytes > size - headerLength || (count > 0 && recordLength == 0))
+    if (headerLength > size || recordBytes > size - headerLength ||
+        (count > 0 && recordLength == 0))
         FailOpen(in, "DBF Error - read file!");
     if (recordBytes > kMaxRecordBytes) FailOpen(in, "DBF Error - file too large!");
     records_.resize(static_cast<std::size_t>(recordBytes));

@@ -1,7 +1,7 @@
 // Comma-text lines: reading never fails, and writing what was read reads back the same.
-#include "formats/P01_commatext.h"
-
 #include <cstdlib>
+
+#include "formats/P01_commatext.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -1,8 +1,8 @@
 // Data packets: a clean error, or a packet that saves and loads back unchanged.
+#include <cstdlib>
+
 #include "app/P00_util.h"
 #include "formats/P01_datapacket.h"
-
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     velbrin::TDataPacket packet;
