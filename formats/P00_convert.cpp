@@ -82,7 +82,6 @@ void TFormConvert::ConvertInputFile(const std::string& path) {
             throw LinkError("Pogresna ekstenzija file-a: " + path);
         CDS.SaveToFile(zvx);
     } catch (...) {
-        inRecord_ = false;
         CDS.Clear();
         throw;
     }
@@ -90,11 +89,9 @@ void TFormConvert::ConvertInputFile(const std::string& path) {
 }
 
 void TFormConvert::BeginRecord(std::size_t number) {
-    if (inRecord_) EndRecord();
     row_ = CDS.AppendRow();
     recordNumber_ = number;
     gotValue_ = false;
-    inRecord_ = true;
 }
 
 void TFormConvert::Assign(std::size_t field, std::string_view text, bool trim) {
@@ -109,7 +106,6 @@ void TFormConvert::Assign(std::size_t field, std::string_view text, bool trim) {
 }
 
 void TFormConvert::EndRecord() {
-    inRecord_ = false;
     if (!gotValue_) {
         CDS.DeleteLastRow();
         return;

@@ -176,9 +176,14 @@ void DbfFile::Write(const std::string& name, const TDataPacket& data, const DbfD
         recordLength += descriptors_.back().Width();
     }
     if (recordLength > 0xFFFF) throw LinkError("DBF Error - record longer than 65535 bytes!");
+    // Types without a declared size (date-time, floating point, 64-bit integers)
+    // become zero-width fields: their values are not stored, as in the TXT export.
+    std::vector<bool> stored;
+    for (const TFieldDef& def : data.Fields())
+        stored.push_back(def.kind == TFieldKind::String || DescriptorFor(def).Width() > 0);
     for (std::size_t r = 0; r < data.RowCount(); ++r)
         for (std::size_t f = 0; f < descriptors_.size(); ++f)
-            if (data.Value(r, f).size() > descriptors_[f].Width())
+            if (stored[f] && data.Value(r, f).size() > descriptors_[f].Width())
                 throw LinkError("DBF Error - value of " + descriptors_[f].name + " in record " +
                                 std::to_string(r + 1) + " is longer than its field!");
     recordLength_ = recordLength;
@@ -211,6 +216,7 @@ void DbfFile::Write(const std::string& name, const TDataPacket& data, const DbfD
     for (std::size_t r = 0; r < data.RowCount(); ++r) {
         chunk.push_back(' ');
         for (std::size_t f = 0; f < descriptors_.size(); ++f) {
+            if (!stored[f]) continue;
             const std::string& value = data.Value(r, f);
             chunk.append(value);
             chunk.append(descriptors_[f].Width() - value.size(), ' ');

@@ -91,6 +91,24 @@ TEST(DbfWriter, WideCharacterFieldsUseBytes16And17) {
     EXPECT_EQ(read.Record(0), value);
 }
 
+TEST(DbfWriter, TypesWithoutDeclaredSizeBecomeZeroWidthFields) {
+    TDataPacket p;
+    p.AddField(TFieldDef::Integer("BIG", "i8"));
+    p.AddField(TFieldDef::Typed("DTM", "dateTime"));
+    p.AddField(TFieldDef::String("KOD", 3));
+    std::size_t r = p.AppendRow();
+    p.SetValue(r, 0, "9000000000");
+    p.SetValue(r, 1, "2024-01-15T10:11:12");
+    p.SetValue(r, 2, "A1");
+    test::TempDir dir;
+    std::string bytes = WriteAndRead(p, dir.File("z.dbf"));
+    EXPECT_EQ(U16(bytes, 10), 4u);
+    EXPECT_EQ(bytes[32 + 11], 'C');
+    EXPECT_EQ(U16(bytes, 32 + 16), 0u);
+    EXPECT_EQ(bytes.substr(129, 4), " A1 ");
+    EXPECT_EQ(DbfFile(dir.File("z.dbf")).Record(0), ",,A1");
+}
+
 TEST(DbfWriter, EmptyTableIsHeaderAndEndOfFileMark) {
     TDataPacket p = test::ThreeFieldPacket();
     p.ClearRows();
@@ -129,12 +147,13 @@ TEST(DbfWriter, RefusesWhatTheTableCannotHoldBeforeCreatingIt) {
          },
          "DBF Error - value of CENA in record 1 is longer than its field!"},
         {[] {
-             TDataPacket p;
-             p.AddField(TFieldDef::Integer("BIG", "i8"));
-             p.SetValue(p.AppendRow(), 0, "1");
+             TDataPacket p;  // a loaded packet may hold a value longer than its WIDTH
+             p.AddField(TFieldDef::String("KOD", 3));
+             p.AppendRow();
+             p.SetRawValue(p.AppendRow(), 0, "ABCDE");
              return p;
          },
-         "DBF Error - value of BIG in record 1 is longer than its field!"},
+         "DBF Error - value of KOD in record 2 is longer than its field!"},
     };
     test::TempDir dir;
     for (const Case& c : cases) {
