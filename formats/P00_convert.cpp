@@ -1,12 +1,12 @@
 #include "formats/P00_convert.h"
 
+#include <cstdio>
+#include <map>
+
 #include "app/P00_money.h"
 #include "app/P00_util.h"
 #include "formats/P01_commatext.h"
 #include "formats/P01_dbf.h"
-
-#include <cstdio>
-#include <map>
 
 namespace velbrin {
 
@@ -29,14 +29,18 @@ const std::map<std::string, std::string>& EmptyPackets() {
     static const std::map<std::string, std::string> packets = {
         {"ABC_", articles},
         {"ART-", articles},
-        {"TXT_", Packet(R"(<FIELD attrname="TEKST" fieldtype="string" required="true" WIDTH="50"/>)")},
-        {"CMD_", Packet(R"(<FIELD attrname="KOMANDA" fieldtype="string" required="true" WIDTH="3"/>)"
-                        R"(<FIELD attrname="TEKST" fieldtype="string" WIDTH="40"/>)")},
+        {"TXT_",
+         Packet(R"(<FIELD attrname="TEKST" fieldtype="string" required="true" WIDTH="50"/>)")},
+        {"CMD_",
+         Packet(R"(<FIELD attrname="KOMANDA" fieldtype="string" required="true" WIDTH="3"/>)"
+                R"(<FIELD attrname="TEKST" fieldtype="string" WIDTH="40"/>)")},
     };
     return packets;
 }
 
-std::string RecordContext(std::size_t number) { return "Red " + std::to_string(number) + " : "; }
+std::string RecordContext(std::size_t number) {
+    return "Red " + std::to_string(number) + " : ";
+}
 
 }  // namespace
 
@@ -78,7 +82,6 @@ void TFormConvert::ConvertInputFile(const std::string& path) {
             throw LinkError("Pogresna ekstenzija file-a: " + path);
         CDS.SaveToFile(zvx);
     } catch (...) {
-        inRecord_ = false;
         CDS.Clear();
         throw;
     }
@@ -86,11 +89,9 @@ void TFormConvert::ConvertInputFile(const std::string& path) {
 }
 
 void TFormConvert::BeginRecord(std::size_t number) {
-    if (inRecord_) EndRecord();
     row_ = CDS.AppendRow();
     recordNumber_ = number;
     gotValue_ = false;
-    inRecord_ = true;
 }
 
 void TFormConvert::Assign(std::size_t field, std::string_view text, bool trim) {
@@ -105,7 +106,6 @@ void TFormConvert::Assign(std::size_t field, std::string_view text, bool trim) {
 }
 
 void TFormConvert::EndRecord() {
-    inRecord_ = false;
     if (!gotValue_) {
         CDS.DeleteLastRow();
         return;
@@ -118,6 +118,7 @@ void TFormConvert::EndRecord() {
 
 void TFormConvert::ReadTxtText(std::string_view text) {
     std::vector<std::string_view> lines = SplitLines(text);
+    CDS.Reserve(lines.size());
     for (std::size_t n = 0; n < lines.size(); ++n) {
         std::string_view line = lines[n];
         BeginRecord(n + 1);
@@ -147,6 +148,7 @@ void TFormConvert::ReadCommaLine(std::string_view line, std::size_t number) {
 
 void TFormConvert::ReadCsvText(std::string_view text) {
     std::vector<std::string_view> lines = SplitLines(text);
+    CDS.Reserve(lines.size());
     for (std::size_t n = 0; n < lines.size(); ++n) ReadCommaLine(lines[n], n + 1);
 }
 
@@ -160,6 +162,7 @@ void TFormConvert::ReadCsvRecords(const std::string& path) {
 
 void TFormConvert::ReadDbfRecords(const std::string& path) {
     DbfFile dbf(path);
+    CDS.Reserve(dbf.RecordCount());
     for (std::size_t i = 0; i < dbf.RecordCount(); ++i) ReadCommaLine(dbf.Record(i), i + 1);
 }
 
@@ -171,8 +174,9 @@ void TFormConvert::ReadXmlRecords(const std::string& path) {
         throw LinkError(path + ": " + e.Text());
     }
     if (input.FieldCount() < CDS.FieldCount())
-        throw LinkError("XML file has " + std::to_string(input.FieldCount()) +
-                        " fields, " + std::to_string(CDS.FieldCount()) + " are needed");
+        throw LinkError("XML file has " + std::to_string(input.FieldCount()) + " fields, " +
+                        std::to_string(CDS.FieldCount()) + " are needed");
+    CDS.Reserve(input.RowCount());
     // Fields are matched by position: the input's names do not matter.
     for (std::size_t r = 0; r < input.RowCount(); ++r) {
         BeginRecord(r + 1);

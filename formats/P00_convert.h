@@ -3,11 +3,11 @@
 // packets into the configured export format (CSV, TXT, DBF).
 #pragma once
 
-#include "formats/P01_datapacket.h"
-
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "formats/P01_datapacket.h"
 
 namespace velbrin {
 
@@ -45,12 +45,13 @@ public:
     TDataPacket CDS;
 
 private:
+    // Every reader begins and ends each record itself: a record is stored when it
+    // ends, dropped when it received no value, refused when it lacks a required one.
     void BeginRecord(std::size_t number);
     void Assign(std::size_t field, std::string_view text, bool trim);
     void EndRecord();
     void ReadCommaLine(std::string_view line, std::size_t number);
 
-    bool inRecord_ = false;
     bool gotValue_ = false;
     std::size_t recordNumber_ = 0;
     std::size_t row_ = 0;

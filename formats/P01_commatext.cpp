@@ -1,8 +1,8 @@
 #include "formats/P01_commatext.h"
 
-#include "app/P00_util.h"
-
 #include <fstream>
+
+#include "app/P00_util.h"
 
 namespace velbrin {
 

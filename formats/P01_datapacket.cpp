@@ -1,13 +1,12 @@
 #include "formats/P01_datapacket.h"
 
-#include "app/P00_util.h"
-#include "formats/P01_commatext.h"
-
-#include <pugixml.hpp>
-
 #include <algorithm>
 #include <limits>
+#include <pugixml.hpp>
 #include <unordered_map>
+
+#include "app/P00_util.h"
+#include "formats/P01_commatext.h"
 
 namespace velbrin {
 
@@ -157,6 +156,10 @@ std::size_t TDataPacket::AppendRow() {
     return rows_++;
 }
 
+void TDataPacket::Reserve(std::size_t rows) {
+    cells_.reserve(cells_.size() + rows * fields_.size());
+}
+
 void TDataPacket::DeleteLastRow() {
     if (rows_ == 0) return;
     --rows_;
@@ -199,8 +202,10 @@ std::string TDataPacket::CheckedValue(const TFieldDef& def, std::string_view inp
         case TFieldKind::Int64: {
             long long v = 0;
             if (!TryStrToInt(text, v))
-                throw LinkError("Field '" + def.name + "': '" + text + "' is not a valid integer value");
-            long long lo = std::numeric_limits<long long>::min(), hi = std::numeric_limits<long long>::max();
+                throw LinkError("Field '" + def.name + "': '" + text +
+                                "' is not a valid integer value");
+            long long lo = std::numeric_limits<long long>::min(),
+                      hi = std::numeric_limits<long long>::max();
             if (def.kind == TFieldKind::Int16) lo = -32768, hi = 32767;
             if (def.kind == TFieldKind::UInt16) lo = 0, hi = 65535;
             if (def.kind == TFieldKind::Int32)
@@ -237,7 +242,9 @@ void TDataPacket::SetAbsent(std::size_t row, std::size_t field) {
     cell.present = false;
 }
 
-bool TDataPacket::HasValue(std::size_t row, std::size_t field) const { return At(row, field).present; }
+bool TDataPacket::HasValue(std::size_t row, std::size_t field) const {
+    return At(row, field).present;
+}
 
 const std::string& TDataPacket::Value(std::size_t row, std::size_t field) const {
     const Cell& cell = At(row, field);
@@ -269,14 +276,17 @@ void TDataPacket::LoadFromText(std::string_view xml) {
             doc.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_declaration,
                             pugi::encoding_utf8);
         if (!parsed)
-            throw LinkError(std::string("not an XML packet (") + parsed.description() + " at byte " +
-                            std::to_string(parsed.offset) + ")");
+            throw LinkError(std::string("not an XML packet (") + parsed.description() +
+                            " at byte " + std::to_string(parsed.offset) + ")");
         // The link writes UTF-8; a packet that does not declare it is single-byte text.
         pugi::xml_node decl = doc.first_child();
         bool utf8 = decl.type() == pugi::node_declaration &&
                     SameText(decl.attribute("encoding").value(), "UTF-8");
+        // Single-byte text must still be Windows-1250, or the packet could not be saved.
         auto text = [utf8](const char* value) {
-            return utf8 ? Utf8ToCp1250(value) : std::string(value);
+            if (utf8) return Utf8ToCp1250(value);
+            Cp1250ToUtf8(value);
+            return std::string(value);
         };
 
         pugi::xml_node root = doc.document_element();
@@ -302,11 +312,15 @@ void TDataPacket::LoadFromText(std::string_view xml) {
 
         std::unordered_map<std::string, std::size_t> byName;
         for (std::size_t i = 0; i < fields_.size(); ++i) byName.emplace(fields_[i].name, i);
+        std::size_t rowCount = 0;
+        for (pugi::xml_node r = rowdata.child("ROW"); r; r = r.next_sibling("ROW")) ++rowCount;
+        Reserve(rowCount);
         for (pugi::xml_node r : rowdata.children("ROW")) {
             std::size_t row = AppendRow();
             for (pugi::xml_attribute a : r.attributes()) {
                 auto it = byName.find(a.name());
-                long index = it != byName.end() ? static_cast<long>(it->second) : FindField(a.name());
+                long index =
+                    it != byName.end() ? static_cast<long>(it->second) : FindField(a.name());
                 if (index >= 0) SetRawValue(row, static_cast<std::size_t>(index), text(a.value()));
             }
         }
@@ -343,7 +357,8 @@ std::string TDataPacket::SaveToText() const {
         f.append_attribute("fieldtype") = def.typeName.c_str();
         if (def.required) f.append_attribute("required") = "true";
         if (def.kind == TFieldKind::FixedFmt) f.append_attribute("DECIMALS") = def.decimals;
-        if (def.kind == TFieldKind::String || def.width > 0) f.append_attribute("WIDTH") = def.width;
+        if (def.kind == TFieldKind::String || def.width > 0)
+            f.append_attribute("WIDTH") = def.width;
     }
     meta.append_child("PARAMS").append_attribute("LCID") = "0";
     pugi::xml_node rowdata = root.append_child("ROWDATA");
@@ -360,6 +375,8 @@ std::string TDataPacket::SaveToText() const {
     return std::move(writer.out);
 }
 
-void TDataPacket::SaveToFile(const std::string& path) const { WriteWholeFile(path, SaveToText()); }
+void TDataPacket::SaveToFile(const std::string& path) const {
+    WriteWholeFile(path, SaveToText());
+}
 
 }  // namespace velbrin

@@ -6,13 +6,13 @@
 // file is UTF-8. A value may be absent (the row has no attribute for it).
 #pragma once
 
-#include "app/P00_money.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "app/P00_money.h"
 
 namespace velbrin {
 
@@ -31,8 +31,8 @@ struct TFieldDef {
     std::string name;      // attrname
     std::string typeName;  // fieldtype exactly as written
     TFieldKind kind = TFieldKind::String;
-    int width = 0;         // WIDTH: maximum length, or the precision of a decimal; 0 = none
-    int decimals = 0;      // DECIMALS of a decimal field
+    int width = 0;     // WIDTH: maximum length, or the precision of a decimal; 0 = none
+    int decimals = 0;  // DECIMALS of a decimal field
     bool required = false;
 
     static TFieldDef String(std::string name, int width, bool required = false);
@@ -74,6 +74,8 @@ public:
     std::size_t RowCount() const { return rows_; }
     // Appends a row with every value absent; returns its index.
     std::size_t AppendRow();
+    // Makes room for rows more rows, so that filling a large packet does not move it.
+    void Reserve(std::size_t rows);
     // Removes the last row (a record that turned out empty).
     void DeleteLastRow();
 

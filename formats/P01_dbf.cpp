@@ -1,15 +1,15 @@
 #include "formats/P01_dbf.h"
 
-#include "app/P00_datetime.h"
-#include "app/P00_util.h"
-#include "formats/P01_commatext.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "app/P00_datetime.h"
+#include "app/P00_util.h"
+#include "formats/P01_commatext.h"
 
 namespace velbrin {
 
@@ -34,7 +34,9 @@ std::uint32_t GetU16(const char* b) {
     return static_cast<unsigned char>(b[0]) | (static_cast<unsigned char>(b[1]) << 8);
 }
 
-std::uint32_t GetU32(const char* b) { return GetU16(b) | (GetU16(b + 2) << 16); }
+std::uint32_t GetU32(const char* b) {
+    return GetU16(b) | (GetU16(b + 2) << 16);
+}
 
 class FileOutput : public DbfOutput {
 public:
@@ -168,14 +170,20 @@ void DbfFile::Write(const std::string& name, const TDataPacket& data, const DbfD
     std::size_t recordLength = 1;
     for (const TFieldDef& def : data.Fields()) {
         if (def.name.size() > kMaxNameLength)
-            throw LinkError("DBF Error - field name " + def.name + " is longer than 10 characters!");
+            throw LinkError("DBF Error - field name " + def.name +
+                            " is longer than 10 characters!");
         descriptors_.push_back(DescriptorFor(def));
         recordLength += descriptors_.back().Width();
     }
     if (recordLength > 0xFFFF) throw LinkError("DBF Error - record longer than 65535 bytes!");
+    // Types without a declared size (date-time, floating point, 64-bit integers)
+    // become zero-width fields: their values are not stored, as in the TXT export.
+    std::vector<bool> stored;
+    for (const TFieldDef& def : data.Fields())
+        stored.push_back(def.kind == TFieldKind::String || DescriptorFor(def).Width() > 0);
     for (std::size_t r = 0; r < data.RowCount(); ++r)
         for (std::size_t f = 0; f < descriptors_.size(); ++f)
-            if (data.Value(r, f).size() > descriptors_[f].Width())
+            if (stored[f] && data.Value(r, f).size() > descriptors_[f].Width())
                 throw LinkError("DBF Error - value of " + descriptors_[f].name + " in record " +
                                 std::to_string(r + 1) + " is longer than its field!");
     recordLength_ = recordLength;
@@ -208,6 +216,7 @@ void DbfFile::Write(const std::string& name, const TDataPacket& data, const DbfD
     for (std::size_t r = 0; r < data.RowCount(); ++r) {
         chunk.push_back(' ');
         for (std::size_t f = 0; f < descriptors_.size(); ++f) {
+            if (!stored[f]) continue;
             const std::string& value = data.Value(r, f);
             chunk.append(value);
             chunk.append(descriptors_[f].Width() - value.size(), ' ');
@@ -262,7 +271,8 @@ void DbfFile::Read(const std::string& name, DbfInput& in) {
         descriptors_.push_back(desc);
     }
     const std::uint64_t recordBytes = count * recordLength;
-    if (headerLength > size || recordBytes > size - headerLength || (count > 0 && recordLength == 0))
+    if (headerLength > size || recordBytes > size - headerLength ||
+        (count > 0 && recordLength == 0))
         FailOpen(in, "DBF Error - read file!");
     if (recordBytes > kMaxRecordBytes) FailOpen(in, "DBF Error - file too large!");
     records_.resize(static_cast<std::size_t>(recordBytes));

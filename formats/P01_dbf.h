@@ -2,13 +2,13 @@
 // table, the reader hands each stored record on as one comma-text line.
 #pragma once
 
-#include "formats/P01_datapacket.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "formats/P01_datapacket.h"
 
 namespace velbrin {
 
@@ -75,8 +75,8 @@ public:
     // Writes the whole packet as a table named name and closes it. Refuses, before
     // creating anything, more than 100 fields, a name over 10 characters, a width
     // the header cannot hold, or a value longer than its field.
-    DbfFile(const std::string& name, const TDataPacket& data, const DbfDate& date = DbfDate::Today(),
-            DbfOutput* output = nullptr);
+    DbfFile(const std::string& name, const TDataPacket& data,
+            const DbfDate& date = DbfDate::Today(), DbfOutput* output = nullptr);
     // Reads the whole table named name and closes it.
     explicit DbfFile(const std::string& name, DbfInput* input = nullptr);
 
@@ -89,7 +89,8 @@ public:
     static Descriptor DescriptorFor(const TFieldDef& def);
 
 private:
-    void Write(const std::string& name, const TDataPacket& data, const DbfDate& date, DbfOutput& out);
+    void Write(const std::string& name, const TDataPacket& data, const DbfDate& date,
+               DbfOutput& out);
     void Read(const std::string& name, DbfInput& in);
 
     std::vector<Descriptor> descriptors_;

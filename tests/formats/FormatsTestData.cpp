@@ -4,9 +4,13 @@
 
 namespace velbrin::test {
 
-std::string DataFile(const std::string& name) { return std::string(VELBRIN_TEST_DATA) + "/" + name; }
+std::string DataFile(const std::string& name) {
+    return std::string(VELBRIN_TEST_DATA) + "/" + name;
+}
 
-std::string ReadDataFile(const std::string& name) { return ReadWholeFile(DataFile(name)); }
+std::string ReadDataFile(const std::string& name) {
+    return ReadWholeFile(DataFile(name));
+}
 
 TDataPacket ThreeFieldPacket() {
     TDataPacket p;
@@ -18,7 +22,9 @@ TDataPacket ThreeFieldPacket() {
     p.SetValue(r, "KOLICINA", "12.5");
     p.SetValue(r, "BON_ID", "7");
     r = p.AppendRow();
-    p.SetValue(r, "ART_ID", "\x8A" "argarepa \"A\"");  // Windows-1250 letter and quotes
+    p.SetValue(r, "ART_ID",
+               "\x8A"
+               "argarepa \"A\"");  // Windows-1250 letter and quotes
     p.SetValue(r, "BON_ID", "-42");
     return p;
 }
@@ -37,12 +43,16 @@ TDataPacket ExportPacket() {
     };
     const Row rows[] = {
         {"000012", "1", "1", "Sok Jabuka 1L", "120.5", "241", "kasa, 1"},
-        {"000012", "1", "2", "\x8A" "argarepa \"B\"", "45", "-45", ""},
+        {"000012", "1", "2",
+         "\x8A"
+         "argarepa \"B\"",
+         "45", "-45", ""},
         {"000012", "2", "", "", "0.0001", "", "quote\"d"},
     };
     for (const Row& row : rows) {
         std::size_t r = p.AppendRow();
-        const char* values[] = {row.zet, row.bon, row.seq, row.naziv, row.cena, row.iznos, row.napomena};
+        const char* values[] = {row.zet,  row.bon,   row.seq,     row.naziv,
+                                row.cena, row.iznos, row.napomena};
         for (std::size_t f = 0; f < p.FieldCount(); ++f) p.SetValue(r, f, values[f]);
     }
     return p;

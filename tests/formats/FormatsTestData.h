@@ -2,9 +2,9 @@
 // the reference files were made from.
 #pragma once
 
-#include "formats/P01_datapacket.h"
-
 #include <string>
+
+#include "formats/P01_datapacket.h"
 
 namespace velbrin::test {
 

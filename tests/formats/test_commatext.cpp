@@ -1,6 +1,6 @@
-#include "formats/P01_commatext.h"
-
 #include <gtest/gtest.h>
+
+#include "formats/P01_commatext.h"
 
 using namespace velbrin;
 
@@ -16,7 +16,9 @@ TEST(CommaText, ReadingSplitsAtCommasBlanksAndQuotes) {
     };
     const Case cases[] = {
         {"plain", "a,b,c", {"a", "b", "c"}},
-        {"unquoted space separates", "1001,1,Sok Jabuka,120", {"1001", "1", "Sok", "Jabuka", "120"}},
+        {"unquoted space separates",
+         "1001,1,Sok Jabuka,120",
+         {"1001", "1", "Sok", "Jabuka", "120"}},
         {"quoted keeps blanks", "\" Sok Jabuka \",2", {" Sok Jabuka ", "2"}},
         {"doubled quotes", "\"a \"\"b\"\", c\"", {"a \"b\", c"}},
         {"adjacent commas", "1001,,x", {"1001", "", "x"}},
@@ -51,7 +53,10 @@ TEST(CommaText, WritingQuotesOnlyWhatNeedsIt) {
         {{"1,5"}, "\"1,5\""},
         {{"tab\there"}, "\"tab\there\""},
         {{"\x01"}, "\"\x01\""},
-        {{"\x8A" "abac"}, "\x8A" "abac"},
+        {{"\x8A"
+          "abac"},
+         "\x8A"
+         "abac"},
     };
     for (const Case& c : cases) EXPECT_EQ(JoinCommaText(c.items), c.line);
 }

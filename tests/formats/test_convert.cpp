@@ -1,13 +1,12 @@
-#include "formats/P00_convert.h"
-
-#include "FormatsTestData.h"
-#include "app/P00_util.h"
-#include "formats/P01_dbf.h"
-#include "support/TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
+
+#include "FormatsTestData.h"
+#include "app/P00_util.h"
+#include "formats/P00_convert.h"
+#include "formats/P01_dbf.h"
+#include "support/TestSupport.h"
 
 using namespace velbrin;
 using velbrin::test::DataFile;
@@ -85,7 +84,8 @@ TEST(ConvertInput, FileKindsAndNames) {
         EXPECT_EQ(Error([&] { convert.ConvertInputFile(dir.File(name)); }),
                   "Pogresna ekstenzija file-a: " + dir.File(name));
         std::string kind = std::string(name).substr(0, 4);
-        EXPECT_EQ(ReadWholeFile(ChangeFileExt(dir.File(name), ".zvx")), TFormConvert::EmptyPacket(kind));
+        EXPECT_EQ(ReadWholeFile(ChangeFileExt(dir.File(name), ".zvx")),
+                  TFormConvert::EmptyPacket(kind));
     }
     // A packet handed in as input is not overwritten by the empty packet.
     WriteWholeFile(dir.File("TXT_4.zvx"), "keep");
@@ -112,11 +112,14 @@ TEST(ConvertInput, CsvQuotingSplittingAndRequiredFields) {
         {"ABC_1.CSV", "1001,,Hleb,45,1\r\n", "error: Red 1 : Field 'TAX_ID' must have a value"},
         {"ABC_1.CSV", "1001,1,Hleb,45,1,\r\n", "1001|1|Hleb|45|1\n"},
         {"ABC_1.CSV", "1001,1,Hleb,45,1,,,\r\n", "1001|1|Hleb|45|1\n"},
-        {"ABC_1.CSV", "1001,1,Hleb,45,1,,x\r\n", "error: Red 1 : item 7 'x' beyond the last of 5 fields"},
-        {"ABC_1.CSV", "1001,1,Hleb,4.5.0,1\r\n", "error: Red 1 : Field 'CENA': '4.5.0' is not a valid number"},
+        {"ABC_1.CSV", "1001,1,Hleb,45,1,,x\r\n",
+         "error: Red 1 : item 7 'x' beyond the last of 5 fields"},
+        {"ABC_1.CSV", "1001,1,Hleb,4.5.0,1\r\n",
+         "error: Red 1 : Field 'CENA': '4.5.0' is not a valid number"},
         {"ABC_1.CSV", "1001,1,Hleb,45,1\r\n\r\n,,\r\n\"\"\r\n1002,2,Mleko,99.99,-1",
          "1001|1|Hleb|45|1\n1002|2|Mleko|99.99|-1\n"},
-        {"ABC_1.CSV", "1,1,\"" + std::string(50, 'n') + "\",1,1\n", "1|1|" + std::string(40, 'n') + "|1|1\n"},
+        {"ABC_1.CSV", "1,1,\"" + std::string(50, 'n') + "\",1,1\n",
+         "1|1|" + std::string(40, 'n') + "|1|1\n"},
         {"CMD_1.CSV", "150\r\n", "150|-\n"},
         {"CMD_1.CSV", "150,\"  two  blanks \"\r\n", "150|  two  blanks \n"},
         {"CMD_1.CSV", ",text only\r\n", "error: Red 1 : item 3 'only' beyond the last of 2 fields"},
@@ -139,9 +142,11 @@ TEST(ConvertInput, TxtColumnsAreCutByWidthAndTrimmed) {
         {"ABC_1.TXT", ReadDataFile("txt_abc_line_71_chars.txt"),
          "error: Red 1 : Field 'KOLICINA' must have a value"},
         {"CMD_1.TXT", "150\r\n151Izvestaj\r\n   \r\n", "150|-\n151|Izvestaj\n"},
-        {"TXT_1.TXT", "  Dobar dan  \r" + std::string(60, 'z') + "\n", "Dobar dan\n" + std::string(50, 'z') + "\n"},
+        {"TXT_1.TXT", "  Dobar dan  \r" + std::string(60, 'z') + "\n",
+         "Dobar dan\n" + std::string(50, 'z') + "\n"},
         {"CMD_1.TXT", std::string(3'000'000, ' ') + "x\n", ""},
-        {"ABC_1.TXT", "1001                1Sok                                          abc         1\r\n",
+        {"ABC_1.TXT",
+         "1001                1Sok                                          abc         1\r\n",
          "error: Red 1 : Field 'CENA': 'abc' is not a valid number"},
     };
     for (const Case& c : cases) EXPECT_EQ(Convert(c.name, c.content), c.expected) << c.name;
@@ -150,14 +155,18 @@ TEST(ConvertInput, TxtColumnsAreCutByWidthAndTrimmed) {
 TEST(ConvertInput, XmlIsCopiedByPositionAndDbfByDescriptorOrder) {
     // Another packet with the layout's fields under other names and one more field.
     TDataPacket other;
-    for (const char* name : {"A", "B", "C", "D", "E", "EXTRA"}) other.AddField(TFieldDef::String(name, 40));
+    for (const char* name : {"A", "B", "C", "D", "E", "EXTRA"})
+        other.AddField(TFieldDef::String(name, 40));
     std::size_t r = other.AppendRow();
     const char* values[] = {"1001", "1", "Sok", "120.50", "2", "ignored"};
     for (std::size_t f = 0; f < 6; ++f) other.SetValue(r, f, values[f]);
     other.AppendRow();  // a row without values is dropped
     EXPECT_EQ(Convert("ART-7.XML", other.SaveToText()), "1001|1|Sok|120.5|2\n");
-    EXPECT_EQ(Convert("CMD_7.XML", R"(<DATAPACKET><METADATA><FIELDS><FIELD attrname="X" fieldtype="string" WIDTH="3"/></FIELDS></METADATA><ROWDATA/></DATAPACKET>)"),
-              "error: XML file has 1 fields, 2 are needed");
+    EXPECT_EQ(
+        Convert(
+            "CMD_7.XML",
+            R"(<DATAPACKET><METADATA><FIELDS><FIELD attrname="X" fieldtype="string" WIDTH="3"/></FIELDS></METADATA><ROWDATA/></DATAPACKET>)"),
+        "error: XML file has 1 fields, 2 are needed");
     EXPECT_NE(Convert("CMD_7.XML", "garbage").find("error: "), std::string::npos);
 
     test::TempDir dir;
@@ -169,7 +178,8 @@ TEST(ConvertInput, XmlIsCopiedByPositionAndDbfByDescriptorOrder) {
     const char* row[] = {"1001", "1", "Sok Jabuka", "120.5", "2"};
     for (std::size_t f = 0; f < 5; ++f) table.SetValue(r, f, row[f]);
     DbfFile(dir.File("ABC_9.DBF"), table, DbfDate{2024, 1, 15});
-    EXPECT_EQ(Convert("ABC_9.DBF", ReadWholeFile(dir.File("ABC_9.DBF"))), "1001|1|Sok Jabuka|120.5|2\n");
+    EXPECT_EQ(Convert("ABC_9.DBF", ReadWholeFile(dir.File("ABC_9.DBF"))),
+              "1001|1|Sok Jabuka|120.5|2\n");
     EXPECT_EQ(Convert("ABC_9.DBF", ReadDataFile("dbf_header_claims_more_records.dbf")),
               "error: DBF Error - read file!");
 }
@@ -237,7 +247,9 @@ TEST(ConvertExport, WritersMatchTheReferenceFiles) {
         EXPECT_FALSE(FileExists(other.File("XB.csv")) || FileExists(other.File("XB.dbf")) ||
                      FileExists(other.File("XB.txt")));
     }
-    EXPECT_NE(Error([&] { convert.ConvertExportFile(dir.File("missing.xml"), "CSV"); }).find("missing.xml"),
+    EXPECT_NE(Error([&] {
+                  convert.ConvertExportFile(dir.File("missing.xml"), "CSV");
+              }).find("missing.xml"),
               std::string::npos);
 }
 

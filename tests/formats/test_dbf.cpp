@@ -1,14 +1,13 @@
-#include "formats/P01_dbf.h"
-
-#include "FormatsTestData.h"
-#include "app/P00_util.h"
-#include "support/TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <functional>
+
+#include "FormatsTestData.h"
+#include "app/P00_util.h"
+#include "formats/P01_dbf.h"
+#include "support/TestSupport.h"
 
 using namespace velbrin;
 using velbrin::test::DataFile;
@@ -27,8 +26,12 @@ std::string Error(const std::function<void()>& f) {
     return "(no error)";
 }
 
-unsigned Byte(const std::string& b, std::size_t i) { return static_cast<unsigned char>(b[i]); }
-unsigned U16(const std::string& b, std::size_t i) { return Byte(b, i) | (Byte(b, i + 1) << 8); }
+unsigned Byte(const std::string& b, std::size_t i) {
+    return static_cast<unsigned char>(b[i]);
+}
+unsigned U16(const std::string& b, std::size_t i) {
+    return Byte(b, i) | (Byte(b, i + 1) << 8);
+}
 
 std::string WriteAndRead(const TDataPacket& p, const std::string& path) {
     DbfFile(path, p, kDate);
@@ -49,10 +52,12 @@ TEST(DbfWriter, ThreeFieldTableMatchesTheReferenceBytes) {
         char type;
         unsigned width, decimals;
     };
-    const Desc expected[] = {{"ART_ID", 'C', 20, 0}, {"KOLICINA", 'N', 10, 3}, {"BON_ID", 'N', 10, 0}};
+    const Desc expected[] = {
+        {"ART_ID", 'C', 20, 0}, {"KOLICINA", 'N', 10, 3}, {"BON_ID", 'N', 10, 0}};
     for (std::size_t i = 0; i < 3; ++i) {
         std::size_t at = 32 + 32 * i;
-        EXPECT_EQ(bytes.substr(at, 11), std::string(expected[i].name).append(11 - std::strlen(expected[i].name), '\0'));
+        EXPECT_EQ(bytes.substr(at, 11),
+                  std::string(expected[i].name).append(11 - std::strlen(expected[i].name), '\0'));
         EXPECT_EQ(bytes[at + 11], expected[i].type);
         EXPECT_EQ(Byte(bytes, at + 16), expected[i].width);
         EXPECT_EQ(Byte(bytes, at + 17), expected[i].decimals);
@@ -65,7 +70,9 @@ TEST(DbfWriter, ThreeFieldTableMatchesTheReferenceBytes) {
     DbfFile read(dir.File("t.dbf"));
     ASSERT_EQ(read.RecordCount(), 2u);
     EXPECT_EQ(read.Record(0), "1001,12.5,7");
-    EXPECT_EQ(read.Record(1), "\"\x8A" "argarepa \"\"A\"\"\",,-42");
+    EXPECT_EQ(read.Record(1),
+              "\"\x8A"
+              "argarepa \"\"A\"\"\",,-42");
 }
 
 TEST(DbfWriter, WideCharacterFieldsUseBytes16And17) {
@@ -82,6 +89,24 @@ TEST(DbfWriter, WideCharacterFieldsUseBytes16And17) {
     DbfFile read(dir.File("w.dbf"));
     EXPECT_EQ(read.Descriptors()[0].Width(), 300u);
     EXPECT_EQ(read.Record(0), value);
+}
+
+TEST(DbfWriter, TypesWithoutDeclaredSizeBecomeZeroWidthFields) {
+    TDataPacket p;
+    p.AddField(TFieldDef::Integer("BIG", "i8"));
+    p.AddField(TFieldDef::Typed("DTM", "dateTime"));
+    p.AddField(TFieldDef::String("KOD", 3));
+    std::size_t r = p.AppendRow();
+    p.SetValue(r, 0, "9000000000");
+    p.SetValue(r, 1, "2024-01-15T10:11:12");
+    p.SetValue(r, 2, "A1");
+    test::TempDir dir;
+    std::string bytes = WriteAndRead(p, dir.File("z.dbf"));
+    EXPECT_EQ(U16(bytes, 10), 4u);
+    EXPECT_EQ(bytes[32 + 11], 'C');
+    EXPECT_EQ(U16(bytes, 32 + 16), 0u);
+    EXPECT_EQ(bytes.substr(129, 4), " A1 ");
+    EXPECT_EQ(DbfFile(dir.File("z.dbf")).Record(0), ",,A1");
 }
 
 TEST(DbfWriter, EmptyTableIsHeaderAndEndOfFileMark) {
@@ -103,7 +128,8 @@ TEST(DbfWriter, RefusesWhatTheTableCannotHoldBeforeCreatingIt) {
     const Case cases[] = {
         {[] {
              TDataPacket p;
-             for (int i = 0; i < 101; ++i) p.AddField(TFieldDef::String("F" + std::to_string(i), 1));
+             for (int i = 0; i < 101; ++i)
+                 p.AddField(TFieldDef::String("F" + std::to_string(i), 1));
              return p;
          },
          "DBF Error - more than 100 fields!"},
@@ -121,12 +147,13 @@ TEST(DbfWriter, RefusesWhatTheTableCannotHoldBeforeCreatingIt) {
          },
          "DBF Error - value of CENA in record 1 is longer than its field!"},
         {[] {
-             TDataPacket p;
-             p.AddField(TFieldDef::Integer("BIG", "i8"));
-             p.SetValue(p.AppendRow(), 0, "1");
+             TDataPacket p;  // a loaded packet may hold a value longer than its WIDTH
+             p.AddField(TFieldDef::String("KOD", 3));
+             p.AppendRow();
+             p.SetRawValue(p.AppendRow(), 0, "ABCDE");
              return p;
          },
-         "DBF Error - value of BIG in record 1 is longer than its field!"},
+         "DBF Error - value of KOD in record 2 is longer than its field!"},
     };
     test::TempDir dir;
     for (const Case& c : cases) {
@@ -177,7 +204,8 @@ TEST(DbfWriter, EveryFailingStepClosesTheFileAndReportsItsText) {
         out.failWrite = c.failWrite;
         out.failSeek = c.failSeek;
         out.failClose = c.failClose;
-        EXPECT_EQ(Error([&] { DbfFile("x.dbf", test::ThreeFieldPacket(), kDate, &out); }), c.expected);
+        EXPECT_EQ(Error([&] { DbfFile("x.dbf", test::ThreeFieldPacket(), kDate, &out); }),
+                  c.expected);
         EXPECT_EQ(out.closes, 1) << c.expected;
     }
 }
@@ -211,7 +239,8 @@ TEST(DbfReader, BadTablesFailCleanly) {
         {"dbf_more_than_100_fields.dbf", "DBF Error - more than 100 fields!"},
         {"no_such_file.dbf", "DBF Error - open file!"},
     };
-    for (const Case& c : cases) EXPECT_EQ(Error([&] { DbfFile read(DataFile(c.file)); }), c.expected) << c.file;
+    for (const Case& c : cases)
+        EXPECT_EQ(Error([&] { DbfFile read(DataFile(c.file)); }), c.expected) << c.file;
     EXPECT_EQ(Error([] { DbfFile read(VELBRIN_TEST_DATA); }), "DBF Error - open file!");
 }
 
@@ -253,7 +282,8 @@ TEST(DbfWriter, ThirdPartyReaderSeesTheSameTypesAndValues) {
               "ZET_ID C 6 0\nBON_ID N 10 0\nSEQ N 10 0\nPLU_NAZIV C 28 0\nCENA N 18 4\n"
               "IZNOS N 10 2\nNAPOMENA C 300 0\n"
               "'000012'|1|1|'Sok Jabuka 1L'|120.5|241|'kasa, 1'\n"
-              "'000012'|1|2|'\xC5\xA0" "argarepa \"B\"'|45|-45|''\n"
+              "'000012'|1|2|'\xC5\xA0"
+              "argarepa \"B\"'|45|-45|''\n"
               "'000012'|2|None|''|0.0001|None|'quote\"d'\n");
 }
 
