@@ -1,6 +1,7 @@
 #include "tools/fp550sim/Fp550Simulator.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -37,16 +38,23 @@ std::string Fp550Simulator::Start()
 {
     if (master_ >= 0)
         return device_;
+    auto fail = [this](const std::string& text) {
+        const std::string reason = text + ": " + std::strerror(errno);
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+        return std::runtime_error(reason);
+    };
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-        throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+        throw fail("cannot open a pseudo-terminal");
     char name[128];
     if (ptsname_r(master_, name, sizeof name) != 0)
-        throw std::runtime_error("cannot name the pseudo-terminal");
+        throw fail("cannot name the pseudo-terminal");
     device_ = name;
     slave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (slave_ < 0)
-        throw std::runtime_error("cannot open " + device_ + ": " + std::strerror(errno));
+        throw fail("cannot open " + device_);
     // Raw until the link applies its own settings, so that no byte is changed on the way.
     termios tio{};
     if (tcgetattr(slave_, &tio) == 0) {
@@ -129,15 +137,21 @@ void Fp550Simulator::Serve()
                     b ^= static_cast<uint8_t>(1u << (faults_.noise() % 8));
                 }
             }
-            switch (parser.Feed(b)) {
-            case CommandParser::Result::Frame:
-                HandleFrame(parser.Frame());
-                break;
-            case CommandParser::Result::Bad:
-                HandleBadFrame();
-                break;
-            case CommandParser::Result::None:
-                break;
+            try {
+                switch (parser.Feed(b)) {
+                case CommandParser::Result::Frame:
+                    HandleFrame(parser.Frame());
+                    break;
+                case CommandParser::Result::Bad:
+                    HandleBadFrame();
+                    break;
+                case CommandParser::Result::None:
+                    break;
+                }
+            } catch (const std::exception& e) {
+                // A state or journal file that cannot be written must not take the
+                // line down; the command stays unanswered and the link retries.
+                std::fprintf(stderr, "fp550-sim: %s\n", e.what());
             }
         }
     }
@@ -226,7 +240,12 @@ void Fp550Simulator::SendAnswer(const CommandFrame& frame, const SimAnswer& answ
             --faults_.badSeq;
             seq = static_cast<uint8_t>(seq == 0x7F ? 0x20 : seq + 1);
         }
-        bytes = BuildAnswerFrame(seq, frame.cmd, answer.data, answer.status);
+        uint8_t cmd = frame.cmd;
+        if (faults_.badCmd > 0) {
+            --faults_.badCmd;
+            cmd = static_cast<uint8_t>(cmd == 0x7F ? 0x20 : cmd + 1);
+        }
+        bytes = BuildAnswerFrame(seq, cmd, answer.data, answer.status);
         if (faults_.badSum > 0) {
             --faults_.badSum;
             bytes[bytes.size() - 2] = static_cast<char>(bytes[bytes.size() - 2] == 0x30 ? 0x31 : 0x30);
@@ -245,6 +264,8 @@ void Fp550Simulator::SendAnswer(const CommandFrame& frame, const SimAnswer& answ
         // Now and then an answer comes just about when the link gives up waiting.
         if (Noise())
             noiseDelay = 1200 + static_cast<int>(faults_.noise() % 400);
+        noiseDelay += faults_.lateMs;
+        faults_.lateMs = 0;
     }
     for (int i = 0; i < syn && !stop_; ++i) {
         WriteRaw(std::string(1, static_cast<char>(kSyn)));
