@@ -135,6 +135,17 @@ TEST_F(Faults, PaperDisplayAndCutFaults)
     Ok(56);
 }
 
+TEST_F(Faults, LinkMayCloseAndReopenThePort)
+{
+    Ok(62);
+    const std::string device = sim->DevicePath();
+    for (int i = 0; i < 3; ++i) {
+        line.reset();
+        line = std::make_unique<velbrin::test::SimTestLine>(device);
+        EXPECT_EQ(Ok(76, "T").data, "0,0,0,0");
+    }
+}
+
 TEST_F(Faults, StateSurvivesARestartOfTheSimulator)
 {
     Ok(107, "PA1,5.00,0.000,Kafa");
