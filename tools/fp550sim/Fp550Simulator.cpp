@@ -1,6 +1,7 @@
 #include "tools/fp550sim/Fp550Simulator.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -21,6 +22,36 @@ constexpr auto kStaleFrame = std::chrono::milliseconds(300);
 // An answer the link does not read within this time is dropped.
 constexpr int kWriteLimitMs = 1000;
 
+std::string Hex(const StatusBytes& st)
+{
+    std::string out;
+    char buf[3];
+    for (uint8_t b : st) {
+        std::snprintf(buf, sizeof buf, "%02X", b);
+        out += buf;
+    }
+    return out;
+}
+
+// One frame as a trace line shows it; control bytes of the data as <HH>.
+std::string Describe(uint8_t seq, uint8_t cmd, const std::string& data)
+{
+    char head[32];
+    std::snprintf(head, sizeof head, "seq=%02X cmd=%d data=", seq, cmd);
+    std::string out = head;
+    for (char c : data) {
+        const auto b = static_cast<uint8_t>(c);
+        if (b < 0x20 || b == 0x7F) {
+            char buf[5];
+            std::snprintf(buf, sizeof buf, "<%02X>", b);
+            out += buf;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 Fp550Simulator::Fp550Simulator(std::string statePath)
@@ -31,22 +62,43 @@ Fp550Simulator::Fp550Simulator(std::string statePath)
 {
 }
 
-Fp550Simulator::~Fp550Simulator() { Stop(); }
+Fp550Simulator::~Fp550Simulator()
+{
+    Stop();
+    if (trace_)
+        std::fclose(trace_);
+}
+
+void Fp550Simulator::Trace(const std::string& line)
+{
+    if (!trace_)
+        return;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
+    std::fprintf(trace_, "%lld %s\n", static_cast<long long>(ms), line.c_str());
+    std::fflush(trace_);
+}
 
 std::string Fp550Simulator::Start()
 {
     if (master_ >= 0)
         return device_;
+    auto fail = [this](const std::string& text) {
+        const std::string reason = text + ": " + std::strerror(errno);
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+        return std::runtime_error(reason);
+    };
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-        throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+        throw fail("cannot open a pseudo-terminal");
     char name[128];
     if (ptsname_r(master_, name, sizeof name) != 0)
-        throw std::runtime_error("cannot name the pseudo-terminal");
+        throw fail("cannot name the pseudo-terminal");
     device_ = name;
     slave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (slave_ < 0)
-        throw std::runtime_error("cannot open " + device_ + ": " + std::strerror(errno));
+        throw fail("cannot open " + device_);
     // Raw until the link applies its own settings, so that no byte is changed on the way.
     termios tio{};
     if (tcgetattr(slave_, &tio) == 0) {
@@ -73,6 +125,17 @@ void Fp550Simulator::Stop()
 std::string Fp550Simulator::Control(const std::string& command)
 {
     std::lock_guard lock(mu_);
+    if (command.rfind("trace ", 0) == 0) {
+        std::string path = command.substr(6);
+        while (!path.empty() && (path.back() == '\n' || path.back() == '\r' || path.back() == ' '))
+            path.pop_back();
+        if (trace_)
+            std::fclose(trace_);
+        trace_ = nullptr;
+        if (path != "off" && !(trace_ = std::fopen(path.c_str(), "ab")))
+            throw std::invalid_argument("cannot open trace file " + path);
+        return "ok";
+    }
     bool changed = false;
     const std::string reply = ApplyControl(command, faults_, state_, changed);
     if (changed) {
@@ -129,15 +192,21 @@ void Fp550Simulator::Serve()
                     b ^= static_cast<uint8_t>(1u << (faults_.noise() % 8));
                 }
             }
-            switch (parser.Feed(b)) {
-            case CommandParser::Result::Frame:
-                HandleFrame(parser.Frame());
-                break;
-            case CommandParser::Result::Bad:
-                HandleBadFrame();
-                break;
-            case CommandParser::Result::None:
-                break;
+            try {
+                switch (parser.Feed(b)) {
+                case CommandParser::Result::Frame:
+                    HandleFrame(parser.Frame());
+                    break;
+                case CommandParser::Result::Bad:
+                    HandleBadFrame();
+                    break;
+                case CommandParser::Result::None:
+                    break;
+                }
+            } catch (const std::exception& e) {
+                // A state or journal file that cannot be written must not take the
+                // line down; the command stays unanswered and the link retries.
+                std::fprintf(stderr, "fp550-sim: %s\n", e.what());
             }
         }
     }
@@ -147,6 +216,7 @@ void Fp550Simulator::HandleBadFrame()
 {
     {
         std::lock_guard lock(mu_);
+        Trace(faults_.cut ? "RX bad frame, line cut" : "RX bad frame, NAK");
         if (faults_.cut)
             return;
     }
@@ -161,14 +231,19 @@ void Fp550Simulator::HandleFrame(const CommandFrame& frame)
     int delay = 0;
     {
         std::lock_guard lock(mu_);
-        if (faults_.cut)
+        Trace("RX " + Describe(frame.seq, frame.cmd, frame.data));
+        if (faults_.cut) {
+            Trace("line cut: ignored");
             return;
+        }
         if (faults_.noAnswer > 0) {
             --faults_.noAnswer;
+            Trace("noanswer: ignored");
             return;
         }
         if (faults_.nak > 0) {
             --faults_.nak;
+            Trace("nak: NAK");
             WriteRaw(std::string(1, static_cast<char>(kNak)));
             return;
         }
@@ -177,9 +252,11 @@ void Fp550Simulator::HandleFrame(const CommandFrame& frame)
         if (repeat) {
             // A retransmission: the printer has done this already and only repeats its answer.
             answer = last_.answer;
+            Trace("repeated frame: previous answer");
         } else {
             if (faults_.cutAfter == 0) {
                 faults_.cut = true;
+                Trace("line cut: ignored");
                 return;
             }
             if (faults_.cutAfter > 0)
@@ -211,32 +288,52 @@ void Fp550Simulator::BusyWait(int ms)
     }
 }
 
+void Fp550Simulator::Pause(int ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!stop_ && Clock::now() < end)
+        std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(20), end - Clock::now()));
+}
+
 void Fp550Simulator::SendAnswer(const CommandFrame& frame, const SimAnswer& answer)
 {
     std::string bytes;
-    int syn = 0, synInterval = 0, noiseDelay = 0;
+    int syn = 0, synInterval = 0, noiseDelay = 0, pauseMs = 0;
+    std::size_t pauseAt = 0;
+    std::string notes;
     {
         std::lock_guard lock(mu_);
         if (faults_.lose > 0) {
             --faults_.lose;
+            Trace("lose: answer not sent");
             return;
         }
         uint8_t seq = frame.seq;
         if (faults_.badSeq > 0) {
             --faults_.badSeq;
+            notes += " badseq";
             seq = static_cast<uint8_t>(seq == 0x7F ? 0x20 : seq + 1);
         }
-        bytes = BuildAnswerFrame(seq, frame.cmd, answer.data, answer.status);
+        uint8_t cmd = frame.cmd;
+        if (faults_.badCmd > 0) {
+            --faults_.badCmd;
+            notes += " badcmd";
+            cmd = static_cast<uint8_t>(cmd == 0x7F ? 0x20 : cmd + 1);
+        }
+        bytes = BuildAnswerFrame(seq, cmd, answer.data, answer.status);
         if (faults_.badSum > 0) {
             --faults_.badSum;
+            notes += " badsum";
             bytes[bytes.size() - 2] = static_cast<char>(bytes[bytes.size() - 2] == 0x30 ? 0x31 : 0x30);
         }
         if (faults_.badLen > 0) {
             --faults_.badLen;
+            notes += " badlen";
             bytes[1] = 0x10;
         }
         if (faults_.trunc > 0) {
             --faults_.trunc;
+            notes += " trunc";
             bytes.resize(bytes.size() / 2);
         }
         syn = faults_.syn;
@@ -245,14 +342,33 @@ void Fp550Simulator::SendAnswer(const CommandFrame& frame, const SimAnswer& answ
         // Now and then an answer comes just about when the link gives up waiting.
         if (Noise())
             noiseDelay = 1200 + static_cast<int>(faults_.noise() % 400);
+        noiseDelay += faults_.lateMs;
+        faults_.lateMs = 0;
+        // ... or stalls in the middle, about as long as the link's pause between two bytes.
+        if (bytes.size() > 1 && Noise()) {
+            pauseAt = 1 + faults_.noise() % (bytes.size() - 1);
+            pauseMs = 60 + static_cast<int>(faults_.noise() % 100);
+        }
+        if (syn > 0)
+            notes += " syn " + std::to_string(syn);
+        if (noiseDelay > 0)
+            notes += " late " + std::to_string(noiseDelay);
+        if (pauseMs > 0)
+            notes += " pause " + std::to_string(pauseMs);
+        Trace("TX " + Describe(frame.seq, frame.cmd, answer.data) + " status=" + Hex(answer.status) + notes);
     }
     for (int i = 0; i < syn && !stop_; ++i) {
         WriteRaw(std::string(1, static_cast<char>(kSyn)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(synInterval));
+        Pause(synInterval);
     }
-    if (noiseDelay > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(noiseDelay));
-    Send(bytes, true);
+    Pause(noiseDelay);
+    if (pauseMs > 0) {
+        Send(bytes.substr(0, pauseAt), true);
+        Pause(pauseMs);
+        Send(bytes.substr(pauseAt), true);
+    } else {
+        Send(bytes, true);
+    }
 }
 
 void Fp550Simulator::Send(const std::string& bytes, bool noisy)

@@ -10,6 +10,8 @@
 #include "tools/fp550sim/SimState.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,6 +35,8 @@ public:
     const std::string& DevicePath() const { return device_; }
 
     // One control line (see SimControl.h); returns "ok" or a query's answer.
+    // Also "trace PATH" / "trace off": append a line per frame received and
+    // answer sent (milliseconds since start, RX/TX, seq, cmd, data, status) to PATH.
     // Raises std::invalid_argument for a line it does not understand.
     std::string Control(const std::string& command);
 
@@ -62,6 +66,8 @@ private:
     void WriteRaw(const std::string& bytes);
     bool Noise();  // true with the noise rate's probability; caller holds mu_
     void BusyWait(int ms);
+    void Pause(int ms);  // sleeps, but not past Stop()
+    void Trace(const std::string& line);  // caller holds mu_
 
     std::string statePath_;
     mutable std::mutex mu_;  // guards state_, faults_, last_, journal_
@@ -70,6 +76,8 @@ private:
     SimFiscal fiscal_;
     SimFaults faults_;
     LastExchange last_;
+    std::FILE* trace_ = nullptr;  // "trace PATH": one line per frame in and out
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 
     int master_ = -1;
     int slave_ = -1;  // held open so that the master never sees a hang-up between link runs

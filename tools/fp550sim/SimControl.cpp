@@ -78,7 +78,12 @@ std::string ApplyControl(const std::string& rawLine, SimFaults& f, SimState& st,
     if (cmd == "syn") return count(f.syn);
     if (cmd == "badsum") return count(f.badSum);
     if (cmd == "badseq") return count(f.badSeq);
+    if (cmd == "badcmd") return count(f.badCmd);
     if (cmd == "badlen") return count(f.badLen);
+    if (cmd == "late") {
+        f.lateMs = static_cast<int>(Integer(line, arg(1), 0, 600000));
+        return "ok";
+    }
     if (cmd == "trunc") return count(f.trunc);
     if (cmd == "paper") {
         const std::string& v = arg(1);

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
@@ -101,7 +102,13 @@ int main(int argc, char** argv)
     try {
         velbrin::sim::Fp550Simulator sim(state);
         const std::string device = sim.Start();
-        ::unlink(link.c_str());
+        // Replace an old link, never a file or device of someone else's.
+        struct stat old{};
+        if (::lstat(link.c_str(), &old) == 0) {
+            if (!S_ISLNK(old.st_mode))
+                throw std::runtime_error(link + " exists and is not a symbolic link");
+            ::unlink(link.c_str());
+        }
         if (::symlink(device.c_str(), link.c_str()) != 0)
             throw std::runtime_error("cannot link " + link + " to " + device + ": " + std::strerror(errno));
         const int listener = control.empty() ? -1 : ListenOn(control);
