@@ -103,6 +103,7 @@ TEST(FrameExchange, RetriesAndResultCodes) {
         {"answer at once", {{ok}}, 0, 1},
         {"0x16 bursts before the answer", {{busy, "", "", "", busy, ok}}, 0, 1},
         {"noise bytes are skipped", {{"zz\x02", ok}}, 0, 1},
+        {"a 0x16 restarts the count of empty reads", {{"", "", "", "", "", "", "\x16", "", "", "", "", "", "", ok}}, 0, 1},
         {"six empty reads are not yet a time-out", {{"", "", "", "", "", "", ok}}, 0, 1},
         {"four NAKs", {{nak}, {nak}, {nak}, {nak}}, 4, 4},
         {"three NAKs then a time-out", {{nak}, {nak}, {nak}, silence}, 3, 4},
