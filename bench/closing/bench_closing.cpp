@@ -45,6 +45,13 @@ private:
     bool terminated_ = false;
 };
 
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 long PeakKb()
 {
     rusage usage{};
@@ -107,13 +114,17 @@ bool MeasureExport(const std::string& format, const std::string& root, const std
             TFormZets zets(connection, ini, common);
             common.AttachZets(zets);
             const long before = PeakKb();
+            const double cpuBefore = CpuSeconds();
             const auto start = std::chrono::steady_clock::now();
             zets.ExportClosedDay(kStamp);
             const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double cpu = CpuSeconds() - cpuBefore;
             std::uintmax_t bytes = 0;
             for (const auto& entry : std::filesystem::directory_iterator(ini.FromFpDir())) bytes += entry.file_size();
-            std::printf("%-4s %8.3f s %10.0f lines/s   peak RSS %7ld KB (%7ld KB before)   files %6.1f MB\n",
-                        format.c_str(), s, kLines / s, PeakKb(), before, bytes / 1e6);
+            // CPU time beside the wall time: on a shared machine the wall time includes waiting for a core.
+            std::printf("%-4s %7.2f s wall %7.2f s CPU %8.0f lines/s   peak RSS %7ld KB (%6ld KB before)   "
+                        "files %5.1f MB\n",
+                        format.c_str(), s, cpu, kLines / s, PeakKb(), before, bytes / 1e6);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s: %s\n", format.c_str(), e.what());
             code = 1;
