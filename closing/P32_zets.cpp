@@ -94,9 +94,4 @@ void TFormZets::CloseDayInDatabase(const std::string& stamp, const AnswerFieldFn
     QSql.ExecSQL();
 }
 
-void TFormZets::ExportClosedDay(const std::string& /*stamp*/)
-{
-    // The day exports plug in here; until then a closed day is not exported.
-}
-
 }  // namespace velbrin

@@ -27,9 +27,38 @@ public:
     // printer's totals from the Z report answer into the zets row.
     void CloseDayInDatabase(const std::string& stamp, const AnswerFieldFn& answerField);
 
-    // Exports the closed day for the back office when "SaljiAnalitikeUvek" is set.
-    // Not written yet: the day exports will fill it in.
+    // --- exports for the back office, written to FromFpDir -------------------
+    // Every batch but a receipt export takes the next number of 'SEQ_OUT'.
+    // Range texts are ddmmyy; anything but six digits is refused before the
+    // batch is numbered. Errors reach the caller unchanged; files already
+    // written stay and a spent number is not given back.
+
+    // Counts 'SEQ_OUT' up by one (a missing or unreadable value counts as 0) and
+    // returns the new number.
+    int64_t NextExportSeq();
+    // XA/XB: the open day's non-voided sale lines and its payments.
+    void ExportCurrentDay();
+    // ZA/ZB/ZC: the last closed day; with "ExportLongName" the names carry "_"
+    // and the date of stamp.
     void ExportClosedDay(const std::string& stamp);
+    // ZA/ZB/ZC of the days closed from `from` through `to`.
+    void ExportDateRange(const std::string& from, const std::string& to);
+    // ZAS/ZBS: voided sale lines and payments closed in the range.
+    void ExportStornoRange(const std::string& from, const std::string& to);
+    // ZR: the non-voided sale lines of one receipt of the open day.
+    void ExportReceipt(int64_t bon);
+    // Deletes the archived sale lines and payments closed in the range, never
+    // those of the open day; day records stay.
+    void DeleteDateRange(const std::string& from, const std::string& to);
+
+    // Bounds of a range as compared with closing stamps: "20yy-mm-dd" and the
+    // to-date's text followed by "0", which every stamp of that day lies below.
+    struct DateRange {
+        std::string lo, hi;
+    };
+    static DateRange RangeBounds(const std::string& from, const std::string& to);
+    // The export file: FromFpDir/kind + terminal + number + suffix + ".xml".
+    std::string ExportFileName(const std::string& kind, int64_t number, const std::string& suffix = "") const;
 
     TSqlQuery QSql;
 

@@ -1,17 +1,227 @@
 #include "store/P30_commonlink.h"
 
+#include "app/P00_appservices.h"
+#include "app/P00_inilink.h"
+#include "app/P00_msg.h"
+#include "app/P00_util.h"
+#include "closing/P32_zets.h"
+#include "printer/P00_fp.h"
+
 #include <string>
+#include <vector>
 
 namespace velbrin {
 
-TFormCommonLink::TFormCommonLink(TFormConnection& connection) : QSql(connection) {}
+TFormCommonLink::TFormCommonLink(TFormConnection& connection, TIniLink& ini, TFormFP& fp, TMsgTable& messages,
+                                 TAppServices& app, TFormConvert& convert)
+    : QSql(connection),
+      QueryOutput(connection),
+      ini_(ini),
+      fp_(fp),
+      messages_(messages),
+      app_(app),
+      convert_(convert),
+      clock_(&DateTime::Now)
+{
+}
+
+TFormCommonLink::~TFormCommonLink() = default;
+
+TFormZets& TFormCommonLink::Zets()
+{
+    if (zets_ == nullptr) throw LinkError("Zatvaranje dana nije povezano sa proverama linka");
+    return *zets_;
+}
+
+int64_t TFormCommonLink::SelectCount(const std::string& sql, const std::string& column)
+{
+    QSql.SetSQL(sql);
+    QSql.Open();
+    const int64_t value = QSql.Eof() ? 0 : QSql.AsInteger(column);
+    QSql.Close();
+    return value;
+}
+
+// --- start-up checks ---------------------------------------------------------
+
+void TFormCommonLink::CheckDbVersion()
+{
+    QSql.SetSQL("select vle_value from vle where vle_key='DB_Version'");
+    QSql.Open();
+    std::string version;
+    bool found = !QSql.Eof();
+    if (found) version = QSql.AsString("vle_value");
+    QSql.Close();
+    long long number = 0;
+    if (found && TryStrToInt(version, number) && number == 300) {
+        ini_.WriteVersionIni(kProgramName, TIniLink::kProgramVersion, version);
+        return;
+    }
+    app_.ShowNumbered(5);
+    app_.Terminate();
+    throw LinkError("");
+}
+
+void TFormCommonLink::CheckFiscalised(bool warn)
+{
+    if (fp_.IsFiscalized()) {
+        // Another holder (a second link on the same runtime directory) keeps it
+        // visible just as well, so a refused acquire changes nothing.
+        fiscalMarker_.Acquire();
+        return;
+    }
+    if (warn) app_.ShowNumbered(6);
+    fiscalMarker_.Release();
+}
+
+void TFormCommonLink::CheckDatabase()
+{
+    SelectCount("select count(*) cnt from curr_abc", "cnt");
+}
+
+void TFormCommonLink::CheckTimeDifference()
+{
+    const DateTime printer = fp_.GetPrinterDateTime();
+    const DateTime computer = clock_();
+    int64_t ms = computer.TotalMilliseconds() - printer.TotalMilliseconds();
+    if (ms < 0) ms = -ms;
+    // Whole days, hours and minutes of the difference; the seconds are dropped.
+    const int64_t minutes = ms / 60000;
+    if (ini_.ReadInteger("Osnovno", "TimeAlert") < minutes) app_.ShowNumbered(4);
+}
+
+// --- article table -------------------------------------------------------------
+
+std::string TFormCommonLink::ArticleRequest(const std::string& data)
+{
+    fp_.Command().Execute(107, data);
+    return fp_.Command().AnswerField(0);
+}
+
+int TFormCommonLink::CountExpectedArticles()
+{
+    int count = static_cast<int>(SelectCount("select count(*) broj from arts", "broj"));
+    if (ArticleRequest("R1") == "P") ++count;
+    return count;
+}
+
+void TFormCommonLink::DeleteAllArticlesInDb()
+{
+    try {
+        QSql.SetSQL("delete from arts ");
+        QSql.ExecSQL();
+    } catch (const LinkError&) {
+        throw LinkError("Exc-105 delete arts");
+    }
+}
+
+void TFormCommonLink::DeletePlu(const std::string& plu)
+{
+    try {
+        fp_.ProgramArticle("D" + plu);
+    } catch (const LinkError&) {
+        // An article the printer will not delete is caught by the final count.
+    }
+}
+
+// Walks the printer's table with "F" and "N", deleting what it finds. The walk
+// ends at "no further article", at an answer that names no article (a failed
+// request), when the printer names the same article twice in a row, after
+// kMaxArticleWalk articles, or when the line is lost.
+void TFormCommonLink::DeleteFoundArticles()
+{
+    std::string answer = ArticleRequest("F");
+    std::string previous;
+    for (int step = 0; answer == "P" && step < kMaxArticleWalk && !app_.Terminated(); ++step) {
+        const std::string plu = fp_.Command().AnswerField(1);
+        if (step > 0 && plu == previous) break;
+        previous = plu;
+        DeletePlu(plu);
+        if (app_.Terminated()) break;
+        answer = ArticleRequest("N");
+    }
+}
+
+void TFormCommonLink::DeleteAllArticlesInPrinter()
+{
+    if (fp_.CountArticles() == 0) return;
+    if (fp_.ReadTransactionState() != 1) throw LinkError(messages_.GetMsg(50));
+
+    std::vector<std::string> plus;
+    QSql.SetSQL("select art_id,plu_id from arts order by plu_id");
+    QSql.Open();
+    for (; !QSql.Eof(); QSql.Next()) plus.push_back(QSql.AsString("plu_id"));
+    QSql.Close();
+    // A lost line asks the program to end; every further command would only
+    // wait for its time limit, so the deletion gives up at once.
+    for (const std::string& plu : plus) {
+        if (app_.Terminated()) throw LinkError(messages_.GetMsg(52));
+        DeletePlu(plu);
+    }
+
+    if (!app_.Terminated() && fp_.CountArticles() > 0) DeleteFoundArticles();
+    if (app_.Terminated() || fp_.CountArticles() != 0) throw LinkError(messages_.GetMsg(52));
+}
+
+void TFormCommonLink::SyncArticles()
+{
+    const int expected = CountExpectedArticles();
+    const int printer = fp_.CountArticles();
+    if (expected == printer) return;
+    // A failed count has been shown already; it is no difference to repair by
+    // closing the day and deleting every article.
+    if (printer < 0) throw LinkError("Citanje broja artikala iz stampaca nije uspelo!");
+    if (printer == 0) {
+        DeleteAllArticlesInDb();
+        return;
+    }
+    app_.ShowText("Narusena sinhronizacija podataka!\n\nU stampacu: " + std::to_string(printer) +
+                  "\nU bazi: " + std::to_string(expected) +
+                  "\n\nProgram ce zatvoriti dan i sinhronizovati podatke!\n\n"
+                  "Sacekajte poruku o uspesnoj ili neuspesnoj sinhronizaciji!");
+    CloseDayForRepair();
+    DeleteAllArticlesInPrinter();
+    DeleteAllArticlesInDb();
+    const int expectedAfter = CountExpectedArticles();
+    const int printerAfter = fp_.CountArticles();
+    if (expectedAfter != printerAfter)
+        throw LinkError("Sinhronizacija podataka nije uspela\n\nU stampacu: " + std::to_string(printerAfter) +
+                        "\nU bazi: " + std::to_string(expectedAfter) +
+                        "\n\nDalji rad nije moguc. Program ce biti prekinut!\n\nPreporuka:\n\n"
+                        "1. Ponovite istu operaciju jos jednom ili\n"
+                        "2. Odnesite stampac u ovlasceni servis da urade reset");
+    app_.ShowText("Sinhronizacija podataka uspesno zavrsena!\n\nMozete nastaviti sa radom!");
+}
+
+void TFormCommonLink::CloseDayForRepair()
+{
+    Zets();
+    throw LinkError("Zatvaranje dana jos nije dostupno");
+}
+
+// --- cash ------------------------------------------------------------------------
+
+void TFormCommonLink::CashMovement(Money amount)
+{
+    fp_.CashInOut(amount);
+    const Money in = amount > Money() ? amount : Money();
+    const Money out = amount > Money() ? Money() : amount;
+    const std::string day = Zets().CurrentDayId();
+    QSql.SetSQL("insert into cash(zet_id,trm_id,dtm_tran,usr_id,cash_in,cash_out) "
+                "values(:zet_id,:trm_id,:dtm_tran,'XXXX',:cash_in,:cash_out)");
+    QSql.SetString("zet_id", day);
+    QSql.SetString("trm_id", ini_.TerminalNo());
+    QSql.SetString("dtm_tran", clock_().TranStamp());
+    QSql.SetMoney("cash_in", in.Abs());
+    QSql.SetMoney("cash_out", out.Abs());
+    QSql.ExecSQL();
+}
+
+// --- last receipt number -----------------------------------------------------------
 
 void TFormCommonLink::StoreLastBonId(int64_t n)
 {
-    QSql.SetSQL("select count(*) cnt from vle where vle_key='BonID'");
-    QSql.Open();
-    const int64_t count = QSql.AsInteger("cnt");
-    QSql.Close();
+    const int64_t count = SelectCount("select count(*) cnt from vle where vle_key='BonID'", "cnt");
     const std::string value = std::to_string(n);
     if (count == 0)
         QSql.SetSQL("insert into vle(vle_key,vle_value) values('BonID'," + value + ")");

@@ -1,24 +1,128 @@
 // Operations shared by several parts of the link that concern the database and
-// the printer together. For now: the last receipt number kept at the day closing.
+// the printer together: the start-up checks (database version, fiscalised
+// printer, readable database, article table in step, clock difference), cash
+// movements, the article export and deletion, the last receipt number kept at
+// the day closing, and the query-to-file step of every export. It also owns the
+// link log, LINK_log.txt.
 #pragma once
 
+#include "app/P00_datetime.h"
+#include "app/P00_log.h"
+#include "app/P00_marker.h"
+#include "app/P00_money.h"
+#include "formats/P01_datapacket.h"
 #include "store/P00_query.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 namespace velbrin {
 
+class TAppServices;
 class TFormConnection;
+class TFormConvert;
+class TFormFP;
+class TFormZets;
+class TIniLink;
+class TMsgTable;
+
+// Lays out the packet from the columns of the open query and copies every row
+// into it: integer columns become "i2"/"i4"/"i8", fixed-point columns fixedFMT
+// with their precision and scale, texts strings of their width; NULL stays absent.
+void FillPacketFromQuery(TSqlQuery& query, TDataPacket& packet);
 
 class TFormCommonLink {
 public:
-    explicit TFormCommonLink(TFormConnection& connection);
+    static constexpr const char* kFiscalMarker = "FP550Fiskalizovan";
+    static constexpr const char* kProgramName = "LINK";
+    // The find-next walk over the printer's article table stops after this many
+    // articles even when the printer never says "no further article": the table
+    // holds 3000 articles, so a longer walk means the printer misbehaves.
+    static constexpr int kMaxArticleWalk = 5000;
+
+    using ClockFn = std::function<DateTime()>;
+
+    TFormCommonLink(TFormConnection& connection, TIniLink& ini, TFormFP& fp, TMsgTable& messages,
+                    TAppServices& app, TFormConvert& convert);
+    ~TFormCommonLink();
+    TFormCommonLink(const TFormCommonLink&) = delete;
+    TFormCommonLink& operator=(const TFormCommonLink&) = delete;
+
+    // The day closing needs this object and this object closes days, so the
+    // closing form is attached once both exist. Operations that open or close a
+    // day raise LinkError while none is attached.
+    void AttachZets(TFormZets& zets) { zets_ = &zets; }
+    // The computer's clock (tests fix it).
+    void SetClock(ClockFn clock) { clock_ = std::move(clock); }
+    void SetLogPath(const std::string& path) { LinkLog.SetPath(path); }
+
+    // --- start-up checks --------------------------------------------------
+    // 'DB_Version' must be 300: then Version.ini is written. Otherwise numbered
+    // message 5, a termination request, and a LinkError with an empty text.
+    void CheckDbVersion();
+    // Holds the "FP550Fiskalizovan" marker while the printer reports itself
+    // fiscalised; otherwise releases it, warning first (message 6) when asked.
+    void CheckFiscalised(bool warn);
+    bool FiscalMarkerHeld() const { return fiscalMarker_.Held(); }
+    void ReleaseFiscalMarker() { fiscalMarker_.Release(); }
+    // Raises when curr_abc cannot be read.
+    void CheckDatabase();
+    // Compares the printer's article count with the one arts expects and repairs
+    // a difference by closing the day and deleting every article on both sides.
+    // Raises (with the text to show before the program ends) when that fails.
+    void SyncArticles();
+    // Numbered message 4 when the printer's clock is more than "TimeAlert"
+    // minutes away from the computer's. Never raises for the difference itself.
+    void CheckTimeDifference();
+
+    // --- cash and articles ------------------------------------------------
+    // Cash in (positive) or out (negative) on the printer, then a row in cash.
+    void CashMovement(Money amount);
+    // The article table as FromFpDir/Artikli.xml (converted like every export).
+    void ExportArticles();
+    // Raises message 50 while the printer's day is open, message 52 when
+    // articles remain afterwards.
+    void DeleteAllArticlesInPrinter();
+    // Raises "Exc-105 delete arts" on failure.
+    void DeleteAllArticlesInDb();
+    // Rows of arts, plus one when PLU 1 (never assigned by the link) is programmed.
+    int CountExpectedArticles();
 
     // Keeps n in vle under 'BonID' (inserted the first time, updated afterwards),
     // so that the next day's receipt numbering continues from it.
     void StoreLastBonId(int64_t n);
 
+    // --- exports ---------------------------------------------------------
+    // Runs the select and writes its rows as a data packet to file, then converts
+    // it to "ExportFormat" and removes the packet (see the rules in the source).
+    // bind sets the statement's named parameters.
+    using BindFn = std::function<void(TSqlQuery&)>;
+    void ExportQueryToFile(const std::string& sql, const std::string& file, const BindFn& bind = {});
+
     TSqlQuery QSql;
+    TSqlQuery QueryOutput;
+    TDataPacket CDSOutput;
+    // LINK_log.txt: what the operator was shown, failed archiving steps, failed articles.
+    TLogFile LinkLog;
+
+private:
+    TFormZets& Zets();
+    // Sends 107 with data straight to the printer, without the failure exception.
+    std::string ArticleRequest(const std::string& data);
+    void DeleteFoundArticles();
+    void CloseDayForRepair();
+    void DeletePlu(const std::string& plu);
+    int64_t SelectCount(const std::string& sql, const std::string& column);
+
+    TIniLink& ini_;
+    TFormFP& fp_;
+    TMsgTable& messages_;
+    TAppServices& app_;
+    TFormConvert& convert_;
+    TFormZets* zets_ = nullptr;
+    ClockFn clock_;
+    TNamedMarker fiscalMarker_{kFiscalMarker};
 };
 
 }  // namespace velbrin

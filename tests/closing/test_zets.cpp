@@ -1,4 +1,5 @@
 // Day numbers and the database half of the day closing on a real database.
+#include "CommonLinkRig.h"
 #include "DbTestSupport.h"
 
 #include "app/P00_inilink.h"
@@ -13,12 +14,9 @@ namespace {
 
 class ZetsTest : public DbTest {
 protected:
-    ZetsTest() : registry(dir.Path(), dir.File("install"))
+    ZetsTest() : rig(*connection, dir.Path()), ini(rig.ini), commonLink(rig.commonLink), zets(rig.zets)
     {
-        ini = std::make_unique<TIniLink>();
         ini->WriteString("Osnovno", "TerminalNo", "007");
-        commonLink = std::make_unique<TFormCommonLink>(*connection);
-        zets = std::make_unique<TFormZets>(*connection, *ini, *commonLink);
     }
 
     // A Z report answer: field 1 the day total, fields 2..9 the tax groups.
@@ -41,10 +39,10 @@ protected:
                  ",'A','" + (i < voided ? "D" : "N") + "')");
     }
 
-    ScopedRegistry registry;
-    std::unique_ptr<TIniLink> ini;
-    std::unique_ptr<TFormCommonLink> commonLink;
-    std::unique_ptr<TFormZets> zets;
+    CommonLinkRig rig;
+    std::unique_ptr<TIniLink>& ini;
+    std::unique_ptr<TFormCommonLink>& commonLink;
+    std::unique_ptr<TFormZets>& zets;
 };
 
 TEST_F(ZetsTest, CurrentDayIdOpensTheNextNumberOnlyWhenNoneIsOpen)

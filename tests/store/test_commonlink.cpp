@@ -1,7 +1,7 @@
 // The last receipt number kept in vle at the day closing.
-#include "DbTestSupport.h"
 
-#include "store/P30_commonlink.h"
+#include "CommonLinkRig.h"
+#include "DbTestSupport.h"
 
 namespace velbrin::test {
 namespace {
@@ -10,7 +10,8 @@ using CommonLinkTest = DbTest;
 
 TEST_F(CommonLinkTest, StoreLastBonIdInsertsOnceThenUpdates)
 {
-    TFormCommonLink link(*connection);
+    CommonLinkRig rig(*connection, dir.Path());
+    TFormCommonLink& link = *rig.commonLink;
     for (int64_t n : {41, 57, 0}) {
         link.StoreLastBonId(n);
         EXPECT_EQ(Scalar("select count(*) from vle where vle_key='BonID'"), "1");

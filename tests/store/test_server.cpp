@@ -4,7 +4,7 @@
 #include "DbTestSupport.h"
 
 #include "app/P00_util.h"
-#include "store/P30_commonlink.h"
+#include "CommonLinkRig.h"
 
 #include <pwd.h>
 #include <signal.h>
@@ -134,8 +134,8 @@ TEST(ServerConnection, WorksThroughALoopbackServer)
     EXPECT_EQ(q.AsMoney("cena"), Money::Parse("12.3456"));
     q.Close();
 
-    TFormCommonLink link(*connection);
-    link.StoreLastBonId(77);
+    CommonLinkRig rig(*connection, dir.Path());
+    rig.commonLink->StoreLastBonId(77);
     q.SetSQL("select vle_value from vle where vle_key='BonID'");
     q.Open();
     EXPECT_EQ(q.AsInteger("vle_value"), 77);

@@ -33,8 +33,10 @@ LinkRig::LinkRig(const LinkRigOptions& options) : registry(dir.Path(), dir.File(
     fp->SetLogPath(JoinPath(ini->LogsDir(), "FP550_log.txt"));
     linkLog.SetPath(JoinPath(ini->LogsDir(), "LINK_log.txt"));
     fp->SetTaxGroupFlags(fp->ReadTaxGroups());
-    commonLink = std::make_unique<TFormCommonLink>(*connection);
+    commonLink = std::make_unique<TFormCommonLink>(*connection, *ini, *fp, msg, app, convert);
+    commonLink->SetLogPath(linkLog.Path());
     zets = std::make_unique<TFormZets>(*connection, *ini, *commonLink);
+    commonLink->AttachZets(*zets);
     store.reset(new TStoreContext{*connection, *fp, *ini, msg, *zets, linkLog, app});
 }
 

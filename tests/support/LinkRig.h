@@ -8,6 +8,7 @@
 #include "app/P00_log.h"
 #include "app/P00_msg.h"
 #include "closing/P32_zets.h"
+#include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
 #include "printer/P00_fpdef.h"
 #include "store/P00_connection.h"
@@ -60,6 +61,7 @@ public:
     ScopedRegistry registry;
     FakeAppServices app;
     TMsgTable msg;
+    TFormConvert convert;
     std::unique_ptr<sim::Fp550Simulator> sim;
     std::unique_ptr<TIniLink> ini;
     std::unique_ptr<TFormConnection> connection;
