@@ -8,11 +8,14 @@
 
 namespace velbrin {
 
+// CSimpleIniA compares sections and keys without regard to case, as Windows does.
 struct TIniAppl::Impl {
-    CSimpleIniCaseA ini{false, false, false};
+    CSimpleIniA ini{false, false, false};
 };
 
-TIniAppl::TIniAppl() : impl_(std::make_unique<Impl>()) {}
+// LINK.INI is shared with the cash register and service staff: "key=value" lines
+// as Windows writes them, without blanks around the equals sign.
+TIniAppl::TIniAppl() : impl_(std::make_unique<Impl>()) { impl_->ini.SetSpaces(false); }
 TIniAppl::~TIniAppl() = default;
 
 std::string TIniAppl::RegistryPath() {
@@ -22,7 +25,7 @@ std::string TIniAppl::RegistryPath() {
 
 std::string TIniAppl::ReadRegistryText(const std::string& name) {
     try {
-        CSimpleIniCaseA reg(false, false, false);
+        CSimpleIniA reg(false, false, false);
         if (reg.LoadFile(RegistryPath().c_str()) < 0) return {};
         const char* v = reg.GetValue(kRegistrySection, name.c_str(), nullptr);
         return v ? std::string(v) : std::string();

@@ -60,7 +60,7 @@ std::string TIniLink::FromFpDir() const {
 
 void TIniLink::WriteVersionIni(const std::string& name, const std::string& programVersion,
                                const std::string& dbVersion) const {
-    CSimpleIniCaseA ini(false, false, false);
+    CSimpleIniA ini(false, false, false);
     if (FileExists(VersionIniPath())) ini.LoadFile(VersionIniPath().c_str());
     ini.SetValue("Versions", (name + "_PRG").c_str(), programVersion.c_str());
     ini.SetValue("Versions", (name + "_FDB").c_str(), dbVersion.c_str());

@@ -53,9 +53,12 @@ bool ParseDigits(std::string_view t, Money& out) {
         }
     }
     if (digits == 0 && fracDigits == 0) return false;
-    int64_t raw = static_cast<int64_t>(whole) * Money::kScale + frac * kPow10[4 - std::min(fracDigits, 4)];
+    __int128 raw = static_cast<__int128>(whole) * Money::kScale + frac * kPow10[4 - std::min(fracDigits, 4)];
     if (roundUp) ++raw;
-    out = Money::FromRaw(neg ? -raw : raw);
+    if (neg) raw = -raw;
+    // the largest whole part still leaves room for decimals that would not fit
+    if (raw > std::numeric_limits<int64_t>::max() || raw < std::numeric_limits<int64_t>::min()) return false;
+    out = Money::FromRaw(static_cast<int64_t>(raw));
     return true;
 }
 

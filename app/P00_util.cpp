@@ -93,7 +93,7 @@ std::string ReadWholeFile(const std::string& path) {
 std::string CollapseSpaces(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
+    for (char c : Trim(text)) {
         if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
         out.push_back(c);
     }
@@ -159,8 +159,9 @@ bool TryStrToInt(std::string_view text, long long& value) {
     unsigned long long v = 0;
     for (; i < t.size(); ++i) {
         if (t[i] < '0' || t[i] > '9') return false;
+        // checked before the step so that a long digit string cannot wrap around
+        if (v > (9223372036854775807ULL - static_cast<unsigned>(t[i] - '0')) / 10) return false;
         v = v * 10 + static_cast<unsigned>(t[i] - '0');
-        if (v > 9223372036854775807ULL) return false;
     }
     value = neg ? -static_cast<long long>(v) : static_cast<long long>(v);
     return true;

@@ -49,3 +49,39 @@ TEST(Money, ProductIsCutToFourDecimals) {
     EXPECT_EQ(Money::Parse("-0.3333").MulTrunc(Money::Parse("0.3333")).Raw(), -1110);
     EXPECT_EQ(Money::FromHundredths(123456), Money::Parse("1234.56"));
 }
+
+TEST(Money, ValuesAtTheEdgeOfTheRangeAreRefusedNotWrapped) {
+    struct Case { const char* text; bool ok; int64_t raw; };
+    const Case cases[] = {
+        {"922337203685477.5807", true, INT64_MAX},
+        {"922337203685477.5808", false, 0},
+        {"922337203685477.9999", false, 0},
+        {"922337203685477.58074", true, INT64_MAX},  // rounds down into range
+        {"922337203685477.58075", false, 0},         // rounds up out of range
+        {"-922337203685477.5808", true, INT64_MIN},
+        {"-922337203685477.5809", false, 0},
+        {"922337203685478", false, 0},
+        {"99999999999999999999999", false, 0},
+        {"922,337,203,685,477.5807", true, INT64_MAX},
+    };
+    for (const Case& c : cases) {
+        Money m;
+        EXPECT_EQ(Money::TryParse(c.text, m), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(m.Raw(), c.raw) << c.text;
+        }
+    }
+}
+
+TEST(Money, FormatAndParseRoundTrip) {
+    const int64_t raws[] = {0, 1, -1, 49, 50, 9999, 10000, -10001, 123456789, INT64_MAX, INT64_MIN + 1};
+    for (int64_t raw : raws) {
+        Money m = Money::FromRaw(raw);
+        EXPECT_EQ(Money::Parse(m.Format(4)).Raw(), raw) << raw;
+        EXPECT_EQ(Money::Parse(m.FormatThousands(4)).Raw(), raw) << raw;
+    }
+    EXPECT_EQ(Money::FromRaw(INT64_MAX).Format(2), "922337203685477.58");
+    EXPECT_EQ(Money::FromRaw(INT64_MIN).Format(4), "-922337203685477.5808");
+    EXPECT_EQ(Money::Parse("1.5").Format(7), "1.5000");  // more than four decimals are not invented
+    EXPECT_EQ(Money::Parse("1.5").Format(-1), "2");
+}

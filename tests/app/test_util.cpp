@@ -71,3 +71,27 @@ TEST(DateTimeStamps, TransactionAndClosingTexts) {
     DateTime::TryMake(2027, 1, 1, 0, 1, 0, 0, b);
     EXPECT_EQ(b.TotalMilliseconds() - a.TotalMilliseconds(), 120000);
 }
+
+TEST(TextHelpers, LongDigitStringsAreNotIntegers) {
+    struct Case { const char* text; bool ok; long long value; };
+    const Case cases[] = {
+        {"9223372036854775807", true, INT64_MAX},
+        {"9223372036854775808", false, 0},
+        {"18446744073709551617", false, 0},  // would wrap to 1
+        {"18446744073709551646", false, 0},  // would wrap to 30
+        {"-9223372036854775807", true, -INT64_MAX},
+        {"+17", true, 17},
+    };
+    for (const Case& c : cases) {
+        long long v = -5;
+        EXPECT_EQ(TryStrToInt(c.text, v), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
+    }
+}
+
+TEST(TextHelpers, CollapseTrimsBlanksOfAnyKindAtTheEnds) {
+    EXPECT_EQ(CollapseSpaces("\tSok  1L\r"), "Sok 1L");
+    EXPECT_EQ(CollapseSpaces(" a \t b "), "a \t b");
+}

@@ -1,0 +1,127 @@
+#include "app/shell/Mainlink_me.h"
+
+#include "app/P00_marker.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLocalSocket>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+
+#include <clocale>
+
+namespace velbrin {
+
+namespace {
+
+QIcon TrayPicture() {
+    QPixmap pix(32, 32);
+    pix.fill(QColor(255, 225, 0));
+    QPainter p(&pix);
+    p.setPen(Qt::black);
+    p.drawRect(0, 0, 31, 31);
+    p.drawText(pix.rect(), Qt::AlignCenter, "L");
+    return QIcon(pix);
+}
+
+}  // namespace
+
+TFormMainLINK::TFormMainLINK(TAppServices& app)
+    : QWidget(nullptr), app_(app), ini_(), startup_(app), cycle_(app) {
+    setWindowTitle(kCaption);
+    setFixedSize(150, 100);
+    if (QScreen* screen = QApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(75, 50));
+
+    ListenForFocus();
+    // (the serial-port owner joins here)
+    PrepareInstallation(ini_);
+    // (the database-connection owner joins here)
+    // Qt sets the locale from the environment; numbers are always "." decimals.
+    std::setlocale(LC_NUMERIC, "C");
+
+    Timer1.setTimerType(Qt::PreciseTimer);
+    Timer1.setInterval(500);
+    Timer1.stop();
+    QObject::connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+
+    Close1 = PopupMenu1.addAction("Kraj rada");
+    QObject::connect(Close1, &QAction::triggered, this, [this] { close(); });
+    TrayIcon1.setIcon(TrayPicture());
+    TrayIcon1.setToolTip(kCaption);
+    TrayIcon1.setContextMenu(&PopupMenu1);
+    if (QSystemTrayIcon::isSystemTrayAvailable()) TrayIcon1.show();
+}
+
+TFormMainLINK::~TFormMainLINK() {
+    Timer1.stop();
+    focus_.close();
+}
+
+QString TFormMainLINK::FocusServerPath() {
+    return QString::fromStdString(TNamedMarker::PathOf(kFocusName));
+}
+
+void TFormMainLINK::AskFirstInstanceToFront() {
+    QLocalSocket socket;
+    socket.connectToServer(FocusServerPath());
+    if (!socket.waitForConnected(1000)) return;
+    socket.write("front\n");
+    socket.waitForBytesWritten(1000);
+    socket.disconnectFromServer();
+}
+
+void TFormMainLINK::ListenForFocus() {
+    // We hold "ZorvexStarted", so a channel left by a crashed run is stale.
+    QLocalServer::removeServer(FocusServerPath());
+    focus_.listen(FocusServerPath());
+    QObject::connect(&focus_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* s = focus_.nextPendingConnection()) {
+            QObject::connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
+            BringToFront();
+        }
+    });
+}
+
+void TFormMainLINK::BringToFront() {
+    // The main window stays hidden; what can come to the front is an open dialog.
+    if (QWidget* w = QApplication::activeModalWidget()) {
+        w->showNormal();
+        w->raise();
+        w->activateWindow();
+    }
+}
+
+void TFormMainLINK::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    // after the show has finished, inside the message loop
+    QTimer::singleShot(0, this, [this] { RunStartup(); });
+}
+
+void TFormMainLINK::RunStartup() {
+    if (startup_.Run()) EnableTimer1();
+}
+
+void TFormMainLINK::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (hiddenOnce_) return;
+    hiddenOnce_ = true;
+    QTimer::singleShot(0, this, [this] { hide(); });
+}
+
+void TFormMainLINK::Timer1Timer() {
+    Timer1.stop();
+    if (cycle_.Tick()) Timer1.start();
+}
+
+void TFormMainLINK::closeEvent(QCloseEvent* event) {
+    Timer1.stop();
+    // (the receipt object is dropped here once it exists)
+    event->accept();
+    QCoreApplication::quit();
+}
+
+}  // namespace velbrin

@@ -1,0 +1,63 @@
+// The hidden main window: owns the configuration, the focus channel for a second
+// start, the tray icon with its one item and Timer1. It hides itself when first
+// painted; the program lives in the tray until "Kraj rada".
+#pragma once
+
+#include "app/P00_inilink.h"
+#include "app/P00_maincycle.h"
+#include "app/P00_startup.h"
+
+#include <QLocalServer>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+namespace velbrin {
+
+class TFormMainLINK : public QWidget {
+public:
+    static constexpr const char* kCaption = "Velbrin - LINK v7.4.44";
+    static constexpr const char* kFocusName = "ZorvexFocus";
+
+    explicit TFormMainLINK(TAppServices& app);
+    ~TFormMainLINK() override;
+
+    TIniLink& Ini() { return ini_; }
+    TStartupSequence& Startup() { return startup_; }
+    TMainCycle& Cycle() { return cycle_; }
+
+    // Full path of the focus channel in the runtime directory.
+    static QString FocusServerPath();
+    // A second start: ask the running instance to come to the front.
+    static void AskFirstInstanceToFront();
+    // Runs one cycle of Timer1 (also reachable from tests of the shell).
+    void Timer1Timer();
+    void EnableTimer1() { Timer1.start(); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void ListenForFocus();
+    void BringToFront();
+    void RunStartup();
+
+    TAppServices& app_;
+    TIniLink ini_;
+    QLocalServer focus_;
+    QTimer Timer1;
+    QMenu PopupMenu1;
+    QAction* Close1 = nullptr;
+    QSystemTrayIcon TrayIcon1;
+    TStartupSequence startup_;
+    TMainCycle cycle_;
+    bool shownOnce_ = false;
+    bool hiddenOnce_ = false;
+};
+
+}  // namespace velbrin

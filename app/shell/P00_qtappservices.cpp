@@ -1,0 +1,42 @@
+#include "app/shell/P00_qtappservices.h"
+
+#include "app/shell/P00_formyellowmsg.h"
+#include "app/shell/P00_qttext.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace velbrin {
+
+void TQtAppServices::Terminate() {
+    terminated_ = true;
+    // queued, so the loop ends once control is back in it (and also when the
+    // request comes before the loop has started)
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TQtAppServices::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TQtAppServices::ShowNumbered(int n) {
+    if (dialog_)
+        dialog_->ShowNumbered(n);
+    else
+        ErrorBox("MSG - " + std::to_string(n + 1000));
+}
+
+void TQtAppServices::ShowText(const std::string& text) {
+    if (dialog_)
+        dialog_->ShowText(text);
+    else
+        ErrorBox(text);
+}
+
+void TQtAppServices::ShowError(const std::string& text) { ErrorBox(text); }
+
+void TQtAppServices::ErrorBox(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, "Velbrin - LINK", QtText(text), QMessageBox::Ok);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+}
+
+}  // namespace velbrin
