@@ -35,7 +35,7 @@ LinkRig::LinkRig(const LinkRigOptions& options) : registry(dir.Path(), dir.File(
     fp->SetTaxGroupFlags(fp->ReadTaxGroups());
     commonLink = std::make_unique<TFormCommonLink>(*connection, *ini, *fp, msg, app, convert);
     commonLink->SetLogPath(linkLog.Path());
-    zets = std::make_unique<TFormZets>(*connection, *ini, *commonLink);
+    zets = std::make_unique<TFormZets>(*connection, *ini, *fp, *commonLink);
     commonLink->AttachZets(*zets);
     store.reset(new TStoreContext{*connection, *fp, *ini, msg, *zets, linkLog, app});
 }
