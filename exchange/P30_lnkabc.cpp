@@ -1,0 +1,270 @@
+// Receipt intake of the exchange engine: a receipt file taken into curr_abc,
+// checked, printed line by line, paid and closed, and answered.
+#include "exchange/P30_lnkwork.h"
+
+#include "app/P00_appservices.h"
+#include "app/P00_inilink.h"
+#include "app/P00_msg.h"
+#include "app/P00_util.h"
+#include "printer/P00_fp.h"
+#include "store/P31_bon.h"
+#include "store/P31_payitem.h"
+#include "store/P31_saleitem.h"
+#include "store/P31_storecontext.h"
+
+namespace velbrin {
+
+namespace {
+
+bool IsEndRow(const TSqlQuery& q) { return UpperCase(Trim(q.AsString("art_id"))) == "KRAJBONA"; }
+
+}  // namespace
+
+void TFormLnkWork::ProcessAbcFile(const std::string& name) {
+    abcHeld_ = false;
+    try {
+        if (!name.empty()) LoadAbcFile(name);
+        TBon& bon = Bon();
+        try {
+            fp_.ClearDisplay();
+        } catch (const std::exception&) {
+            // An unplugged customer display makes the printer refuse the clear;
+            // that must end the link (below) and keep the receipt, not fail it.
+            if (app_.Terminated() || fp_.IsDisplayConnected()) throw;
+        }
+        if (!fp_.IsDisplayConnected()) {
+            app_.Terminate();
+            throw LinkError(msg_.GetMsg(2));
+        }
+        PrepareReceipt();
+        PrintReceipt();
+        if (FlagIsSet(ini_.ReadString("Praxolt", "SaljiRacunUvek"))) ExportReceipt(bon.BonId());
+        WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
+    } catch (const std::exception& e) {
+        const std::string text = e.what();
+        app_.ProcessMessages();
+        if (app_.Terminated()) {
+            // The link is going down; curr_abc keeps the receipt for the next start.
+            WriteResult("Comm.err", text, false);
+            return;
+        }
+        if (!abcHeld_) ExecSql("delete from curr_abc");
+        WriteResult(name.empty() && bon_ ? bon_->FileName() : name, text, false);
+    }
+}
+
+std::string TFormLnkWork::HeldReceiptName() {
+    try {
+        QSql.SetSQL("select plu_naziv from curr_abc where seq = 0");
+        QSql.Open();
+        std::string held = QSql.Eof() ? std::string() : Trim(QSql.AsString("plu_naziv"));
+        QSql.Close();
+        return held;
+    } catch (const std::exception&) {
+        QSql.Close();
+        return {};
+    }
+}
+
+void TFormLnkWork::LoadAbcFile(const std::string& name) {
+    const std::string path = ToFpPath(name);
+    try {
+        CDSInput.LoadFromFile(path);
+        if (CDSInput.RowCount() > kMaxAbcRows) throw LinkError(msg_.GetMsg(53));
+        QSql.SetSQL(
+            "insert into curr_abc( seq, art_id, tax_id, plu_naziv, cena, kolicina)  "
+            "values(:seq,:art_id,:tax_id,:plu_naziv,:cena,:kolicina)");
+        QSql.SetInteger("seq", 0);
+        QSql.SetString("art_id", "FileName");
+        QSql.SetString("tax_id", "0");
+        QSql.SetString("plu_naziv", name);
+        QSql.SetMoney("cena", Money());
+        QSql.SetMoney("kolicina", Money());
+        try {
+            QSql.ExecSQL();
+        } catch (const std::exception& e) {
+            // curr_abc is empty between receipts; a header already there belongs to
+            // a receipt that is not finished and must stay for the next start.
+            abcHeld_ = true;
+            const std::string held = HeldReceiptName();
+            throw LinkError(name + " not taken in: the receipt " + (held.empty() ? "of a previous run" : held) +
+                            " is still unfinished in curr_abc\r\n" + e.what());
+        }
+        for (std::size_t row = 0; row < CDSInput.RowCount(); ++row) {
+            QSql.SetInteger("seq", static_cast<int64_t>(row) + 1);
+            QSql.SetString("art_id", CDSInput.Value(row, "ART_ID"));
+            QSql.SetString("tax_id", CDSInput.Value(row, "TAX_ID"));
+            QSql.SetString("plu_naziv", CDSInput.Value(row, "PLU_NAZIV"));
+            QSql.SetMoney("cena", CDSInput.MoneyValue(row, "CENA"));
+            QSql.SetMoney("kolicina", CDSInput.MoneyValue(row, "KOLICINA"));
+            QSql.ExecSQL();
+        }
+        CDSInput.Clear();
+        DeleteFileReport(path);
+    } catch (...) {
+        CDSInput.Clear();
+        DeleteFileReport(path);
+        throw;
+    }
+}
+
+void TFormLnkWork::PrepareReceipt() {
+    TBon& bon = Bon();
+    // The first end row counts, the same one at which the line loops stop.
+    QSql.SetSQL("select seq from curr_abc where upper(art_id) = 'KRAJBONA' order by seq");
+    QSql.Open();
+    if (QSql.Eof()) {
+        QSql.Close();
+        throw LinkError(msg_.GetMsg(53));
+    }
+    const int64_t lines = QSql.AsInteger("seq") - 1;
+    QSql.Close();
+    if (lines < 1 || lines > kMaxReceiptLines) throw LinkError(msg_.GetMsg(53));
+
+    bon.ReadTrailer();
+    fp_.SetCashierName(bon.UsrName());
+    fp_.SetHeaderLine(7, bon.Line7Text());
+
+    QSql.SetSQL("select * from curr_abc order by seq");
+    QSql.Open();
+    try {
+        for (; !QSql.Eof() && !IsEndRow(QSql); QSql.Next()) {
+            if (QSql.AsInteger("seq") == 0) continue;
+            const int64_t seq = QSql.AsInteger("seq");
+            try {
+                std::unique_ptr<TSaleItem> item = TSaleItem::FromReceiptRow(store_, bon, QSql);
+                TSaleItem& line = *item;
+                bon.SetCurrentLine(std::move(item));
+                if (line.PluId() > 0) {
+                    line.UpdatePrice();
+                } else {
+                    line.DefineArticle();
+                }
+                bon.SetCurrentLine(nullptr);
+            } catch (const std::exception& e) {
+                bon.SetCurrentLine(nullptr);
+                throw LinkError("Red " + std::to_string(seq) + " : " + e.what());
+            }
+        }
+    } catch (...) {
+        QSql.Close();
+        throw;
+    }
+    QSql.Close();
+}
+
+void TFormLnkWork::PrintReceipt() {
+    TBon& bon = Bon();
+    try {
+        bon.BeginReceipt();
+        ExecSql("update curr_abc set tax_id='S' where seq=0");
+        QSql.SetSQL("select * from curr_abc order by seq");
+        QSql.Open();
+        try {
+            for (; !QSql.Eof() && !IsEndRow(QSql); QSql.Next()) {
+                if (QSql.AsInteger("seq") == 0) continue;
+                std::unique_ptr<TSaleItem> item = TSaleItem::FromReceiptRow(store_, bon, QSql);
+                if (item->Kolicina() > Money()) {
+                    TSaleItem& line = *item;
+                    bon.SetCurrentLine(std::move(item));
+                    line.Sell();
+                } else {
+                    const std::string artId = item->ArtId();
+                    const Money quantity = item->Kolicina();
+                    item.reset();
+                    bon.SetCurrentLine(nullptr);
+                    std::unique_ptr<TSaleItem> storno = TSaleItem::FindSaleToStorno(store_, bon, artId, quantity);
+                    TSaleItem& line = *storno;
+                    bon.SetCurrentLine(std::move(storno));
+                    line.Storno();
+                }
+                bon.SetCurrentLine(nullptr);
+            }
+        } catch (...) {
+            QSql.Close();
+            throw;
+        }
+        QSql.Close();
+        try {
+            fp_.StatusWait();
+        } catch (const std::exception&) {
+        }
+        RegisterPayments();
+        bon.CloseAndArchive(true);
+    } catch (const std::exception& e) {
+        bon.SetCurrentLine(nullptr);
+        const std::string text = e.what();
+        app_.ProcessMessages();
+        if (app_.Terminated()) throw LinkError(msg_.GetMsg(1));
+        CancelReceipt();
+        throw LinkError(text);
+    }
+}
+
+void TFormLnkWork::RegisterPayments() {
+    TBon& bon = Bon();
+    // Trailer rows PAY_1..PAY_4 and the kinds the printer books them under.
+    static constexpr int kKindOfTrailerPay[4] = {3, 2, 1, 4};
+    const Money total = bon.PrinterTotal();
+    Money paid;
+    for (int i = 1; i <= 4; ++i) {
+        const Money amount = bon.TrailerPay(i);
+        if (!(total > paid && amount > Money())) continue;
+        paid += amount;
+        auto pay = std::make_unique<TPayItem>(store_, bon, amount, kKindOfTrailerPay[i - 1]);
+        TPayItem& payment = *pay;
+        bon.SetCurrentPayment(std::move(pay));
+        try {
+            payment.Pay();
+        } catch (const std::exception&) {
+            bon.SetCurrentPayment(nullptr);
+            bon.PayWholeTotal();
+            return;
+        }
+        bon.SetCurrentPayment(nullptr);
+    }
+    if (total > paid || total == Money()) {
+        auto pay = std::make_unique<TPayItem>(store_, bon, total - paid, 1);
+        TPayItem& payment = *pay;
+        bon.SetCurrentPayment(std::move(pay));
+        try {
+            payment.Pay();
+        } catch (...) {
+            bon.SetCurrentPayment(nullptr);
+            throw;
+        }
+        bon.SetCurrentPayment(nullptr);
+    }
+}
+
+void TFormLnkWork::CancelReceipt() {
+    try {
+        fp_.CloseNonFiscal();
+    } catch (const std::exception&) {
+    }
+    if (!bon_) return;
+    int state = 0;
+    try {
+        state = fp_.ReadTransactionState();
+    } catch (const std::exception&) {
+        return;
+    }
+    if (state == 3) {
+        try {
+            bon_->StornoAll();
+        } catch (const std::exception&) {
+        }
+    }
+    if (state == 3 || state == 4) {
+        try {
+            bon_->PayWholeTotal();
+        } catch (const std::exception&) {
+        }
+        try {
+            bon_->CloseAndArchive(true);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+}  // namespace velbrin

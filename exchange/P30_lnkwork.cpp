@@ -1,0 +1,163 @@
+#include "exchange/P30_lnkwork.h"
+
+#include "app/P00_appservices.h"
+#include "app/P00_inilink.h"
+#include "app/P00_log.h"
+#include "app/P00_msg.h"
+#include "app/P00_util.h"
+#include "exchange/P30_requestscan.h"
+#include "formats/P00_convert.h"
+#include "printer/P00_fp.h"
+#include "store/P30_commonlink.h"
+#include "store/P31_bon.h"
+#include "store/P31_storecontext.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace velbrin {
+
+TFormLnkWork::TFormLnkWork(TStoreContext& store, TFormConvert& convert, TFormCommonLink& commonLink)
+    : QSql(store.connection),
+      store_(store),
+      convert_(convert),
+      commonLink_(commonLink),
+      ini_(store.ini),
+      fp_(store.fp),
+      msg_(store.msg),
+      app_(store.app) {}
+
+TFormLnkWork::~TFormLnkWork() = default;
+
+void TFormLnkWork::CreateReceipt() { bon_ = std::make_unique<TBon>(store_); }
+
+void TFormLnkWork::FreeReceipt() { bon_.reset(); }
+
+TBon& TFormLnkWork::Bon() {
+    if (!bon_) throw LinkError("The receipt object has not been created");
+    return *bon_;
+}
+
+std::string TFormLnkWork::ToFpPath(const std::string& name) const { return JoinPath(ini_.ToFpDir(), name); }
+
+void TFormLnkWork::ExecSql(const std::string& sql) {
+    QSql.SetSQL(sql);
+    QSql.ExecSQL();
+}
+
+void TFormLnkWork::CheckFiscalisedQuietly() {}
+
+void TFormLnkWork::ExportReceipt(int64_t) {}
+
+void TFormLnkWork::PollExchange() {
+    // Amounts are formatted and parsed by our own fixed-point code with "." as the
+    // decimal point, whatever the locale says, so there is no process setting to renew.
+    const std::string dir = ini_.ToFpDir();
+    const std::vector<std::string> work = TRequestScan::WorkList(dir);
+    for (const std::string& entry : work) {
+        const std::string fileName = TRequestScan::FileNameOf(entry);
+        const std::string kind = TRequestScan::KindOf(fileName);
+        // Command, text and article files wait in ToFpDir, untouched, until their
+        // handlers exist; they must not hold up the receipts behind them.
+        if (kind != "ABC_") continue;
+        const std::string packet = TRequestScan::PacketName(fileName);
+        if (!TRequestScan::IsPacket(fileName)) {
+            const std::string path = JoinPath(dir, fileName);
+            try {
+                convert_.ConvertInputFile(path);
+            } catch (const std::exception& e) {
+                DeleteFileReport(path);
+                DeleteFileReport(JoinPath(dir, packet));
+                WriteResult(fileName, e.what(), false);
+                return;
+            }
+            if (!DeleteFileReport(path)) {
+                // Converted again in a later cycle, once the file can go.
+                DeleteFileReport(JoinPath(dir, packet));
+                continue;
+            }
+        }
+        ProcessAbcFile(packet);
+        CheckFiscalisedQuietly();
+    }
+}
+
+void TFormLnkWork::WriteResult(const std::string& fileName, const std::string& text, bool success) {
+    const std::string result = ChangeFileExt(fileName, success ? ".ok" : ".err");
+    const std::string draft = ToFpPath(result);
+    WriteWholeFile(draft, text + "\r\n");
+    const std::string answer = JoinPath(ini_.FromFpDir(), result);
+    if (CopyFileOverwrite(draft, answer)) {
+        DeleteFileReport(draft);
+        return;
+    }
+    // Left in ToFpDir the draft would come back as a request of its own kind, and
+    // the cash register would never see the answer: drop it and say so.
+    DeleteFileReport(draft);
+    throw LinkError("The answer " + result + " could not be copied to " + ini_.FromFpDir());
+}
+
+std::vector<std::string> TFormLnkWork::PacketsInToFpDir(const std::string& prefix) const {
+    std::vector<std::string> names;
+    const std::string dir = ini_.ToFpDir();
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) throw LinkError("Cannot read the directory " + dir);
+    std::size_t seen = 0;
+    while (dirent* e = ::readdir(d)) {
+        if (++seen > kMaxSweepEntries) break;
+        const std::string name = e->d_name;
+        if (name.empty() || name[0] == '.') continue;
+        if (!StartsWithNoCase(name, prefix) || !TRequestScan::IsPacket(name)) continue;
+        struct stat st {};
+        if (::stat(JoinPath(dir, name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        names.push_back(name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void TFormLnkWork::RecoverExchange() {
+    for (const std::string& name : PacketsInToFpDir("TXT_")) DeleteFileReport(ToFpPath(name));
+    try {
+        fp_.CloseNonFiscal();
+    } catch (const std::exception&) {
+    }
+    TBon& bon = Bon();
+    const std::vector<std::string> receipts = PacketsInToFpDir("ABC_");
+    if (receipts.size() == 1) {
+        if (bon.AbcIsEmpty()) {
+            LoadAbcFile(receipts[0]);
+        } else if (bon.AbcWasSent()) {
+            DeleteFileReport(ToFpPath(receipts[0]));
+        } else {
+            ExecSql("delete from curr_abc");
+            LoadAbcFile(receipts[0]);
+        }
+    } else {
+        for (const std::string& name : receipts) DeleteFileReport(ToFpPath(name));
+    }
+
+    try {
+        bon.Recover();
+    } catch (const std::exception& e) {
+        CancelReceipt();
+        if (bon.FileName().empty()) {
+            // No receipt name to answer under: the operator's log keeps the reason.
+            store_.linkLog.Write(std::string("Recovery of the receipt failed: ") + e.what());
+        } else {
+            WriteResult(bon.FileName(), e.what(), false);
+        }
+        return;
+    }
+    if (bon.FileName().empty()) return;
+    if (bon.AbcIsEmpty()) {
+        WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
+    } else {
+        ProcessAbcFile("");
+    }
+}
+
+}  // namespace velbrin

@@ -1,0 +1,97 @@
+// The exchange engine: one cycle over the request files of ToFpDir (complete
+// files only, command files first, foreign encodings converted into packets),
+// the answer convention of result files, the settling of what a previous run
+// left behind, and the intake and printing of receipt files.
+#pragma once
+
+#include "formats/P01_datapacket.h"
+#include "store/P00_query.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velbrin {
+
+class TAppServices;
+class TBon;
+class TFormCommonLink;
+class TFormConvert;
+class TFormFP;
+class TIniLink;
+class TMsgTable;
+struct TStoreContext;
+
+class TFormLnkWork {
+public:
+    // Most packets in a receipt file: 250 lines, the end row and the trailer fit
+    // many times over; a larger file is refused as a wrong structure unread.
+    static constexpr std::size_t kMaxAbcRows = 2000;
+    // Receipt lines between the header and the "KRAJBONA" row.
+    static constexpr int kMaxReceiptLines = 250;
+    // Entries looked at when the exchange directory is swept at start-up.
+    static constexpr std::size_t kMaxSweepEntries = 100000;
+
+    TFormLnkWork(TStoreContext& store, TFormConvert& convert, TFormCommonLink& commonLink);
+    ~TFormLnkWork();
+    TFormLnkWork(const TFormLnkWork&) = delete;
+    TFormLnkWork& operator=(const TFormLnkWork&) = delete;
+
+    // The one receipt object of the run, made on the shared connection as the
+    // last step before the exchange state is settled; freed when the link closes.
+    void CreateReceipt();
+    void FreeReceipt();
+    TBon* Receipt() { return bon_.get(); }
+
+    // One exchange cycle over ToFpDir, run to completion.
+    void PollExchange();
+    // Start-up: drops leftover texts, takes in or drops leftover receipt files and
+    // finishes the receipt of a previous run from the printer's state.
+    void RecoverExchange();
+    // The answer to a request: text + CR LF under the file name with ".ok" or
+    // ".err", written in ToFpDir and copied complete into FromFpDir.
+    void WriteResult(const std::string& fileName, const std::string& text, bool success);
+
+    // Receipt intake. ProcessAbcFile answers through WriteResult and never raises
+    // for a failure of the receipt itself; an empty name prints what curr_abc holds.
+    void ProcessAbcFile(const std::string& name);
+    void LoadAbcFile(const std::string& name);
+    void PrepareReceipt();
+    void PrintReceipt();
+    void RegisterPayments();
+    // Brings an interrupted fiscal receipt to a closed state; swallows its failures.
+    void CancelReceipt();
+
+    TDataPacket CDSInput;
+    TSqlQuery QSql;
+
+private:
+    // After every receipt file the fiscal-state marker is brought in line with the
+    // printer (quietly). The link checks supply it; until then this does nothing.
+    void CheckFiscalisedQuietly();
+    // The single-receipt export when "SaljiRacunUvek" is set. The day exports
+    // supply it; until then this does nothing.
+    void ExportReceipt(int64_t bonId);
+
+    TBon& Bon();
+    std::string ToFpPath(const std::string& name) const;
+    void ExecSql(const std::string& sql);
+    // Plain files in ToFpDir whose names match prefix*.zvx without regard to case.
+    std::vector<std::string> PacketsInToFpDir(const std::string& prefix) const;
+    std::string HeldReceiptName();
+
+    TStoreContext& store_;
+    TFormConvert& convert_;
+    TFormCommonLink& commonLink_;
+    TIniLink& ini_;
+    TFormFP& fp_;
+    TMsgTable& msg_;
+    TAppServices& app_;
+    std::unique_ptr<TBon> bon_;
+    // Set when LoadAbcFile refused a file because curr_abc still holds a receipt:
+    // that receipt must survive the failure of the new file.
+    bool abcHeld_ = false;
+};
+
+}  // namespace velbrin
