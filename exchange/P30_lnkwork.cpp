@@ -59,9 +59,6 @@ void TFormLnkWork::PollExchange() {
     for (const std::string& entry : work) {
         const std::string fileName = TRequestScan::FileNameOf(entry);
         const std::string kind = TRequestScan::KindOf(fileName);
-        // Command, text and article files wait in ToFpDir, untouched, until their
-        // handlers exist; they must not hold up the receipts behind them.
-        if (kind != "ABC_") continue;
         const std::string packet = TRequestScan::PacketName(fileName);
         if (!TRequestScan::IsPacket(fileName)) {
             const std::string path = JoinPath(dir, fileName);
@@ -79,8 +76,16 @@ void TFormLnkWork::PollExchange() {
                 continue;
             }
         }
-        ProcessAbcFile(packet);
-        CheckFiscalisedQuietly();
+        if (kind == "CMD_") {
+            ProcessCommandFile(packet);
+        } else if (kind == "ABC_") {
+            ProcessAbcFile(packet);
+            CheckFiscalisedQuietly();
+        } else if (kind == "ART-") {
+            ProcessArticleFile(packet);
+        } else if (kind == "TXT_") {
+            ProcessTextFile(packet);
+        }
     }
 }
 

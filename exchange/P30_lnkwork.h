@@ -16,6 +16,7 @@ namespace velbrin {
 
 class TAppServices;
 class TBon;
+class TSaleItem;
 class TFormCommonLink;
 class TFormConvert;
 class TFormFP;
@@ -63,6 +64,14 @@ public:
     // Brings an interrupted fiscal receipt to a closed state; swallows its failures.
     void CancelReceipt();
 
+    // Text, command and article files. Each answers through WriteResult and
+    // deletes its packet; an ART-R or ART-D file waiting for a closed day stays.
+    void ProcessTextFile(const std::string& name);
+    void ProcessCommandFile(const std::string& name);
+    void ProcessArticleFile(const std::string& name);
+    // The nine lines of the answer F_300.ok of command 300.
+    std::string PrinterStatusReport();
+
     TDataPacket CDSInput;
     TSqlQuery QSql;
 
@@ -73,6 +82,12 @@ private:
     // The single-receipt export when "SaljiRacunUvek" is set. The day exports
     // supply it; until then this does nothing.
     void ExportReceipt(int64_t bonId);
+
+    // Loads the request's packet into CDSInput; a packet that cannot be loaded is
+    // answered with ".err" and the load failure and removed (false).
+    bool LoadRequest(const std::string& name);
+    void RunCommandRow(int code, const std::string& tekst);
+    void ApplyArticle(const std::string& operation, TSaleItem& item);
 
     TBon& Bon();
     std::string ToFpPath(const std::string& name) const;

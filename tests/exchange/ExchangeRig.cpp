@@ -105,10 +105,7 @@ void ExchangeTest::Start(const LinkRigOptions& options) {
                              rig->ini->DbPath() + "'";
     ASSERT_EQ(std::system(gfix.c_str()), 0) << gfix;
     rig->connection = std::make_unique<TFormConnection>(rig->ini->DbPath());
-    rig->commonLink = std::make_unique<TFormCommonLink>(*rig->connection);
-    rig->zets = std::make_unique<TFormZets>(*rig->connection, *rig->ini, *rig->commonLink);
-    rig->store.reset(new TStoreContext{*rig->connection, *rig->fp, *rig->ini, rig->msg, *rig->zets, rig->linkLog,
-                                       rig->app});
+    rig->RebuildNeighbours();
     work = std::make_unique<TFormLnkWork>(*rig->store, convert, *rig->commonLink);
     work->CreateReceipt();
 }
@@ -124,8 +121,7 @@ void ExchangeTest::Restart() {
     rig->fp = std::make_unique<TFormFP>(*rig->fpDef, rig->app);
     rig->fp->SetLogPath(JoinPath(rig->ini->LogsDir(), "FP550_log.txt"));
     rig->fp->SetTaxGroupFlags(rig->fp->ReadTaxGroups());
-    rig->store.reset(new TStoreContext{*rig->connection, *rig->fp, *rig->ini, rig->msg, *rig->zets, rig->linkLog,
-                                       rig->app});
+    rig->RebuildNeighbours();
     work = std::make_unique<TFormLnkWork>(*rig->store, convert, *rig->commonLink);
     work->CreateReceipt();
     work->RecoverExchange();

@@ -46,14 +46,14 @@ TEST_F(LnkWorkTest, EveryEncodingIsPrintedAndAnsweredWithItsTotal) {
     ExpectBooksBalance();
 }
 
-TEST_F(LnkWorkTest, ReceiptsByNameWhileOtherKindsWaitUntouched) {
+TEST_F(LnkWorkTest, ReceiptsByNameWhileOtherNamesStayUntouched) {
     Start();
     // Each receipt has its own price, so the journal tells the order.
     const std::vector<std::pair<std::string, std::string>> receipts = {
         {"ABC_10.zvx", "3.00"}, {"ABC_0002.zvx", "1.00"}, {"ABC_2.zvx", "4.00"}, {"abc_0010.zvx", "2.00"}};
     for (const auto& [name, price] : receipts) DropReceipt(name, {Line("7", price), EndRow()});
-    const std::vector<std::string> waiting = {"ART-1.zvx", "CMD_0001.zvx", "README.TXT", "TXT_0001.zvx",
-                                              "cmd_0002.csv"};
+    const std::vector<std::string> waiting = {"ART.zvx", "CMD0001.zvx", "README.TXT", "TXT-0001.zvx",
+                                              "cmd.csv"};
     for (const std::string& name : waiting) Drop(name, "left alone " + name);
 
     work->PollExchange();

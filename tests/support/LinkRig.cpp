@@ -33,6 +33,14 @@ LinkRig::LinkRig(const LinkRigOptions& options) : registry(dir.Path(), dir.File(
     fp->SetLogPath(JoinPath(ini->LogsDir(), "FP550_log.txt"));
     linkLog.SetPath(JoinPath(ini->LogsDir(), "LINK_log.txt"));
     fp->SetTaxGroupFlags(fp->ReadTaxGroups());
+    RebuildNeighbours();
+}
+
+void LinkRig::RebuildNeighbours()
+{
+    store.reset();
+    zets.reset();
+    commonLink.reset();
     commonLink = std::make_unique<TFormCommonLink>(*connection, *ini, *fp, msg, app, convert);
     commonLink->SetLogPath(linkLog.Path());
     zets = std::make_unique<TFormZets>(*connection, *ini, *fp, *commonLink);

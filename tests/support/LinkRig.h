@@ -39,6 +39,10 @@ public:
     LinkRig(const LinkRig&) = delete;
     LinkRig& operator=(const LinkRig&) = delete;
 
+    // The link checks, the day closing and the store context made anew over the
+    // current connection and printer (after a test replaced either of them).
+    void RebuildNeighbours();
+
     std::string InstallDir() const { return dir.File("install"); }
     std::string SimStatePath() const { return dir.File("fp550.state"); }
 

@@ -1,0 +1,204 @@
+// The request files besides receipts: non-fiscal texts printed line by line,
+// command files run row by row, the printer status report of command 300, and
+// article files that keep the printer's article table and arts in step.
+#include "exchange/P30_lnkwork.h"
+
+#include "app/P00_appservices.h"
+#include "app/P00_inilink.h"
+#include "app/P00_log.h"
+#include "app/P00_money.h"
+#include "app/P00_util.h"
+#include "closing/P32_zets.h"
+#include "printer/P00_fp.h"
+#include "store/P30_commonlink.h"
+#include "store/P31_saleitem.h"
+#include "store/P31_storecontext.h"
+
+#include <memory>
+
+namespace velbrin {
+
+namespace {
+
+// Characters from..from+count-1 (counted from 1) of text, as far as it reaches.
+// Command arguments carry dates by position and are passed on unchecked.
+std::string Cut(const std::string& text, std::size_t from, std::size_t count) {
+    if (from < 1 || from > text.size()) return {};
+    return text.substr(from - 1, count);
+}
+
+}  // namespace
+
+bool TFormLnkWork::LoadRequest(const std::string& name) {
+    const std::string path = ToFpPath(name);
+    try {
+        CDSInput.LoadFromFile(path);
+        return true;
+    } catch (const std::exception& e) {
+        // A packet that cannot be read would never get better: it is answered and
+        // removed so that the files behind it are still served in this cycle.
+        const std::string text = e.what();
+        CDSInput.Clear();
+        DeleteFileReport(path);
+        WriteResult(name, text, false);
+        return false;
+    }
+}
+
+void TFormLnkWork::ProcessTextFile(const std::string& name) {
+    if (!LoadRequest(name)) return;
+    try {
+        fp_.OpenNonFiscal();
+        for (std::size_t row = 0; row < CDSInput.RowCount(); ++row)
+            fp_.PrintNonFiscalText(CDSInput.Value(row, "tekst"), "");
+        fp_.CloseNonFiscal();
+        WriteResult(name, "", true);
+    } catch (const std::exception& e) {
+        const std::string text = e.what();
+        CancelReceipt();
+        WriteResult(name, text, false);
+    }
+    CDSInput.Clear();
+    DeleteFileReport(ToFpPath(name));
+}
+
+void TFormLnkWork::ProcessCommandFile(const std::string& name) {
+    if (!LoadRequest(name)) return;
+    try {
+        for (std::size_t row = 0; row < CDSInput.RowCount(); ++row) {
+            const std::string komanda = CDSInput.Value(row, "komanda");
+            const std::string tekst = CDSInput.Value(row, "tekst");
+            RunCommandRow(static_cast<int>(StrToInt(komanda)), tekst);
+        }
+        WriteResult(name, "", true);
+    } catch (const std::exception& e) {
+        const std::string text = e.what();
+        app_.ProcessMessages();
+        WriteResult(app_.Terminated() ? std::string("Comm.err") : name, text, false);
+    }
+    CDSInput.Clear();
+    DeleteFileReport(ToFpPath(name));
+}
+
+void TFormLnkWork::RunCommandRow(int code, const std::string& tekst) {
+    TFormZets& zets = store_.zets;
+    if (code >= 150 && code <= 157) {
+        fp_.SetHeaderLine(code - 150, tekst);
+        return;
+    }
+    switch (code) {
+    case 10: fp_.DisplayUpper(tekst); break;
+    case 20: fp_.DisplayLower(tekst); break;
+    case 30: fp_.OpenDrawer(Trim(tekst).empty() ? std::string("10") : tekst); break;
+    case 40: fp_.SetCashierName(tekst); break;
+    case 50: commonLink_.CashMovement(Money::Parse(tekst)); break;
+    case 60: commonLink_.CashMovement(-Money::Parse(tekst)); break;
+    case 70: fp_.Beep(); break;
+    case 80: fp_.PrintDailyReport("2"); break;
+    case 90: zets.CloseDay(); break;
+    case 100: fp_.PrintPeriodicReport(Cut(tekst, 1, 6), Cut(tekst, 8, 6)); break;
+    case 130: commonLink_.ExportArticles(); break;
+    case 140:
+        commonLink_.DeleteAllArticlesInPrinter();
+        commonLink_.DeleteAllArticlesInDb();
+        break;
+    case 200: fp_.PrintSoldArticles("0"); break;
+    case 205: fp_.PrintSoldArticles("2"); break;
+    case 210: fp_.PrintDuplicate(); break;
+    case 220: zets.ExportDateRange(Cut(tekst, 1, 6), Cut(tekst, 8, 6)); break;
+    case 230: zets.DeleteDateRange(Cut(tekst, 1, 6), Cut(tekst, 8, 6)); break;
+    case 240: zets.ExportCurrentDay(); break;
+    case 250: zets.ExportStornoRange(Cut(tekst, 1, 6), Cut(tekst, 8, 6)); break;
+    case 295: fp_.PrintTaxReport("010104", "311220"); break;
+    case 300:
+        // A printer that does not answer fails the row before any line is collected.
+        fp_.ReadDateTime();
+        WriteResult("F_300", PrinterStatusReport(), true);
+        break;
+    default:
+        // Codes the link does not know are skipped: a newer cash register may send them.
+        break;
+    }
+}
+
+std::string TFormLnkWork::PrinterStatusReport() {
+    // Each printer operation shows its own failure and gives its fallback value,
+    // except the firmware text, whose failure fails the row.
+    std::string report = fp_.IsFiscalized() ? "Fiskalizovan" : "Nefiskalizovan";
+    report += "\r\n\"" + fp_.ReadFirmwareVersion() + "\"";
+    report += "\r\n" + fp_.GetPrinterDateTime().ZetStamp();
+    report += "\r\n" + fp_.ReadTaxGroups();
+    report += "\r\n" + Cut(fp_.ReadCommand90Field4(), 3, 6);
+    report += "\r\n" + fp_.ReadCommand99Value();
+    report += "\r\n" + std::to_string(fp_.CountArticles());
+    report += "\r\n" + std::to_string(commonLink_.CountExpectedArticles());
+    report += std::string("\r\n") + (fp_.IsReceiptClosed() ? "Zatvoren" : "Otvoren");
+    return report;
+}
+
+void TFormLnkWork::ProcessArticleFile(const std::string& name) {
+    const std::string operation = UpperCase(LeftStr(name, 5));
+    if (operation == "ART-R" && !fp_.IsReceiptClosed()) {
+        // The file is applied by the next cycle, once the day is closed.
+        try {
+            store_.zets.CloseDay();
+        } catch (const std::exception& e) {
+            const std::string text = e.what();
+            app_.ProcessMessages();
+            if (app_.Terminated()) {
+                // The next start can still close the day: the file waits for it.
+                WriteResult("Comm.err", text, false);
+                return;
+            }
+            // The printer refused the closing. Trying again every cycle would only
+            // repeat the refusal; the cash register learns why and sends the file again.
+            DeleteFileReport(ToFpPath(name));
+            WriteResult(name, text, false);
+        }
+        return;
+    }
+    if (operation == "ART-D" && !fp_.IsReceiptClosed()) return;  // waits for a closed day
+
+    if (!LoadRequest(name)) return;
+    bool allPassed = true;
+    for (std::size_t row = 0; row < CDSInput.RowCount(); ++row) {
+        std::unique_ptr<TSaleItem> item;
+        try {
+            item = TSaleItem::FromArticleRow(store_, CDSInput, row);
+            ApplyArticle(operation, *item);
+        } catch (const std::exception& e) {
+            const std::string text = e.what();
+            app_.ProcessMessages();
+            if (app_.Terminated()) {
+                // The rows not tried and the file wait for the next start.
+                CDSInput.Clear();
+                WriteResult("Comm.err", text, false);
+                return;
+            }
+            store_.linkLog.Write(item ? name + " Error: " + item->ArtId() + " , " + item->PluNaziv() + " : " + text
+                                      : name + " Error: " + text);
+            allPassed = false;
+        }
+    }
+    CDSInput.Clear();
+    if (allPassed)
+        WriteResult(name, "", true);
+    else
+        WriteResult(name, "Artikli koji nisu prosli se nalaze u log-u!", false);
+    DeleteFileReport(ToFpPath(name));
+}
+
+void TFormLnkWork::ApplyArticle(const std::string& operation, TSaleItem& item) {
+    if (operation == "ART-N") {
+        if (item.PluId() == 0) item.DefineArticle();
+    } else if (operation == "ART-R") {
+        if (item.PluId() > 0) item.DeleteArticle();
+        item.DefineArticle();
+    } else if (operation == "ART-D") {
+        if (item.PluId() > 0) item.DeleteArticle();
+    } else if (operation == "ART-K") {
+        if (item.PluId() > 0) item.AddQuantity();
+    }
+}
+
+}  // namespace velbrin
