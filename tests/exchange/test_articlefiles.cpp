@@ -1,0 +1,239 @@
+// Article files and unreadable request packets through the exchange cycle,
+// against the printer simulator and a real database.
+#include "RequestFilesRig.h"
+
+#include "app/P00_util.h"
+
+#include <algorithm>
+
+using namespace velbrin;
+using namespace velbrin::test;
+
+namespace {
+
+class ArticleFileTest : public RequestFilesTest {
+protected:
+    // An article row: code, name, price, quantity, tax group 1.
+    static AbcRow Art(const std::string& id, const std::string& name, const std::string& cena,
+                      const std::string& kolicina = "0")
+    {
+        return {id, "1", name, cena, kolicina};
+    }
+    void DropArticles(const std::string& name, const std::vector<AbcRow>& rows) { Drop(name, AbcPacket(rows)); }
+    long long Plu(const std::string& art)
+    {
+        return rig->ScalarInt("select plu_id from arts where art_id='" + art + "'");
+    }
+    // The simulator's article of a PLU: "price quantity name", or "<none>".
+    std::string PrinterArticle(long long plu)
+    {
+        const sim::SimState st = rig->sim->State();
+        const auto it = st.articles.find(static_cast<int>(plu));
+        if (it == st.articles.end()) return "<none>";
+        return sim::FormatFixed(it->second.price, 2) + " " + sim::FormatFixed(it->second.quantity, 3) + " " +
+               it->second.name;
+    }
+    // A receipt that leaves the printer's day open.
+    void SellSomething()
+    {
+        DropReceipt("ABC_9.zvx", {Line("SOLD", "1.00"), EndRow()});
+        work->PollExchange();
+        ASSERT_EQ(Answer("ABC_9.ok"), "1.00\r\n");
+        ASSERT_FALSE(rig->fp->IsReceiptClosed());
+    }
+};
+
+TEST_F(ArticleFileTest, EachOperationOnKnownAndUnknownArticles)
+{
+    Start();
+    DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00"), Art("B", "Mleko", "80.00", "5")});
+    work->PollExchange();
+    ASSERT_EQ(Answer("ART-N1.ok"), "\r\n");
+    const long long a = Plu("A"), b = Plu("B");
+    ASSERT_GT(a, 1);
+    ASSERT_GT(b, a);
+    EXPECT_EQ(PrinterArticle(a), "50.00 0.000 Hleb");
+    EXPECT_EQ(PrinterArticle(b), "80.00 5.000 Mleko");
+
+    struct Case {
+        std::string file;
+        std::vector<AbcRow> rows;
+        std::string printerA, printerB;  // the articles under their first PLUs afterwards
+        long long artsRows;
+    };
+    const std::vector<Case> cases = {
+        // A known article in ART-N changes nothing; an unknown one is added.
+        {"ART-N2.zvx", {Art("A", "Drugi hleb", "99.00"), Art("C", "Jaja", "12.00")}, "50.00 0.000 Hleb",
+         "80.00 5.000 Mleko", 3},
+        // ART-K adds to the quantity of known articles; an unknown one is passed over.
+        {"ART-K1.zvx", {Art("B", "Mleko", "0", "2.5"), Art("Z", "Nepoznat", "1.00", "3")}, "50.00 0.000 Hleb",
+         "80.00 7.500 Mleko", 3},
+        // Any other operation reads the rows and changes nothing.
+        {"ART-X1.zvx", {Art("A", "Treci", "1.00"), Art("Q", "Novi", "2.00")}, "50.00 0.000 Hleb",
+         "80.00 7.500 Mleko", 3},
+        // ART-D deletes known articles (the day is closed: nothing was sold).
+        {"art-d1.zvx", {Art("B", "Mleko", "0"), Art("Z", "Nepoznat", "0")}, "50.00 0.000 Hleb", "<none>", 2},
+    };
+    for (const Case& c : cases) {
+        DropArticles(c.file, c.rows);
+        work->PollExchange();
+        EXPECT_EQ(Answer(ChangeFileExt(c.file, ".ok")), "\r\n") << c.file;
+        EXPECT_FALSE(FileExists(ToFp(c.file))) << c.file;
+        EXPECT_EQ(PrinterArticle(a), c.printerA) << c.file;
+        EXPECT_EQ(PrinterArticle(b), c.printerB) << c.file;
+        EXPECT_EQ(rig->ScalarInt("select count(*) from arts"), c.artsRows) << c.file;
+    }
+    EXPECT_EQ(Plu("A"), a);
+    EXPECT_EQ(Plu("B"), 0);
+    EXPECT_EQ(rig->LinkLogLines(), std::vector<std::string>{});
+}
+
+TEST_F(ArticleFileTest, ReplaceClosesAnOpenDayAndIsAppliedInTheNextCycle)
+{
+    Start();
+    DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00")});
+    work->PollExchange();
+    const long long old = Plu("A");
+    SellSomething();
+
+    DropArticles("ART-R1.zvx", {Art("A", "Hleb novi", "55.00"), Art("N", "Novi", "3.00")});
+    work->PollExchange();
+    EXPECT_EQ(rig->JournalCount("Z "), 1);
+    EXPECT_TRUE(rig->fp->IsReceiptClosed());
+    EXPECT_EQ(rig->ScalarInt("select count(*) from zets where dtm_tran is not null"), 1);
+    EXPECT_TRUE(FileExists(ToFp("ART-R1.zvx"))) << "waits for the next cycle";
+    EXPECT_EQ(Answer("ART-R1.ok"), "<none>");
+    EXPECT_EQ(PrinterArticle(old), "50.00 0.000 Hleb");
+
+    work->PollExchange();
+    EXPECT_EQ(Answer("ART-R1.ok"), "\r\n");
+    EXPECT_FALSE(FileExists(ToFp("ART-R1.zvx")));
+    EXPECT_EQ(rig->JournalCount("Z "), 1);
+    EXPECT_EQ(PrinterArticle(old), "<none>");
+    EXPECT_GT(Plu("A"), old) << "programmed anew under a new PLU";
+    EXPECT_EQ(PrinterArticle(Plu("A")), "55.00 0.000 Hleb novi");
+    EXPECT_EQ(PrinterArticle(Plu("N")), "3.00 0.000 Novi");
+}
+
+TEST_F(ArticleFileTest, DeleteWaitsCycleAfterCycleUntilTheDayIsClosed)
+{
+    Start();
+    DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00")});
+    work->PollExchange();
+    const long long plu = Plu("A");
+    SellSomething();
+
+    DropArticles("ART-D1.zvx", {Art("A", "Hleb", "0")});
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        work->PollExchange();
+        EXPECT_TRUE(FileExists(ToFp("ART-D1.zvx"))) << cycle;
+        EXPECT_EQ(Answer("ART-D1.ok"), "<none>") << cycle;
+        EXPECT_EQ(PrinterArticle(plu), "50.00 0.000 Hleb") << cycle;
+    }
+    EXPECT_EQ(rig->JournalCount("Z "), 0) << "a deletion never closes the day itself";
+
+    // A day closing by command file goes first in the same cycle.
+    Drop("CMD_1.zvx", CommandPacket({{"90", ""}}));
+    work->PollExchange();
+    EXPECT_EQ(Answer("CMD_1.ok"), "\r\n");
+    EXPECT_EQ(Answer("ART-D1.ok"), "\r\n");
+    EXPECT_EQ(PrinterArticle(plu), "<none>");
+    EXPECT_EQ(Plu("A"), 0);
+}
+
+TEST_F(ArticleFileTest, FailingArticleIsLoggedAndTheOthersApplied)
+{
+    Start();
+    std::vector<AbcRow> rows;
+    for (int i = 1; i <= 10; ++i)
+        rows.push_back(Art("A" + std::to_string(i), "Artikal " + std::to_string(i), i == 4 ? "-1" : "2.00"));
+    DropArticles("ART-N10.zvx", rows);
+    work->PollExchange();
+
+    EXPECT_EQ(Answer("ART-N10.err"), "Artikli koji nisu prosli se nalaze u log-u!\r\n");
+    EXPECT_FALSE(FileExists(ToFp("ART-N10.zvx")));
+    EXPECT_EQ(rig->ScalarInt("select count(*) from arts"), 9);
+    EXPECT_EQ(Plu("A4"), 0);
+    EXPECT_GT(Plu("A10"), 0);
+    EXPECT_EQ(rig->sim->State().articles.size(), 9u);
+    std::vector<std::string> errors;
+    for (const std::string& line : rig->LinkLogLines())
+        if (line.find(" Error: ") != std::string::npos) errors.push_back(line);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(" ART-N10.zvx Error: A4 , Artikal 4 : Artikal: A4"), std::string::npos) << errors[0];
+
+    // An article the printer cannot take fails when it is built: the log names only the file.
+    DropArticles("ART-N11.zvx", {{"B1", "9", "Los porez", "1.00", "0"}, Art("B2", "Dobar", "1.00")});
+    work->PollExchange();
+    EXPECT_EQ(Answer("ART-N11.err"), "Artikli koji nisu prosli se nalaze u log-u!\r\n");
+    EXPECT_GT(Plu("B2"), 0);
+    errors.clear();
+    for (const std::string& line : rig->LinkLogLines())
+        if (line.find(" Error: ") != std::string::npos) errors.push_back(line);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_NE(errors[1].find(" ART-N11.zvx Error: "), std::string::npos) << errors[1];
+    EXPECT_EQ(errors[1].find("B1 ,"), std::string::npos) << errors[1];
+}
+
+TEST_F(ArticleFileTest, LostPrinterLineKeepsTheFileForTheNextStart)
+{
+    Start();
+    SilenceAfter(0);
+    DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00"), Art("B", "Mleko", "80.00")});
+    work->PollExchange();
+    EXPECT_TRUE(rig->app.Terminated());
+    EXPECT_EQ(Answer("Comm.err").rfind("Artikal: A\r\n", 0), 0u) << Answer("Comm.err");
+    EXPECT_EQ(Answers(), std::vector<std::string>{"Comm.err"});
+    EXPECT_TRUE(FileExists(ToFp("ART-N1.zvx")));
+    EXPECT_EQ(rig->LinkLogLines(), std::vector<std::string>{});
+}
+
+TEST_F(ArticleFileTest, FailingDayClosingOfAReplacement)
+{
+    Start();
+    // A fiscal receipt left open: the printer refuses the Z report.
+    rig->PrinterCommand(107, "PB1,1.00,0.000,X");
+    rig->PrinterCommand(48, "1,4826,1");
+    rig->PrinterCommand(52, "1#1.00");
+    DropArticles("ART-R1.zvx", {Art("A", "Hleb", "50.00")});
+    work->PollExchange();
+    const std::string answer = Answer("ART-R1.err");
+    EXPECT_EQ(answer.rfind("Komanda 69 - Zatvaranje dana neuspesno\n", 0), 0u) << answer;
+    EXPECT_FALSE(FileExists(ToFp("ART-R1.zvx"))) << "answered, not retried every cycle";
+    EXPECT_EQ(rig->ScalarInt("select count(*) from arts"), 0);
+
+    // A lost line: the next start may still close the day, so the file waits.
+    SilenceAfter(0);
+    DropArticles("ART-R2.zvx", {Art("A", "Hleb", "50.00")});
+    work->PollExchange();
+    EXPECT_TRUE(rig->app.Terminated());
+    EXPECT_NE(Answer("Comm.err"), "<none>");
+    EXPECT_EQ(Answer("ART-R2.err"), "<none>");
+    EXPECT_TRUE(FileExists(ToFp("ART-R2.zvx")));
+}
+
+TEST_F(ArticleFileTest, UnreadablePacketsAreAnsweredAndRemovedWhileTheNextFileIsServed)
+{
+    Start();
+    const std::vector<std::string> broken = {"ABC_1.zvx", "ART-N1.zvx", "ART-R1.zvx", "CMD_1.zvx", "TXT_1.zvx"};
+    for (const std::string& name : broken) Drop(name, "<DATAPACKET Version=\"2.0\"><METADATA>");
+    DropReceipt("ABC_2.zvx", {Line("7", "4.00"), EndRow()});
+    Drop("TXT_2.zvx", TextPacket({"posle"}));
+    work->PollExchange();
+    // The receipt went before the articles and opened the day: the replacement
+    // closed it and waits, unread, for the next cycle.
+    EXPECT_EQ(rig->JournalCount("Z "), 1);
+    EXPECT_TRUE(FileExists(ToFp("ART-R1.zvx")));
+    work->PollExchange();
+    for (const std::string& name : broken) {
+        const std::string answer = Answer(ChangeFileExt(name, ".err"));
+        EXPECT_NE(answer, "<none>") << name;
+        EXPECT_GT(answer.size(), 2u) << name << " names the load failure";
+        EXPECT_FALSE(FileExists(ToFp(name))) << name;
+    }
+    EXPECT_EQ(Answer("ABC_2.ok"), "4.00\r\n");
+    EXPECT_EQ(Answer("TXT_2.ok"), "\r\n");
+    EXPECT_EQ(Names(rig->ini->ToFpDir()), std::vector<std::string>{});
+}
+
+}  // namespace
