@@ -1,0 +1,102 @@
+#include "closing/P32_zets.h"
+
+#include "app/P00_inilink.h"
+#include "app/P00_util.h"
+#include "store/P30_commonlink.h"
+
+namespace velbrin {
+
+TFormZets::TFormZets(TFormConnection& connection, TIniLink& ini, TFormCommonLink& commonLink)
+    : QSql(connection), ini_(ini), commonLink_(commonLink)
+{
+}
+
+int64_t TFormZets::SelectInteger(const std::string& sql, const std::string& column)
+{
+    QSql.SetSQL(sql);
+    QSql.Open();
+    const int64_t value = QSql.Eof() ? 0 : QSql.AsInteger(column);
+    QSql.Close();
+    return value;
+}
+
+std::string TFormZets::CurrentDayId()
+{
+    QSql.SetSQL("select zet_id from zets where dtm_tran is null");
+    QSql.Open();
+    if (!QSql.Eof()) {
+        const std::string open = QSql.AsString("zet_id");
+        QSql.Close();
+        return open;
+    }
+    QSql.SetSQL("select max(zet_id) maxZet from zets");
+    QSql.Open();
+    const std::string maxZet = QSql.Eof() ? std::string() : Trim(QSql.AsString("maxZet"));
+    QSql.Close();
+    const std::string id = maxZet.empty() ? FormatDayId(1) : FormatDayId(StrToInt(maxZet) + 1);
+    // The terminal number comes from LINK.INI: a parameter, so a quote in it cannot break the statement.
+    QSql.SetSQL("insert into zets(zet_id,trm_id) values ( '" + id + "',:trm_id )");
+    QSql.SetString("trm_id", ini_.TerminalNo());
+    QSql.ExecSQL();
+    return id;
+}
+
+namespace {
+
+// The printer reports amounts as whole hundredths in text.
+Money FromPrinterHundredths(const std::string& text)
+{
+    return Money::FromRaw(Money::Parse(text).Raw() / 100);
+}
+
+}  // namespace
+
+void TFormZets::CloseDayInDatabase(const std::string& stamp, const AnswerFieldFn& answerField)
+{
+    const int64_t receipts =
+        SelectInteger("select count(*) cnt from payments where zet_id='" + CurrentDayId() + "'", "cnt");
+    const int64_t lines = SelectInteger(
+        "select count(*) cnt from sales where zet_id='" + CurrentDayId() + "'   and ind_storno='N'", "cnt");
+    const int64_t last =
+        SelectInteger("select max(bon_id) maxbon from payments where zet_id='" + CurrentDayId() + "'", "maxbon");
+    if (receipts > 0) commonLink_.StoreLastBonId(last);
+
+    QSql.SetSQL("select sum(kusur) kus, sum(pay_1) pay1, sum(pay_2) pay2, sum(pay_3) pay3, sum(pay_4) pay4, "
+                "sum(pay_5) pay5 from payments where zet_id='" + CurrentDayId() + "'");
+    QSql.Open();
+    Money change, pay[5];
+    if (!QSql.Eof()) {
+        change = QSql.AsMoney("kus");
+        for (int i = 0; i < 5; ++i) pay[i] = QSql.AsMoney("pay" + std::to_string(i + 1));
+    }
+    QSql.Close();
+
+    QSql.SetSQL("update sales set dtm_zet='" + stamp + "' where zet_id='" + CurrentDayId() + "'");
+    QSql.ExecSQL();
+    QSql.SetSQL("update payments set dtm_zet='" + stamp + "' where zet_id='" + CurrentDayId() + "'");
+    QSql.ExecSQL();
+
+    QSql.SetSQL("update zets set dtm_tran=:dtm_tran, end_bon_id=:end_bon_id, br_bonova=:br_bonova, "
+                "br_stavki=:br_stavki, fp_iznos=:fp_iznos, db_kusur=:db_kusur, db_pay1=:db_pay1, "
+                "db_pay2=:db_pay2, db_pay3=:db_pay3, db_pay4=:db_pay4, db_pay5=:db_pay5, "
+                "fp_vat0=:fp_vat0, fp_vat1=:fp_vat1, fp_vat2=:fp_vat2, fp_vat3=:fp_vat3, "
+                "fp_vat4=:fp_vat4, fp_vat5=:fp_vat5, fp_vat6=:fp_vat6, fp_vat7=:fp_vat7 "
+                "where dtm_tran is null");
+    QSql.SetString("dtm_tran", stamp);
+    QSql.SetInteger("end_bon_id", last);
+    QSql.SetInteger("br_bonova", receipts);
+    QSql.SetInteger("br_stavki", lines);
+    QSql.SetMoney("fp_iznos", FromPrinterHundredths(answerField(1)));
+    QSql.SetMoney("db_kusur", change);
+    for (int i = 0; i < 5; ++i) QSql.SetMoney("db_pay" + std::to_string(i + 1), pay[i]);
+    for (int i = 0; i < 8; ++i)
+        QSql.SetMoney("fp_vat" + std::to_string(i), FromPrinterHundredths(answerField(2 + i)));
+    QSql.ExecSQL();
+}
+
+void TFormZets::ExportClosedDay(const std::string& /*stamp*/)
+{
+    // The day exports plug in here; until then a closed day is not exported.
+}
+
+}  // namespace velbrin

@@ -1,0 +1,105 @@
+#include "store/P00_connection.h"
+
+#include "store/P00_fberror.h"
+
+#include <vector>
+
+#ifndef VELBRIN_DB_PASSWORD
+#error "VELBRIN_DB_PASSWORD comes from db/CMakeLists.txt"
+#endif
+
+namespace velbrin {
+
+using namespace Firebird;
+
+namespace fb {
+
+std::string ErrorText(IUtil* util, const FbException& error)
+{
+    std::vector<char> buffer(2048);
+    util->formatStatus(buffer.data(), static_cast<unsigned>(buffer.size()), error.getStatus());
+    std::string text(buffer.data());
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+}  // namespace fb
+
+const char* TSqlConnection::Password()
+{
+    static_assert(sizeof(VELBRIN_DB_PASSWORD) == 2, "the password has one character");
+    return VELBRIN_DB_PASSWORD;
+}
+
+TSqlConnection::TSqlConnection()
+    : master_(fb_get_master_interface()), util_(master_->getUtilInterface())
+{
+}
+
+TSqlConnection::~TSqlConnection()
+{
+    try {
+        Close();
+    } catch (const LinkError&) {
+        // A failing detach at the end of the program has nobody left to tell.
+    }
+}
+
+void TSqlConnection::Open(const std::string& database)
+{
+    Close();
+    fb::Status status(master_);
+    ThrowStatusWrapper* st = status.Ptr();
+    IXpbBuilder* dpb = nullptr;
+    try {
+        dpb = util_->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0);
+        dpb->insertString(st, isc_dpb_user_name, kUser);
+        dpb->insertString(st, isc_dpb_password, Password());
+        dpb->insertString(st, isc_dpb_lc_ctype, "WIN1250");
+        dpb->insertInt(st, isc_dpb_sql_dialect, static_cast<int>(kDialect));
+        if (provider_ == nullptr) provider_ = master_->getDispatcher();
+        attachment_ = provider_->attachDatabase(st, database.c_str(), dpb->getBufferLength(st),
+                                                dpb->getBuffer(st));
+        dpb->dispose();
+        database_ = database;
+    } catch (const FbException& error) {
+        if (dpb != nullptr) dpb->dispose();
+        attachment_ = nullptr;
+        throw LinkError("Baza: " + database + "\n" + fb::ErrorText(util_, error));
+    }
+}
+
+void TSqlConnection::Close()
+{
+    if (attachment_ != nullptr) {
+        IAttachment* attachment = attachment_;
+        attachment_ = nullptr;
+        fb::Status status(master_);
+        ThrowStatusWrapper* st = status.Ptr();
+        try {
+            attachment->detach(st);
+        } catch (const FbException& error) {
+            attachment->release();
+            throw LinkError("Baza: " + database_ + "\n" + fb::ErrorText(util_, error));
+        }
+    }
+    if (provider_ != nullptr) {
+        provider_->release();
+        provider_ = nullptr;
+    }
+}
+
+IAttachment* TSqlConnection::Attachment() const
+{
+    if (attachment_ == nullptr) throw LinkError("Baza nije otvorena");
+    return attachment_;
+}
+
+TFormConnection::TFormConnection(const std::string& dbPath)
+{
+    SQLConnection1.Open(dbPath);
+}
+
+TFormConnection::~TFormConnection() = default;
+
+}  // namespace velbrin

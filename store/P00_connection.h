@@ -1,0 +1,62 @@
+// The link's one database connection. TFormConnection is created once at
+// start-up and shared by every query of the program.
+#pragma once
+
+#include <string>
+
+namespace Firebird {
+class IMaster;
+class IProvider;
+class IAttachment;
+class IUtil;
+}  // namespace Firebird
+
+namespace velbrin {
+
+// An attachment to a Firebird database through the client library: a file path
+// opens it with the embedded engine inside this process, "host:/path" goes to a
+// server. Always user SYSDBA with the program's password, character set WIN1250
+// and SQL dialect 3.
+class TSqlConnection {
+public:
+    TSqlConnection();
+    ~TSqlConnection();
+    TSqlConnection(const TSqlConnection&) = delete;
+    TSqlConnection& operator=(const TSqlConnection&) = delete;
+
+    // Raises LinkError "Baza: <path>" plus the database's message when it fails.
+    void Open(const std::string& database);
+    void Close();
+    bool Connected() const { return attachment_ != nullptr; }
+    const std::string& Database() const { return database_; }
+
+    Firebird::IMaster* Master() const { return master_; }
+    Firebird::IUtil* Util() const { return util_; }
+    // The open attachment; raises LinkError when the connection is closed.
+    Firebird::IAttachment* Attachment() const;
+
+    static constexpr const char* kUser = "SYSDBA";
+    // The one-character administrator password the empty database is made for.
+    static const char* Password();
+    static constexpr unsigned kDialect = 3;
+
+private:
+    Firebird::IMaster* master_ = nullptr;
+    Firebird::IUtil* util_ = nullptr;
+    Firebird::IProvider* provider_ = nullptr;
+    Firebird::IAttachment* attachment_ = nullptr;
+    std::string database_;
+};
+
+// Owner of the shared connection: opens it on construction, closes it on destruction.
+class TFormConnection {
+public:
+    explicit TFormConnection(const std::string& dbPath);
+    ~TFormConnection();
+    TFormConnection(const TFormConnection&) = delete;
+    TFormConnection& operator=(const TFormConnection&) = delete;
+
+    TSqlConnection SQLConnection1;
+};
+
+}  // namespace velbrin

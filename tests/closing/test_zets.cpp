@@ -1,0 +1,163 @@
+// Day numbers and the database half of the day closing on a real database.
+#include "DbTestSupport.h"
+
+#include "app/P00_inilink.h"
+#include "app/P00_util.h"
+#include "closing/P32_zets.h"
+#include "store/P30_commonlink.h"
+
+#include <map>
+
+namespace velbrin::test {
+namespace {
+
+class ZetsTest : public DbTest {
+protected:
+    ZetsTest() : registry(dir.Path(), dir.File("install"))
+    {
+        ini = std::make_unique<TIniLink>();
+        ini->WriteString("Osnovno", "TerminalNo", "007");
+        commonLink = std::make_unique<TFormCommonLink>(*connection);
+        zets = std::make_unique<TFormZets>(*connection, *ini, *commonLink);
+    }
+
+    // A Z report answer: field 1 the day total, fields 2..9 the tax groups.
+    static TFormZets::AnswerFieldFn Answer(std::map<int, std::string> fields)
+    {
+        return [fields](int n) {
+            auto it = fields.find(n);
+            return it == fields.end() ? std::string("0") : it->second;
+        };
+    }
+
+    void AddReceipt(const std::string& zet, int bon, const std::string& kusur, const std::string& pay1,
+                    const std::string& pay3, int lines, int voided)
+    {
+        Exec("insert into payments(zet_id,trm_id,dtm_tran,bon_id,usr_id,iznos,kusur,pay_1,pay_2,pay_3,pay_4,"
+             "pay_5,pay_6,items_no,ind_popust,ind_storno) values('" + zet + "','007','2027-03-01 10:00:00:000'," +
+             std::to_string(bon) + ",'U1',0," + kusur + "," + pay1 + ",0," + pay3 + ",0,0,0,1,'N','N')");
+        for (int i = 0; i < lines; ++i)
+            Exec("insert into sales(zet_id,bon_id,art_id,ind_storno) values('" + zet + "'," + std::to_string(bon) +
+                 ",'A','" + (i < voided ? "D" : "N") + "')");
+    }
+
+    ScopedRegistry registry;
+    std::unique_ptr<TIniLink> ini;
+    std::unique_ptr<TFormCommonLink> commonLink;
+    std::unique_ptr<TFormZets> zets;
+};
+
+TEST_F(ZetsTest, CurrentDayIdOpensTheNextNumberOnlyWhenNoneIsOpen)
+{
+    struct Case {
+        std::vector<std::pair<std::string, bool>> days;  // id, closed
+        std::string expected;
+        int rowsAfter;
+    };
+    const Case cases[] = {
+        {{}, "000001", 1},
+        {{{"000041", true}}, "000042", 2},
+        {{{"000998", true}, {"000999", true}}, "001000", 3},
+        {{{"000005", true}, {"000006", false}}, "000006", 2},
+    };
+    for (const Case& c : cases) {
+        Exec("delete from zets");
+        for (const auto& [id, closed] : c.days)
+            Exec("insert into zets(zet_id,trm_id,dtm_tran) values('" + id + "','001'," +
+                 (closed ? "'2027-01-01 20:00:00'" : "null") + ")");
+        EXPECT_EQ(zets->CurrentDayId(), c.expected);
+        EXPECT_EQ(zets->CurrentDayId(), c.expected) << "asked again";
+        EXPECT_EQ(Scalar("select count(*) from zets"), std::to_string(c.rowsAfter)) << c.expected;
+        EXPECT_EQ(Scalar("select count(*) from zets where dtm_tran is null"), "1");
+    }
+    EXPECT_EQ(Scalar("select trm_id from zets where zet_id='000006'"), "001");
+}
+
+TEST_F(ZetsTest, NewDayCarriesTerminalNumberEvenWithAQuote)
+{
+    ini->WriteString("Osnovno", "TerminalNo", "0'7");
+    EXPECT_EQ(zets->CurrentDayId(), "000001");
+    EXPECT_EQ(Scalar("select trm_id from zets where zet_id='000001'"), "0'7");
+}
+
+TEST_F(ZetsTest, ClosingADayWithReceiptsStoresCountsSumsAndPrinterTotals)
+{
+    const std::string day = zets->CurrentDayId();
+    AddReceipt(day, 5, "10.5", "100", "0", 3, 1);
+    AddReceipt(day, 9, "0", "20.25", "7", 2, 0);
+    AddReceipt("000000", 99, "1000", "1000", "0", 4, 0);  // an earlier day: must stay untouched
+    Exec("update sales set dtm_zet='2026-12-31 21:00:00' where zet_id='000000'");
+    zets->CloseDayInDatabase("2027-03-01 21:15:00",
+                             Answer({{1, "123456"}, {2, "100"}, {3, "0"}, {4, "99999"}, {9, "1"}}));
+
+    TSqlQuery q(*connection);
+    q.SetSQL("select * from zets where zet_id=:id");
+    q.SetString("id", day);
+    q.Open();
+    ASSERT_FALSE(q.Eof());
+    EXPECT_EQ(q.AsString("dtm_tran"), "2027-03-01 21:15:00");
+    EXPECT_EQ(q.AsInteger("end_bon_id"), 9);
+    EXPECT_EQ(q.AsInteger("br_bonova"), 2);
+    EXPECT_EQ(q.AsInteger("br_stavki"), 4);
+    EXPECT_EQ(q.AsMoney("fp_iznos"), Money::Parse("1234.56"));
+    EXPECT_EQ(q.AsMoney("db_kusur"), Money::Parse("10.5"));
+    EXPECT_EQ(q.AsMoney("db_pay1"), Money::Parse("120.25"));
+    EXPECT_EQ(q.AsMoney("db_pay3"), Money::Parse("7"));
+    EXPECT_EQ(q.AsMoney("db_pay2"), Money{});
+    EXPECT_EQ(q.AsMoney("fp_vat0"), Money::Parse("1"));
+    EXPECT_EQ(q.AsMoney("fp_vat2"), Money::Parse("999.99"));
+    EXPECT_EQ(q.AsMoney("fp_vat7"), Money::Parse("0.01"));
+    EXPECT_TRUE(q.IsNull("db_pay6"));
+    q.Close();
+
+    EXPECT_EQ(Scalar("select vle_value from vle where vle_key='BonID'"), "9");
+    EXPECT_EQ(Scalar("select count(*) from sales where dtm_zet='2027-03-01 21:15:00'"), "5");
+    EXPECT_EQ(Scalar("select count(*) from payments where dtm_zet='2027-03-01 21:15:00'"), "2");
+    EXPECT_EQ(Scalar("select count(*) from sales where dtm_zet='2026-12-31 21:00:00'"), "4");
+    EXPECT_EQ(Scalar("select count(*) from payments where dtm_zet is null"), "1");
+}
+
+TEST_F(ZetsTest, ClosingADayWithoutReceiptsStoresZeroesAndKeepsBonId)
+{
+    commonLink->StoreLastBonId(41);
+    zets->CloseDayInDatabase("2027-03-02 20:00:00", Answer({{1, "500"}, {5, "250"}}));
+    TSqlQuery q(*connection);
+    q.SetSQL("select * from zets");
+    q.Open();
+    ASSERT_FALSE(q.Eof());
+    EXPECT_EQ(q.AsString("zet_id"), "000001") << "a missing open day is created, then closed";
+    for (const char* column : {"end_bon_id", "br_bonova", "br_stavki"}) {
+        EXPECT_FALSE(q.IsNull(column)) << column;
+        EXPECT_EQ(q.AsInteger(column), 0) << column;
+    }
+    for (const char* column : {"db_kusur", "db_pay1", "db_pay2", "db_pay3", "db_pay4", "db_pay5"}) {
+        EXPECT_FALSE(q.IsNull(column)) << column;
+        EXPECT_EQ(q.AsMoney(column), Money{}) << column;
+    }
+    EXPECT_EQ(q.AsMoney("fp_iznos"), Money::Parse("5"));
+    EXPECT_EQ(q.AsMoney("fp_vat3"), Money::Parse("2.5"));
+    q.Close();
+    EXPECT_EQ(Scalar("select vle_value from vle where vle_key='BonID'"), "41");
+}
+
+TEST_F(ZetsTest, ClosingTwiceClosesAnEmptyDayAndOpensAThird)
+{
+    for (const char* stamp : {"2027-03-02 20:00:00", "2027-03-02 20:01:00"}) {
+        zets->CloseDayInDatabase(stamp, Answer({}));
+        zets->CurrentDayId();
+    }
+    EXPECT_EQ(Scalar("select dtm_tran from zets where zet_id='000001'"), "2027-03-02 20:00:00");
+    EXPECT_EQ(Scalar("select dtm_tran from zets where zet_id='000002'"), "2027-03-02 20:01:00");
+    EXPECT_EQ(Scalar("select zet_id from zets where dtm_tran is null"), "000003");
+    EXPECT_EQ(Scalar("select count(*) from vle where vle_key='BonID'"), "0");
+}
+
+TEST_F(ZetsTest, MalformedPrinterTotalRaisesAndLeavesTheDayOpen)
+{
+    const std::string day = zets->CurrentDayId();
+    EXPECT_THROW(zets->CloseDayInDatabase("2027-03-02 20:00:00", Answer({{1, "12x"}})), LinkError);
+    EXPECT_EQ(Scalar("select zet_id from zets where dtm_tran is null"), day);
+}
+
+}  // namespace
+}  // namespace velbrin::test
