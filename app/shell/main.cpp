@@ -42,18 +42,18 @@ int main(int argc, char** argv) {
         TMsgTable messages;
         QApplication app(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
+        TQtAppServices services;
         std::unique_ptr<QSocketNotifier> stopNotifier;
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) == 0) {
             stopNotifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
-            QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [] {
+            QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&services] {
                 char c = 0;
                 [[maybe_unused]] ssize_t n = ::read(stopPipe[0], &c, 1);
-                QCoreApplication::quit();
+                services.Terminate();  // also ends a start-up still under way
             });
             std::signal(SIGTERM, OnStopSignal);
             std::signal(SIGINT, OnStopSignal);
         }
-        TQtAppServices services;
         std::unique_ptr<TLinkForms> forms;
         try {
             forms = std::make_unique<TLinkForms>(messages, services);

@@ -2,6 +2,7 @@
 #include "LinkProcess.h"
 
 #include "app/P00_marker.h"
+#include "tools/fp550sim/Fp550Simulator.h"
 
 #include <gtest/gtest.h>
 
@@ -24,10 +25,20 @@ bool IsSocket(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
+// A printer that answers, so the start-up runs through without a dialog.
+struct Printer {
+    explicit Printer(LinkInstallation& inst, const std::string& extraIni = "")
+        : sim(inst.dir.Path() + "/printer.state") {
+        inst.Ini("[Portovi]\nFP=" + sim.Start() + "\n" + extraIni);
+    }
+    sim::Fp550Simulator sim;
+};
+
 }  // namespace
 
 TEST(Shell, SecondCopyExitsWithZeroAndCreatesNoWindow) {
     LinkInstallation inst;
+    Printer printer(inst);
     LinkProcess first(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
     ASSERT_TRUE(WaitFor([&] { return HeldIn(inst, "ZorvexStarted") && IsSocket(inst.runtime + "/ZorvexFocus"); },
                         15000));
@@ -48,7 +59,7 @@ TEST(Shell, FirstStartCompletesTheInstallation) {
     LinkInstallation inst;
     ForceDirectories(inst.root + "/Other/DB_Clear");
     WriteWholeFile(inst.root + "/Other/DB_Clear/Zorvex.fdb", "EMPTY DATABASE");
-    inst.Ini("[Osnovno]\nTimeAlert=91\nLanguage=eng\n");
+    Printer printer(inst, "[Osnovno]\nTimeAlert=91\nLanguage=eng\n");
     LinkProcess link(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
     ASSERT_TRUE(WaitFor([&] { return HeldIn(inst, "ZorvexStarted"); }, 15000));
     ASSERT_TRUE(WaitFor([&] { return DirectoryExists(inst.root + "/Exch/Lnk/From_FP"); }, 5000));
@@ -63,6 +74,7 @@ TEST(Shell, FirstStartCompletesTheInstallation) {
 
 TEST(Shell, StaleMarkerOfACrashedRunDoesNotBlockTheNextStart) {
     LinkInstallation inst;
+    Printer printer(inst);
     {
         LinkProcess crashed(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
         ASSERT_TRUE(WaitFor([&] { return HeldIn(inst, "ZorvexStarted"); }, 15000));
