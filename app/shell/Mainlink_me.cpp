@@ -35,7 +35,8 @@ TFormMainLINK::TFormMainLINK(TAppServices& app)
         move(screen->availableGeometry().center() - QPoint(75, 50));
 
     ListenForFocus();
-    // (the serial-port owner joins here)
+    // the printer's port; a port that cannot be opened ends the start
+    fpDef_ = std::make_unique<TFormFPDef>(ini_);
     PrepareInstallation(ini_);
     // (the database-connection owner joins here)
     // Qt sets the locale from the environment; numbers are always "." decimals.
