@@ -6,9 +6,10 @@
 #   DEMO_SECONDS      how long the link runs (default 6)
 #   DEMO_SKIP_PACKAGES=1  do not run tools/install-packages.sh
 #   DEMO_KEEP=1       keep the installation directory afterwards
+#   DEMO_BUILD_DIR    build folder (default build-demo; an existing one keeps its settings)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
-build="$top/build-demo"
+build="${DEMO_BUILD_DIR:-$top/build-demo}"
 seconds="${DEMO_SECONDS:-6}"
 
 step() { printf '\n=== %s\n' "$*"; }
@@ -23,8 +24,12 @@ build_and_install() {
     step "Building (Release) in $build"
     local generator=()
     command -v ninja >/dev/null && generator=(-G Ninja)
-    cmake -S "$top" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-        -DVELBRIN_BUILD_TESTS=OFF -DVELBRIN_BUILD_BENCH=OFF >/dev/null
+    if [ -f "$build/CMakeCache.txt" ]; then
+        cmake -S "$top" -B "$build" >/dev/null
+    else
+        cmake -S "$top" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+            -DVELBRIN_BUILD_TESTS=OFF -DVELBRIN_BUILD_BENCH=OFF >/dev/null
+    fi
     cmake --build "$build" -j "$(nproc)" --target velbrin-link fp550-sim velbrin_template_db
     cmake --install "$build" --prefix "$inst" >/dev/null
 }

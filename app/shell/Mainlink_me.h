@@ -39,6 +39,8 @@ public:
     // Runs one cycle of Timer1 (also reachable from tests of the shell).
     void Timer1Timer();
     void EnableTimer1() { Timer1.start(); }
+    // "Kraj rada": stops Timer1 and ends the message loop.
+    void Close1Click();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -39,20 +39,23 @@ int main(int argc, char** argv) {
             TFormMainLINK::AskFirstInstanceToFront();
             return 0;
         }
+        // Installed at once: a stop request that comes while Qt starts waits in the pipe.
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) == 0) {
+            std::signal(SIGTERM, OnStopSignal);
+            std::signal(SIGINT, OnStopSignal);
+        }
         TMsgTable messages;
         QApplication app(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         TQtAppServices services;
         std::unique_ptr<QSocketNotifier> stopNotifier;
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) == 0) {
+        if (stopPipe[0] >= 0) {
             stopNotifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
             QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&services] {
                 char c = 0;
                 [[maybe_unused]] ssize_t n = ::read(stopPipe[0], &c, 1);
                 services.Terminate();  // also ends a start-up still under way
             });
-            std::signal(SIGTERM, OnStopSignal);
-            std::signal(SIGINT, OnStopSignal);
         }
         std::unique_ptr<TLinkForms> forms;
         try {
