@@ -1,0 +1,304 @@
+#include "store/P31_bon.h"
+
+#include "app/P00_datetime.h"
+#include "app/P00_log.h"
+#include "app/P00_util.h"
+#include "closing/P32_zets.h"
+#include "printer/P00_fp.h"
+#include "store/P31_storecontext.h"
+
+#include <chrono>
+#include <thread>
+
+namespace velbrin {
+
+namespace {
+
+// The trailer keywords in the one order in which they are read.
+enum TrailerRow { kPay1, kPay2, kPay3, kPay4, kUsrId, kUsrName, kCmd159, kCardId, kTrailerRows };
+const char* const kTrailerKeywords[kTrailerRows] = {"PAY_1", "PAY_2",    "PAY_3",  "PAY_4",
+                                                    "USR_ID", "USR_NAME", "CMD159", "CARD_ID"};
+
+bool IsEndRow(const std::string& artId) { return UpperCase(artId) == "KRAJBONA"; }
+
+}  // namespace
+
+TBon::TBon(TStoreContext& ctx) : ctx_(ctx), query_(ctx.connection), saleStatements_(ctx.connection) {}
+
+TBon::~TBon() = default;
+
+void TBon::ClearTrailer()
+{
+    cardId_.clear();
+    usrId_.clear();
+    usrName_.clear();
+    line7Text_.clear();
+    trailerPay_.fill(Money());
+}
+
+void TBon::ReadTrailer()
+{
+    ClearTrailer();
+    query_.SetSQL("select art_id, plu_naziv, cena from curr_abc order by seq");
+    query_.Open();
+    try {
+        while (!query_.Eof() && !IsEndRow(query_.AsString("art_id"))) query_.Next();
+        if (!query_.Eof()) query_.Next();
+        // One pass: each keyword is taken only where it stands in its turn.
+        for (int k = 0; k < kTrailerRows && !query_.Eof(); ++k) {
+            if (UpperCase(query_.AsString("art_id")) != kTrailerKeywords[k]) continue;
+            const std::string text = query_.AsString("plu_naziv");
+            switch (k) {
+            case kUsrId: usrId_ = LeftStr(text, 4); break;
+            case kUsrName: usrName_ = text; break;
+            case kCmd159: line7Text_ = text; break;
+            case kCardId: cardId_ = LeftStr(text, 20); break;
+            default: trailerPay_[k - kPay1] = query_.AsMoney("cena"); break;
+            }
+            query_.Next();
+        }
+    } catch (...) {
+        query_.Close();
+        throw;
+    }
+    query_.Close();
+}
+
+void TBon::ReadHeader()
+{
+    query_.SetSQL("select plu_naziv from curr_abc where seq = 0");
+    query_.Open();
+    fileName_ = query_.Eof() ? std::string() : query_.AsString("plu_naziv");
+    query_.Close();
+}
+
+void TBon::BeginReceipt()
+{
+    ArchiveLeftovers();
+    ctx_.fp.OpenReceipt();
+    ++bonId_;
+    paid_ = Money();
+    ReadHeader();
+}
+
+void TBon::StornoAll()
+{
+    TSqlQuery rows(ctx_.connection);
+    rows.SetSQL("select * from curr_abc order by seq");
+    rows.Open();
+    for (; !rows.Eof(); rows.Next()) {
+        if (rows.AsInteger("seq") == 0) continue;
+        if (IsEndRow(rows.AsString("art_id"))) break;
+        if (rows.AsMoney("kolicina") <= Money()) continue;
+        try {
+            auto line = TSaleItem::FromReceiptRow(ctx_, *this, rows);
+            line->Storno();
+        } catch (const LinkError&) {
+            // A line the printer no longer has (voided before, or never sold) is passed over.
+        }
+    }
+    rows.Close();
+    if (PrinterTotal() != Money()) throw LinkError("Exc-102 update");
+    query_.SetSQL("update curr_sales set ind_storno='D'");
+    query_.ExecSQL();
+}
+
+void TBon::PayWholeTotal()
+{
+    struct Release {
+        TBon& bon;
+        ~Release() { bon.currentPayment_.reset(); }
+    } release{*this};
+    SetCurrentPayment(std::make_unique<TPayItem>(ctx_, *this, PrinterTotal(), 1));
+    currentPayment_->Pay();
+}
+
+void TBon::CloseAndArchive(bool deleteAbc)
+{
+    ctx_.fp.CloseReceipt();
+    StoreChange();
+    ArchiveReceipt(deleteAbc);
+}
+
+void TBon::StoreChange()
+{
+    const Money change = paid_ - PrinterTotal();
+    if (change <= Money()) return;
+    query_.SetSQL("update curr_payments set kusur=:kusur");
+    query_.SetMoney("kusur", change);
+    query_.ExecSQL();
+}
+
+bool TBon::ArchiveStep(const std::string& sql)
+{
+    try {
+        query_.SetSQL(sql);
+        query_.ExecSQL();
+        return true;
+    } catch (const LinkError& e) {
+        ctx_.linkLog.Write(std::to_string(bonId_) + " " + e.Text());
+        return false;
+    }
+}
+
+void TBon::ArchiveReceipt(bool deleteAbc)
+{
+    // A table whose copy failed keeps its rows; ArchiveLeftovers moves them
+    // before the next receipt is opened.
+    const bool salesCopied = ArchiveStep("insert into sales select * from curr_sales");
+    const bool paymentsCopied = ArchiveStep("insert into payments select * from curr_payments");
+    if (paymentsCopied) ArchiveStep("delete from curr_payments");
+    if (salesCopied) ArchiveStep("delete from curr_sales");
+    if (deleteAbc) ArchiveStep("delete from curr_abc");
+}
+
+int64_t TBon::CountRows(const std::string& table)
+{
+    query_.SetSQL("select count(*) cnt from " + table);
+    query_.Open();
+    const int64_t n = query_.AsInteger("cnt");
+    query_.Close();
+    return n;
+}
+
+void TBon::ArchiveLeftovers()
+{
+    struct Table {
+        const char* current;
+        const char* archive;
+    };
+    for (const Table t : {Table{"curr_sales", "sales"}, Table{"curr_payments", "payments"}}) {
+        const std::string current = t.current, archive = t.archive;
+        if (CountRows(current) == 0) continue;
+        query_.SetSQL("select max(bon_id) maxbon from " + current);
+        query_.Open();
+        const std::string bon = std::to_string(query_.AsInteger("maxbon"));
+        query_.Close();
+        try {
+            // Rows that reached the archive before their delete failed are not copied twice.
+            query_.SetSQL("insert into " + archive + " select c.* from " + current + " c where not exists (select 1 from " +
+                          archive + " a where a.zet_id = c.zet_id and a.bon_id = c.bon_id and a.dtm_tran = c.dtm_tran)");
+            query_.ExecSQL();
+            query_.SetSQL("delete from " + current);
+            query_.ExecSQL();
+        } catch (const LinkError& e) {
+            ctx_.linkLog.Write(bon + " " + e.Text());
+            throw LinkError("Exc-104 " + current + " - rows of receipt " + bon + " not archived");
+        }
+        ctx_.linkLog.Write(bon + " " + current + " moved into " + archive + " before the next receipt");
+    }
+}
+
+Money TBon::PrinterTotal()
+{
+    if (ctx_.fp.ReadTransactionState() == 0) throw LinkError("Exc-103 FP");
+    return ctx_.fp.ReceiptAmount();
+}
+
+void TBon::LoadLastBonId()
+{
+    query_.SetSQL("select max(bon_id) poslBon from payments where zet_id='" + ctx_.zets.CurrentDayId() + "'");
+    query_.Open();
+    bonId_ = query_.Eof() ? 0 : query_.AsInteger("poslBon");
+    query_.Close();
+    if (bonId_ != 0) return;
+    query_.SetSQL("select vle_value from vle where vle_key='BonID'");
+    query_.Open();
+    long long value = 0;
+    if (!query_.Eof() && TryStrToInt(query_.AsString("vle_value"), value)) bonId_ = value;
+    query_.Close();
+}
+
+bool TBon::AbcIsEmpty() { return CountRows("curr_abc") == 0; }
+
+bool TBon::AbcWasSent()
+{
+    query_.SetSQL("select tax_id from curr_abc where seq = 0");
+    query_.Open();
+    const bool sent = !query_.Eof() && query_.AsString("tax_id") == "S";
+    query_.Close();
+    return sent;
+}
+
+Money TBon::PaidSum()
+{
+    query_.SetSQL("select pay_1 + pay_2 + pay_3 + pay_4 + pay_5 + pay_6 suma from curr_payments");
+    query_.Open();
+    const Money sum = query_.Eof() ? Money() : query_.AsMoney("suma");
+    query_.Close();
+    return sum;
+}
+
+std::string TBon::NextTranStamp()
+{
+    // Lines follow each other faster than the clock's millisecond on a quick
+    // printer; wait (a bounded few milliseconds) for the next one.
+    std::string stamp = DateTime::Now().TranStamp();
+    for (int i = 0; i < 50 && stamp <= lastTranStamp_; ++i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        stamp = DateTime::Now().TranStamp();
+    }
+    lastTranStamp_ = stamp;
+    return stamp;
+}
+
+void TBon::Recover()
+{
+    if (!AbcIsEmpty()) ReadTrailer();
+    const int state = ctx_.fp.ReadTransactionState();
+    const Money printerAmount = ctx_.fp.ReceiptAmount();
+    const Money printerPaid = ctx_.fp.ReceiptPaidAmount();
+    auto ignoring = [](auto&& step) {
+        try {
+            step();
+        } catch (const LinkError&) {
+        }
+    };
+    switch (state) {
+    case 1:
+        LoadLastBonId();
+        ReadHeader();
+        break;
+    case 2: {
+        LoadLastBonId();
+        ReadHeader();
+        if (AbcIsEmpty() || !AbcWasSent()) break;
+        // The printer completed the receipt of curr_abc; only the archiving is missing.
+        ++bonId_;
+        const Money stored = PaidSum();
+        // A payment the printer took but the database never got is stored, so
+        // that the archive's payments add up to the printer's.
+        if (stored < printerPaid) TPayItem(ctx_, *this, printerPaid - stored, 1).StorePayment();
+        if (stored != printerAmount) {
+            paid_ = printerPaid;
+            StoreChange();
+        }
+        ArchiveReceipt(true);
+        break;
+    }
+    case 3:
+        LoadLastBonId();
+        ++bonId_;
+        ReadHeader();
+        ignoring([this] { StornoAll(); });
+        ignoring([this] { PayWholeTotal(); });
+        ignoring([this] { CloseAndArchive(false); });
+        break;
+    case 4:
+        LoadLastBonId();
+        ++bonId_;
+        ReadHeader();
+        paid_ = PaidSum();
+        if (paid_ != printerPaid) {
+            TPayItem(ctx_, *this, printerPaid - paid_, 1).StorePayment();
+            paid_ = printerPaid;
+        }
+        ignoring([this] { PayWholeTotal(); });
+        ignoring([this] { CloseAndArchive(true); });
+        break;
+    default:
+        break;  // state unknown: the receipt number stays as it was
+    }
+}
+
+}  // namespace velbrin
