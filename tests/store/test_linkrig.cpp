@@ -27,6 +27,14 @@ TEST(LinkRig, BuildsAnInstallationWhosePrinterAndDatabaseAnswer)
     rig.linkLog.Write("one line");
     ASSERT_EQ(rig.LinkLogLines().size(), 1u);
     EXPECT_NE(rig.LinkLogLines()[0].find("one line"), std::string::npos);
+
+    // A new start finds the open receipt on the printer and the day in the database.
+    rig.app.Terminate();
+    rig.RestartLink();
+    EXPECT_FALSE(rig.app.Terminated());
+    EXPECT_EQ(rig.fp->ReadTransactionState(), 3);
+    EXPECT_EQ(rig.zets->CurrentDayId(), "000001");
+    EXPECT_EQ(&rig.store->fp, rig.fp.get());
 }
 
 }  // namespace

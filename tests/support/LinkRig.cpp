@@ -25,8 +25,12 @@ LinkRig::LinkRig(const LinkRigOptions& options) : registry(dir.Path(), dir.File(
     if (!CopyFileOverwrite(TemplateDbPath(), ini->TemplateDbPath()) ||
         !CopyFileOverwrite(TemplateDbPath(), ini->DbPath()))
         throw LinkError("cannot copy the empty database " + TemplateDbPath());
-    msg.SetLanguage(ini->Language());
+    StartLink();
+}
 
+void LinkRig::StartLink()
+{
+    msg.SetLanguage(ini->Language());
     connection = std::make_unique<TFormConnection>(ini->DbPath());
     fpDef = std::make_unique<TFormFPDef>(*ini);
     fp = std::make_unique<TFormFP>(*fpDef, app);
@@ -38,15 +42,27 @@ LinkRig::LinkRig(const LinkRigOptions& options) : registry(dir.Path(), dir.File(
     store.reset(new TStoreContext{*connection, *fp, *ini, msg, *zets, linkLog, app});
 }
 
-LinkRig::~LinkRig()
+void LinkRig::StopLink()
 {
-    // The link lets go of the port before the simulator closes its side.
     store.reset();
     zets.reset();
     commonLink.reset();
     fp.reset();
     fpDef.reset();
     connection.reset();
+}
+
+void LinkRig::RestartLink()
+{
+    StopLink();
+    app = FakeAppServices();
+    StartLink();
+}
+
+LinkRig::~LinkRig()
+{
+    // The link lets go of the port before the simulator closes its side.
+    StopLink();
     sim.reset();
 }
 

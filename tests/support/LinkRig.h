@@ -38,6 +38,11 @@ public:
     LinkRig(const LinkRig&) = delete;
     LinkRig& operator=(const LinkRig&) = delete;
 
+    // A new start of the link on the same installation, database and printer:
+    // every long-lived object is made anew (the fake application services too),
+    // as after the program ended; the simulator keeps running with its state.
+    void RestartLink();
+
     std::string InstallDir() const { return dir.File("install"); }
     std::string SimStatePath() const { return dir.File("fp550.state"); }
 
@@ -69,6 +74,10 @@ public:
     std::unique_ptr<TFormZets> zets;
     TLogFile linkLog;
     std::unique_ptr<TStoreContext> store;
+
+private:
+    void StartLink();
+    void StopLink();
 };
 
 }  // namespace velbrin::test
