@@ -95,12 +95,12 @@ void Measure(bool asyncWrites) {
         rig.connection = std::make_unique<TFormConnection>(rig.ini->DbPath());
     }
     rig.commonLink = std::make_unique<TFormCommonLink>(*rig.connection);
-    rig.zets = std::make_unique<TFormZets>(*rig.connection, *rig.ini, *rig.commonLink);
     auto owned = std::make_unique<CountingPort>(rig.sim->DevicePath());
     CountingPort& port = *owned;
     rig.fpDef = std::make_unique<TFormFPDef>(std::move(owned));
     rig.fp = std::make_unique<TFormFP>(*rig.fpDef, rig.app);
     rig.fp->SetTaxGroupFlags(rig.fp->ReadTaxGroups());
+    rig.zets = std::make_unique<TFormZets>(*rig.connection, *rig.ini, *rig.fp, *rig.commonLink);
     rig.store.reset(
         new TStoreContext{*rig.connection, *rig.fp, *rig.ini, rig.msg, *rig.zets, rig.linkLog, rig.app});
     TFormConvert convert;

@@ -106,7 +106,7 @@ void ExchangeTest::Start(const LinkRigOptions& options) {
     ASSERT_EQ(std::system(gfix.c_str()), 0) << gfix;
     rig->connection = std::make_unique<TFormConnection>(rig->ini->DbPath());
     rig->commonLink = std::make_unique<TFormCommonLink>(*rig->connection);
-    rig->zets = std::make_unique<TFormZets>(*rig->connection, *rig->ini, *rig->commonLink);
+    rig->zets = std::make_unique<TFormZets>(*rig->connection, *rig->ini, *rig->fp, *rig->commonLink);
     rig->store.reset(new TStoreContext{*rig->connection, *rig->fp, *rig->ini, rig->msg, *rig->zets, rig->linkLog,
                                        rig->app});
     work = std::make_unique<TFormLnkWork>(*rig->store, convert, *rig->commonLink);
@@ -116,6 +116,7 @@ void ExchangeTest::Start(const LinkRigOptions& options) {
 void ExchangeTest::Restart() {
     work.reset();
     rig->store.reset();
+    rig->zets.reset();
     rig->fp.reset();
     rig->fpDef.reset();
     rig->app = FakeAppServices{};
@@ -124,6 +125,7 @@ void ExchangeTest::Restart() {
     rig->fp = std::make_unique<TFormFP>(*rig->fpDef, rig->app);
     rig->fp->SetLogPath(JoinPath(rig->ini->LogsDir(), "FP550_log.txt"));
     rig->fp->SetTaxGroupFlags(rig->fp->ReadTaxGroups());
+    rig->zets = std::make_unique<TFormZets>(*rig->connection, *rig->ini, *rig->fp, *rig->commonLink);
     rig->store.reset(new TStoreContext{*rig->connection, *rig->fp, *rig->ini, rig->msg, *rig->zets, rig->linkLog,
                                        rig->app});
     work = std::make_unique<TFormLnkWork>(*rig->store, convert, *rig->commonLink);

@@ -38,7 +38,7 @@ void LinkRig::StartLink()
     linkLog.SetPath(JoinPath(ini->LogsDir(), "LINK_log.txt"));
     fp->SetTaxGroupFlags(fp->ReadTaxGroups());
     commonLink = std::make_unique<TFormCommonLink>(*connection);
-    zets = std::make_unique<TFormZets>(*connection, *ini, *commonLink);
+    zets = std::make_unique<TFormZets>(*connection, *ini, *fp, *commonLink);
     store.reset(new TStoreContext{*connection, *fp, *ini, msg, *zets, linkLog, app});
 }
 
