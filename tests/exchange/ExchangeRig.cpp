@@ -113,6 +113,7 @@ void ExchangeTest::Start(const LinkRigOptions& options) {
 void ExchangeTest::Restart() {
     work.reset();
     rig->store.reset();
+    rig->zets.reset();
     rig->fp.reset();
     rig->fpDef.reset();
     rig->app = FakeAppServices{};

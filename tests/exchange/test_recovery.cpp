@@ -7,6 +7,7 @@
 #include "app/P00_util.h"
 
 #include <cstdio>
+#include <ostream>
 #include <sstream>
 
 using namespace velbrin;
@@ -67,6 +68,8 @@ struct CutCase {
     const char* paidAtCut;  // amount paid on the open receipt at the cut
     int closesAfter;        // CLOSE lines the journal gains by the receipt in all
 };
+
+void PrintTo(const CutCase& c, std::ostream* os) { *os << c.label; }
 
 const CutCase kCutCases[] = {
     {"after the third sale: voided and printed again", kSellItem, 3, true, "0.00", 2},
