@@ -2,13 +2,34 @@
 
 #include "app/P00_inilink.h"
 #include "app/P00_util.h"
+#include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
 
 namespace velbrin {
 
-TFormZets::TFormZets(TFormConnection& connection, TIniLink& ini, TFormCommonLink& commonLink)
-    : QSql(connection), ini_(ini), commonLink_(commonLink)
+TFormZets::TFormZets(TFormConnection& connection, TIniLink& ini, TFormFP& fp, TFormCommonLink& commonLink)
+    : QSql(connection), ini_(ini), fp_(fp), commonLink_(commonLink)
 {
+}
+
+void TFormZets::CloseDay()
+{
+    try {
+        fp_.StatusWait();
+    } catch (const LinkError&) {
+        // Only a wait for the printer to settle; a lost line has already asked the program to end.
+    }
+    const std::string stamp = fp_.GetPrinterDateTime().ZetStamp();
+    fp_.PrintDailyClosing();
+    CloseDayInDatabase(stamp);
+    if (FlagIsSet(ini_.ReadString("Praxolt", "SaljiAnalitikeUvek"))) ExportClosedDay(stamp);
+    CurrentDayId();
+}
+
+void TFormZets::CloseDayInDatabase(const std::string& stamp)
+{
+    // No printer command may run between the Z report and this: its answer is read here.
+    CloseDayInDatabase(stamp, [this](int n) { return fp_.AnswerField(n); });
 }
 
 int64_t TFormZets::SelectInteger(const std::string& sql, const std::string& column)

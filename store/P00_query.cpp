@@ -407,8 +407,7 @@ int TSqlQuery::IndexOf(const std::string& name) const
 
 const unsigned char* TSqlQuery::CurrentColumn(int index, bool& isNull) const
 {
-    const TSqlField& field = Field(index);
-    (void)field;
+    Field(index);  // raises for an index out of range
     if (cursor_ == nullptr || eof_) throw LinkError("Nema tekuceg reda u upitu: " + sql_);
     int16_t nullFlag = 0;
     std::memcpy(&nullFlag, row_.data() + nullOffsets_[static_cast<std::size_t>(index)], sizeof nullFlag);

@@ -35,6 +35,7 @@ struct TSqlField {
     int Precision() const;
 };
 
+// A query holds a reference to the connection and must end before it.
 class TSqlQuery {
 public:
     explicit TSqlQuery(TFormConnection& connection);

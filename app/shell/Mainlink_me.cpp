@@ -35,7 +35,8 @@ TFormMainLINK::TFormMainLINK(TAppServices& app)
         move(screen->availableGeometry().center() - QPoint(75, 50));
 
     ListenForFocus();
-    // (the serial-port owner joins here)
+    // the printer's port; a port that cannot be opened ends the start
+    fpDef_ = std::make_unique<TFormFPDef>(ini_);
     PrepareInstallation(ini_);
     // (the database-connection owner joins here)
     // Qt sets the locale from the environment; numbers are always "." decimals.
@@ -47,7 +48,8 @@ TFormMainLINK::TFormMainLINK(TAppServices& app)
     QObject::connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 
     Close1 = PopupMenu1.addAction("Kraj rada");
-    QObject::connect(Close1, &QAction::triggered, this, [this] { close(); });
+    // the window is hidden, so closing it is done here rather than through a close event
+    QObject::connect(Close1, &QAction::triggered, this, [this] { Close1Click(); });
     TrayIcon1.setIcon(TrayPicture());
     TrayIcon1.setToolTip(kCaption);
     TrayIcon1.setContextMenu(&PopupMenu1);
@@ -117,11 +119,15 @@ void TFormMainLINK::Timer1Timer() {
     if (cycle_.Tick()) Timer1.start();
 }
 
-void TFormMainLINK::closeEvent(QCloseEvent* event) {
+void TFormMainLINK::Close1Click() {
     Timer1.stop();
     // (the receipt object is dropped here once it exists)
-    event->accept();
     QCoreApplication::quit();
+}
+
+void TFormMainLINK::closeEvent(QCloseEvent* event) {
+    event->accept();
+    Close1Click();
 }
 
 }  // namespace velbrin

@@ -6,6 +6,7 @@
 #include "app/P00_inilink.h"
 #include "app/P00_maincycle.h"
 #include "app/P00_startup.h"
+#include "printer/P00_fpdef.h"
 
 #include <QLocalServer>
 #include <QMenu>
@@ -14,6 +15,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 namespace velbrin {
 
@@ -26,6 +28,7 @@ public:
     ~TFormMainLINK() override;
 
     TIniLink& Ini() { return ini_; }
+    TFormFPDef& FPDef() { return *fpDef_; }
     TStartupSequence& Startup() { return startup_; }
     TMainCycle& Cycle() { return cycle_; }
 
@@ -36,6 +39,8 @@ public:
     // Runs one cycle of Timer1 (also reachable from tests of the shell).
     void Timer1Timer();
     void EnableTimer1() { Timer1.start(); }
+    // "Kraj rada": stops Timer1 and ends the message loop.
+    void Close1Click();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -50,6 +55,7 @@ private:
     TAppServices& app_;
     TIniLink ini_;
     QLocalServer focus_;
+    std::unique_ptr<TFormFPDef> fpDef_;
     QTimer Timer1;
     QMenu PopupMenu1;
     QAction* Close1 = nullptr;

@@ -9,6 +9,7 @@
 #include "app/shell/Mainlink_me.h"
 #include "app/shell/P00_formyellowmsg.h"
 #include "app/shell/P00_qtappservices.h"
+#include "printer/P00_fp.h"
 
 namespace velbrin {
 
@@ -28,6 +29,8 @@ private:
     TFormMainLINK FormMainLINK;
     // the link log, LINK_log.txt
     TLogFile LinkLog;
+    // 3. the printer
+    TFormFP FormFP;
     // 6. the important-message dialog
     TYellowMsg YellowMsg;
     TFormYellowMsg FormYellowMsg;

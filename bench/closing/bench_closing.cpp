@@ -111,7 +111,7 @@ bool MeasureExport(const std::string& format, const std::string& root, const std
             TFormFP fp(fpDef, app);
             TFormConnection connection(dbPath);
             TFormCommonLink common(connection, ini, fp, messages, app, convert);
-            TFormZets zets(connection, ini, common);
+            TFormZets zets(connection, ini, fp, common);
             common.AttachZets(zets);
             const long before = PeakKb();
             const double cpuBefore = CpuSeconds();

@@ -5,6 +5,13 @@
 
 #include "app/P00_appservices.h"
 
+#ifdef VELBRIN_BENCH_SIM
+#include "tools/fp550sim/Fp550Simulator.h"
+
+#include <filesystem>
+#include <unistd.h>
+#endif
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -109,5 +116,30 @@ int main() {
         TFormFP fp(def, app);
         Measure("ReadFirmwareVersion (90, fields)", port, count, [&] { fp.ReadFirmwareVersion(); });
     }
+#ifdef VELBRIN_BENCH_SIM
+    {
+        // The same commands over a pseudo-terminal to the printer simulator: the
+        // pseudo-terminal does not pace bytes, so this is the cost of both programs.
+        std::string state = std::filesystem::temp_directory_path() / ("bench-fp550-" + std::to_string(::getpid()));
+        {
+            velbrin::sim::Fp550Simulator sim(state);
+            std::string device = sim.Start();
+            TFormFPDef def(std::make_unique<TPosixComPort>(device));
+            TFormFP fp(def, app);
+            const int simCount = 2000;
+            auto wallStart = std::chrono::steady_clock::now();
+            double cpuStart = CpuSeconds();
+            for (int i = 0; i < simCount; ++i) fp.ReadDateTime();
+            double cpu = (CpuSeconds() - cpuStart) / simCount;
+            double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count() / simCount;
+            // Command 62 without data, and its answer around the date and time.
+            double wire = static_cast<double>(10 + 17 + fp.Command().AnswerData().size()) * 10.0 / 19200.0;
+            std::printf("%-34s %10.0f cmd/s  cpu %7.3f us/cmd  wire %7.3f ms/cmd  wire/wall %7.1f\n",
+                        "ReadDateTime via simulator (pty)", 1.0 / wall, cpu * 1e6, wire * 1e3, wire / wall);
+        }
+        std::filesystem::remove(state);
+        std::filesystem::remove(state + ".journal");
+    }
+#endif
     return 0;
 }

@@ -1,11 +1,16 @@
 // Day numbers and the database half of the day closing on a real database.
-#include "CommonLinkRig.h"
 #include "DbTestSupport.h"
 
 #include "app/P00_inilink.h"
+#include "app/P00_msg.h"
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
+#include "formats/P00_convert.h"
+#include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
+#include "tools/fp550sim/Fp550Simulator.h"
+
+#include <ctime>
 
 #include <map>
 
@@ -14,9 +19,26 @@ namespace {
 
 class ZetsTest : public DbTest {
 protected:
-    ZetsTest() : rig(*connection, dir.Path()), ini(rig.ini), commonLink(rig.commonLink), zets(rig.zets)
+    ZetsTest() : registry(dir.Path(), dir.File("install"))
     {
+        ini = std::make_unique<TIniLink>();
         ini->WriteString("Osnovno", "TerminalNo", "007");
+        Build("NONE");  // a port name the link leaves closed: these tests need no printer
+    }
+
+    // The printer side on the given port, and the day closing over it.
+    void Build(const std::string& port)
+    {
+        zets.reset();
+        commonLink.reset();
+        fp.reset();
+        def.reset();
+        ini->WriteString("Portovi", "FP", port);
+        def = std::make_unique<TFormFPDef>(*ini);
+        fp = std::make_unique<TFormFP>(*def, app, SteadyClock());
+        commonLink = std::make_unique<TFormCommonLink>(*connection, *ini, *fp, messages, app, convert);
+        zets = std::make_unique<TFormZets>(*connection, *ini, *fp, *commonLink);
+        commonLink->AttachZets(*zets);
     }
 
     // A Z report answer: field 1 the day total, fields 2..9 the tax groups.
@@ -39,11 +61,81 @@ protected:
                  ",'A','" + (i < voided ? "D" : "N") + "')");
     }
 
-    CommonLinkRig rig;
-    std::unique_ptr<TIniLink>& ini;
-    std::unique_ptr<TFormCommonLink>& commonLink;
-    std::unique_ptr<TFormZets>& zets;
+    ScopedRegistry registry;
+    FakeAppServices app;
+    TMsgTable messages;
+    TFormConvert convert;
+    std::unique_ptr<TIniLink> ini;
+    std::unique_ptr<TFormCommonLink> commonLink;
+    std::unique_ptr<TFormFPDef> def;
+    std::unique_ptr<TFormFP> fp;
+    std::unique_ptr<TFormZets> zets;
 };
+
+// The whole closing against the printer simulator on a pseudo-terminal.
+class CloseDayTest : public ZetsTest {
+protected:
+    CloseDayTest() : sim(dir.File("fp550.state")) { Build(sim.Start()); }
+    ~CloseDayTest() override
+    {
+        zets.reset();
+        commonLink.reset();
+        fp.reset();
+        def.reset();
+        sim.Stop();
+    }
+
+    // One paid receipt on the printer: PLU 2 in tax group 1 ("B").
+    void PrintReceipt(const std::string& price)
+    {
+        fp->ProgramArticle("PB2," + price + ",1.000,HLEB");
+        fp->OpenReceipt();
+        fp->SellItem("2#" + price);
+        fp->AddPayment(TFormFP::PaymentData(1, Money::Parse(price)));
+        fp->CloseReceipt();
+    }
+
+    sim::Fp550Simulator sim;
+};
+
+TEST_F(CloseDayTest, ZReportTotalsAndPrinterClockCloseTheDayAndTheNextOneOpens)
+{
+    sim.Control("clock +86400");  // the printer's clock runs a day ahead of the computer's
+    const std::string day = zets->CurrentDayId();
+    AddReceipt(day, 1, "0", "12.50", "0", 1, 0);
+    PrintReceipt("12.50");
+    zets->CloseDay();
+
+    std::time_t tomorrow = std::time(nullptr) + 86400;
+    char date[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&tomorrow));
+    const std::string stamp = Scalar("select dtm_tran from zets where zet_id='" + day + "'");
+    ASSERT_EQ(stamp.size(), 19u) << stamp;
+    EXPECT_EQ(stamp.substr(0, 10), date);
+    EXPECT_EQ(Scalar("select fp_iznos from zets where zet_id='" + day + "'"), "12.5000");
+    EXPECT_EQ(Scalar("select fp_vat1 from zets where zet_id='" + day + "'"), "12.5000");
+    EXPECT_EQ(Scalar("select fp_vat0 from zets where zet_id='" + day + "'"), "0.0000");
+    EXPECT_EQ(Scalar("select dtm_zet from payments where zet_id='" + day + "'"), stamp);
+    EXPECT_EQ(Scalar("select vle_value from vle where vle_key='BonID'"), "1");
+    EXPECT_EQ(Scalar("select zet_id from zets where dtm_tran is null"), FormatDayId(StrToInt(day) + 1));
+    EXPECT_NE(sim.Control("status").find("day=0.00"), std::string::npos) << sim.Control("status");
+}
+
+TEST_F(CloseDayTest, RefusedZReportLeavesTheDatabaseDayOpen)
+{
+    const std::string day = zets->CurrentDayId();
+    fp->ProgramArticle("PB2,1.00,1.000,HLEB");
+    fp->OpenReceipt();
+    fp->SellItem("2#1.00");  // a fiscal receipt stays open: the printer refuses the Z report
+    try {
+        zets->CloseDay();
+        ADD_FAILURE() << "closed with a receipt open";
+    } catch (const LinkError& e) {
+        EXPECT_EQ(e.Text().rfind("Komanda 69 - Zatvaranje dana neuspesno\n", 0), 0u) << e.Text();
+    }
+    EXPECT_EQ(Scalar("select zet_id from zets where dtm_tran is null"), day);
+    EXPECT_EQ(Scalar("select count(*) from zets"), "1");
+}
 
 TEST_F(ZetsTest, CurrentDayIdOpensTheNextNumberOnlyWhenNoneIsOpen)
 {

@@ -29,7 +29,7 @@ CommonLinkRig::CommonLinkRig(TFormConnection& connection, const std::string& dir
     fp->SetLogPath(dir + "/FP550_log.txt");
     commonLink = std::make_unique<TFormCommonLink>(connection, *ini, *fp, messages, app, convert);
     commonLink->SetLogPath(dir + "/LINK_log.txt");
-    zets = std::make_unique<TFormZets>(connection, *ini, *commonLink);
+    zets = std::make_unique<TFormZets>(connection, *ini, *fp, *commonLink);
     commonLink->AttachZets(*zets);
 }
 

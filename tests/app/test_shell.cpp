@@ -1,0 +1,90 @@
+// The real program, two copies at once, without a display.
+#include "LinkProcess.h"
+
+#include "app/P00_marker.h"
+#include "tools/fp550sim/Fp550Simulator.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace velbrin;
+using namespace velbrin::test;
+
+namespace {
+
+bool HeldIn(const LinkInstallation& inst, const char* name) {
+    ::setenv("VELBRIN_RUNTIME_DIR", inst.runtime.c_str(), 1);
+    bool held = TNamedMarker::IsHeld(name);
+    ::unsetenv("VELBRIN_RUNTIME_DIR");
+    return held;
+}
+
+bool IsSocket(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// A printer that answers, so the start-up runs through without a dialog.
+struct Printer {
+    explicit Printer(LinkInstallation& inst, const std::string& extraIni = "")
+        : sim(inst.dir.Path() + "/printer.state") {
+        inst.Ini("[Portovi]\nFP=" + sim.Start() + "\n" + extraIni);
+    }
+    sim::Fp550Simulator sim;
+};
+
+}  // namespace
+
+TEST(Shell, SecondCopyExitsWithZeroAndCreatesNoWindow) {
+    LinkInstallation inst;
+    Printer printer(inst);
+    LinkProcess first(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
+    ASSERT_TRUE(WaitFor([&] { return HeldIn(inst, "ZorvexStarted") && IsSocket(inst.runtime + "/ZorvexFocus"); },
+                        15000));
+    // A platform that does not exist: had the second copy started a window
+    // system (let alone a window), Qt would abort it with a non-zero code.
+    LinkProcess second(inst, {{"QT_QPA_PLATFORM", "velbrin-no-display"}});
+    EXPECT_EQ(second.WaitExit(10000), 0);
+    EXPECT_TRUE(first.Running());
+    EXPECT_TRUE(HeldIn(inst, "ZorvexStarted"));
+
+    first.Stop();
+    EXPECT_EQ(first.WaitExit(10000), 0);
+    EXPECT_FALSE(FileExists(inst.runtime + "/ZorvexStarted"));
+    EXPECT_FALSE(IsSocket(inst.runtime + "/ZorvexFocus"));
+}
+
+TEST(Shell, FirstStartCompletesTheInstallation) {
+    LinkInstallation inst;
+    ForceDirectories(inst.root + "/Other/DB_Clear");
+    WriteWholeFile(inst.root + "/Other/DB_Clear/Zorvex.fdb", "EMPTY DATABASE");
+    Printer printer(inst, "[Osnovno]\nTimeAlert=91\nLanguage=eng\n");
+    LinkProcess link(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
+    ASSERT_TRUE(WaitFor([&] { return HeldIn(inst, "ZorvexStarted"); }, 15000));
+    ASSERT_TRUE(WaitFor([&] { return DirectoryExists(inst.root + "/Exch/Lnk/From_FP"); }, 5000));
+    std::string ini = ReadWholeFile(inst.root + "/Appl/LINK.INI");
+    EXPECT_NE(ini.find("TimeAlert=30"), std::string::npos);
+    EXPECT_NE(ini.find("Language=eng"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(inst.root + "/DataBase/Zorvex.fdb"), "EMPTY DATABASE");
+    EXPECT_TRUE(DirectoryExists(inst.root + "/Exch/Lnk/To_FP"));
+    link.Stop();
+    EXPECT_EQ(link.WaitExit(10000), 0);
+}
+
+TEST(Shell, StaleMarkerOfACrashedRunDoesNotBlockTheNextStart) {
+    LinkInstallation inst;
+    Printer printer(inst);
+    {
+        LinkProcess crashed(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
+        ASSERT_TRUE(WaitFor([&] { return HeldIn(inst, "ZorvexStarted"); }, 15000));
+        ::kill(crashed.Pid(), SIGKILL);
+        crashed.WaitExit(5000);
+    }
+    EXPECT_TRUE(FileExists(inst.runtime + "/ZorvexStarted"));
+    LinkProcess next(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
+    EXPECT_TRUE(WaitFor([&] { return HeldIn(inst, "ZorvexStarted"); }, 15000));
+    EXPECT_TRUE(next.Running());
+    next.Stop();
+    EXPECT_EQ(next.WaitExit(10000), 0);
+}

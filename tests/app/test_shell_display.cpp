@@ -1,0 +1,143 @@
+// Real windows under a display (run through xvfb-run): the important-message
+// dialog closed by a key press, the error box of a failed start, and the
+// numbered message of a printer that never answers.
+#include "LinkProcess.h"
+
+#include "app/P00_inilink.h"
+#include "app/P00_marker.h"
+#include "app/shell/P00_formyellowmsg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <cstdio>
+#include <regex>
+
+using namespace velbrin;
+using namespace velbrin::test;
+
+namespace {
+
+const std::string kStamp = "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}";
+
+// Finds the visible window with this exact title, gives it the focus and types a
+// key, as an operator would; again while the window is still there (bounded).
+// 0 once the window has gone.
+int PressKeyIn(const std::string& title, const std::string& key, int timeoutSeconds) {
+    std::string script =
+        "w=$(timeout " + std::to_string(timeoutSeconds) + " xdotool search --sync --onlyvisible --name '^" + title +
+        "$' 2>/dev/null | head -n 1); [ -n \"$w\" ] || exit 1; "
+        "for i in 1 2 3 4 5 6 7 8 9 10; do "
+        "xdotool windowfocus $w 2>/dev/null; sleep 0.2; xdotool key " + key + " 2>/dev/null; sleep 0.5; "
+        "xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null | grep -qx \"$w\" || exit 0; "
+        "done; exit 2";
+    std::string cmd = "bash -c \"" ;
+    for (char ch : script) {
+        if (ch == '"' || ch == '$' || ch == '\\') cmd += '\\';
+        cmd += ch;
+    }
+    cmd += "\" >/dev/null 2>&1";
+    return std::system(cmd.c_str());
+}
+
+[[maybe_unused]] bool HeldIn(const std::string& runtime, const char* name) {
+    ::setenv("VELBRIN_RUNTIME_DIR", runtime.c_str(), 1);
+    bool held = TNamedMarker::IsHeld(name);
+    ::unsetenv("VELBRIN_RUNTIME_DIR");
+    return held;
+}
+
+}  // namespace
+
+TEST(DialogOnDisplay, AnyKeyClosesItAndItHeldTheMarkerWhileOpen) {
+    struct Case { int n; std::string key; std::string logged; };
+    const Case cases[] = {{3, "x", "Nestalo je papira na BON-u ili JOURNAL-u!"}, {50, "Escape", ""}, {2, "Return", "Kabl DISPLAY-ja za kupca verovatno u prekidu!"}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        ScopedRegistry registry(dir.Path(), dir.Path() + "/inst");
+        ::setenv("VELBRIN_RUNTIME_DIR", (dir.Path() + "/run").c_str(), 1);
+        TIniLink ini;
+        ForceDirectories(ini.FromFpDir());
+        TMsgTable messages;
+        TLogFile linkLog(ini.LogsDir() + "/LINK_log.txt");
+        TYellowMsg logic(messages, ini, linkLog);
+        TFormYellowMsg dialog(logic);
+
+        bool heldWhileOpen = false, onTop = false;
+        int keyResult = -1;
+        QSize shown;
+        std::atomic<bool> looked{false};
+        QTimer::singleShot(0, [&] {
+            heldWhileOpen = TNamedMarker::IsHeld("YellowMsg");
+            onTop = dialog.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+            shown = dialog.size();
+            looked = true;
+        });
+        // the key press comes from outside, while the dialog runs its own loop
+        std::thread presser([&] {
+            WaitFor([&] { return looked.load(); }, 20000);
+            keyResult = PressKeyIn("MSG - " + std::to_string(c.n + 1000), c.key, 20);
+        });
+        dialog.ShowNumbered(c.n);
+        presser.join();
+        ::unsetenv("VELBRIN_RUNTIME_DIR");
+
+        EXPECT_EQ(keyResult, 0) << c.n;
+        EXPECT_TRUE(heldWhileOpen) << c.n;
+        EXPECT_FALSE(TNamedMarker::IsHeld("YellowMsg")) << c.n;
+        EXPECT_TRUE(onTop);
+        EXPECT_EQ(shown.width(), dialog.LastLayout().clientWidth) << c.n;
+        EXPECT_EQ(shown.height(), dialog.LastLayout().clientHeight) << c.n;
+        if (c.n == 50) {
+            EXPECT_EQ(dialog.LastLayout().clientWidth, 292);  // short text: label made 260 wide
+        }
+        EXPECT_TRUE(std::regex_match(ReadWholeFile(linkLog.Path()), std::regex(kStamp + " " + c.logged + "\r\n")))
+            << c.n;
+        EXPECT_EQ(FileExists(ini.FromFpDir() + "/NoPaper.err"), c.n == 3);
+    }
+}
+
+TEST(ProgramOnDisplay, FailedStartShowsTheErrorBoxAndExitsWithZero) {
+    LinkInstallation inst;
+    ForceDirectories(inst.root + "/Appl/LINK.INI");  // a folder where the file must be written
+    LinkProcess link(inst, {});
+    EXPECT_EQ(PressKeyIn("Velbrin - LINK", "Return", 20), 0);
+    EXPECT_EQ(link.WaitExit(10000), 0);
+}
+
+TEST(ProgramOnDisplay, SilentPrinterShowsNumberedMessageOneAndEnds) {
+#ifndef VELBRIN_HAVE_PRINTER
+    GTEST_SKIP() << "needs the printer link test in the start-up";
+#else
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    std::string slave = ::ptsname(master);
+    LinkInstallation inst;
+    inst.Ini("[Portovi]\nFP=" + slave + "\n");
+    LinkProcess link(inst, {});
+    // the test holds the other end and never answers
+    bool held = false;
+    std::thread watcher([&] { held = WaitFor([&] { return HeldIn(inst.runtime, "YellowMsg"); }, 60000); });
+    EXPECT_EQ(PressKeyIn("MSG - 1001", "Return", 60), 0);
+    watcher.join();
+    EXPECT_TRUE(held);
+    EXPECT_EQ(link.WaitExit(15000), 0);
+    EXPECT_TRUE(std::regex_search(inst.LinkLog(), std::regex(kStamp + " Prekid komunikacije sa FP-550!\r\n")))
+        << inst.LinkLog();
+    ::close(master);
+#endif
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
