@@ -179,7 +179,7 @@ void TFormCommonLink::SyncArticles()
                   "\nU bazi: " + std::to_string(expected) +
                   "\n\nProgram ce zatvoriti dan i sinhronizovati podatke!\n\n"
                   "Sacekajte poruku o uspesnoj ili neuspesnoj sinhronizaciji!");
-    CloseDayForRepair();
+    Zets().CloseDay();
     DeleteAllArticlesInPrinter();
     DeleteAllArticlesInDb();
     const int expectedAfter = CountExpectedArticles();
@@ -191,12 +191,6 @@ void TFormCommonLink::SyncArticles()
                         "1. Ponovite istu operaciju jos jednom ili\n"
                         "2. Odnesite stampac u ovlasceni servis da urade reset");
     app_.ShowText("Sinhronizacija podataka uspesno zavrsena!\n\nMozete nastaviti sa radom!");
-}
-
-void TFormCommonLink::CloseDayForRepair()
-{
-    Zets();
-    throw LinkError("Zatvaranje dana jos nije dostupno");
 }
 
 // --- cash ------------------------------------------------------------------------

@@ -111,7 +111,6 @@ private:
     // Sends 107 with data straight to the printer, without the failure exception.
     std::string ArticleRequest(const std::string& data);
     void DeleteFoundArticles();
-    void CloseDayForRepair();
     void DeletePlu(const std::string& plu);
     int64_t SelectCount(const std::string& sql, const std::string& column);
 

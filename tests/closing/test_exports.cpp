@@ -272,6 +272,32 @@ TEST_F(ExportsTest, TerminalNumberWithAPathSeparatorIsRefused)
     EXPECT_TRUE(FilesInOut().empty());
 }
 
+TEST_F(DbTest, ClosingExportsTheClosedDayOnlyWithSaljiAnalitikeUvek)
+{
+    CommonLinkRig rig(*connection, dir.Path(), CommonLinkRig::Printer::Simulator);
+    rig.ini->WriteString("Osnovno", "ExportFormat", "XML");
+    struct Case {
+        const char* flag;
+        bool exported;
+    };
+    int seq = 0;
+    for (const Case& c : {Case{"Da", true}, Case{"da", true}, Case{"N", false}, Case{"Ne", false}, Case{"", false}}) {
+        SCOPED_TRACE(c.flag);
+        rig.ini->WriteString("Praxolt", "SaljiAnalitikeUvek", c.flag);
+        const std::string day = rig.zets->CurrentDayId();
+        rig.zets->CloseDay();
+        const std::string name = "ZC000" + std::to_string(seq + 1) + ".xml";
+        EXPECT_EQ(FileExists(JoinPath(rig.ini->FromFpDir(), name)), c.exported);
+        if (c.exported) {
+            ++seq;
+            TDataPacket p;
+            p.LoadFromFile(JoinPath(rig.ini->FromFpDir(), name));
+            ASSERT_EQ(p.RowCount(), 1u);
+            EXPECT_EQ(p.Value(0, "ZET_ID"), day) << "the day just closed";
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Third-party readers
 

@@ -1,10 +1,11 @@
 // Day numbers and the database half of the day closing on a real database.
-#include "CommonLinkRig.h"
 #include "DbTestSupport.h"
 
 #include "app/P00_inilink.h"
+#include "app/P00_msg.h"
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
+#include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
 #include "tools/fp550sim/Fp550Simulator.h"
@@ -18,10 +19,26 @@ namespace {
 
 class ZetsTest : public DbTest {
 protected:
-    explicit ZetsTest(CommonLinkRig::Printer printer = CommonLinkRig::Printer::None)
-        : rig(*connection, dir.Path(), printer), ini(rig.ini), commonLink(rig.commonLink), zets(rig.zets)
+    ZetsTest() : registry(dir.Path(), dir.File("install"))
     {
+        ini = std::make_unique<TIniLink>();
         ini->WriteString("Osnovno", "TerminalNo", "007");
+        Build("NONE");  // a port name the link leaves closed: these tests need no printer
+    }
+
+    // The printer side on the given port, and the day closing over it.
+    void Build(const std::string& port)
+    {
+        zets.reset();
+        commonLink.reset();
+        fp.reset();
+        def.reset();
+        ini->WriteString("Portovi", "FP", port);
+        def = std::make_unique<TFormFPDef>(*ini);
+        fp = std::make_unique<TFormFP>(*def, app, SteadyClock());
+        commonLink = std::make_unique<TFormCommonLink>(*connection, *ini, *fp, messages, app, convert);
+        zets = std::make_unique<TFormZets>(*connection, *ini, *fp, *commonLink);
+        commonLink->AttachZets(*zets);
     }
 
     // A Z report answer: field 1 the day total, fields 2..9 the tax groups.
@@ -44,16 +61,29 @@ protected:
                  ",'A','" + (i < voided ? "D" : "N") + "')");
     }
 
-    CommonLinkRig rig;
-    std::unique_ptr<TIniLink>& ini;
-    std::unique_ptr<TFormCommonLink>& commonLink;
-    std::unique_ptr<TFormZets>& zets;
+    ScopedRegistry registry;
+    FakeAppServices app;
+    TMsgTable messages;
+    TFormConvert convert;
+    std::unique_ptr<TIniLink> ini;
+    std::unique_ptr<TFormCommonLink> commonLink;
+    std::unique_ptr<TFormFPDef> def;
+    std::unique_ptr<TFormFP> fp;
+    std::unique_ptr<TFormZets> zets;
 };
 
 // The whole closing against the printer simulator on a pseudo-terminal.
 class CloseDayTest : public ZetsTest {
 protected:
-    CloseDayTest() : ZetsTest(CommonLinkRig::Printer::Simulator), fp(rig.fp), sim(*rig.sim) {}
+    CloseDayTest() : sim(dir.File("fp550.state")) { Build(sim.Start()); }
+    ~CloseDayTest() override
+    {
+        zets.reset();
+        commonLink.reset();
+        fp.reset();
+        def.reset();
+        sim.Stop();
+    }
 
     // One paid receipt on the printer: PLU 2 in tax group 1 ("B").
     void PrintReceipt(const std::string& price)
@@ -65,8 +95,7 @@ protected:
         fp->CloseReceipt();
     }
 
-    std::unique_ptr<TFormFP>& fp;
-    sim::Fp550Simulator& sim;
+    sim::Fp550Simulator sim;
 };
 
 TEST_F(CloseDayTest, ZReportTotalsAndPrinterClockCloseTheDayAndTheNextOneOpens)

@@ -137,6 +137,34 @@ TEST_F(ChecksTest, EmptyPrinterEmptiesArtsSilently)
     EXPECT_EQ(Scalar("select count(*) from arts"), "0");
 }
 
+TEST_F(ChecksTest, ArticlesOutOfStepAreRepairedByClosingTheDayAndDeletingAll)
+{
+    rig.InsertArts(*connection, 2, 12);
+    rig.ProgramPrinterArticles(2, 15);
+    rig.SellOnPrinter(2);  // the printer's day is open: only the closing lets the deletion go on
+    link.SyncArticles();
+    ASSERT_EQ(rig.app.texts.size(), 2u);
+    EXPECT_EQ(rig.app.texts[0],
+              "Narusena sinhronizacija podataka!\n\nU stampacu: 15\nU bazi: 12\n\nProgram ce zatvoriti dan i "
+              "sinhronizovati podatke!\n\nSacekajte poruku o uspesnoj ili neuspesnoj sinhronizaciji!");
+    EXPECT_EQ(rig.app.texts[1], "Sinhronizacija podataka uspesno zavrsena!\n\nMozete nastaviti sa radom!");
+    EXPECT_TRUE(JournalHas("Z "));
+    EXPECT_EQ(Scalar("select count(*) from zets where dtm_tran is not null"), "1");
+    EXPECT_EQ(PrinterArticles(), 0);
+    EXPECT_EQ(Scalar("select count(*) from arts"), "0");
+}
+
+TEST_F(ChecksTest, RepairThatCannotCloseTheDayRaisesAndKeepsTheArticles)
+{
+    rig.InsertArts(*connection, 2, 12);
+    rig.ProgramPrinterArticles(2, 15);
+    rig.fp->OpenReceipt();  // an open fiscal receipt: the printer refuses the Z report
+    EXPECT_THROW(link.SyncArticles(), LinkError);
+    EXPECT_EQ(rig.app.texts.size(), 1u) << "the warning, but no success text";
+    EXPECT_EQ(Scalar("select count(*) from arts"), "12");
+    EXPECT_EQ(Scalar("select count(*) from zets where dtm_tran is not null"), "0");
+}
+
 // ---------------------------------------------------------------------------
 // Clock difference
 
