@@ -222,11 +222,13 @@ TEST_F(CommandFileTest, DayClosingAndExportsWriteTheirFiles)
     };
     const std::vector<Case> cases = {
         {"240", "", {"XA", "XB"}},
+        {"210", "", {}},
         {"90", "", {}},
         {"220", range, {"ZA", "ZB", "ZC"}},
         {"250", range, {"ZAS", "ZBS"}},
         {"230", range, {}},
         {"130", "", {"Artikli"}},
+        {"140", "", {}},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -250,6 +252,9 @@ TEST_F(CommandFileTest, DayClosingAndExportsWriteTheirFiles)
     EXPECT_EQ(rig->ScalarInt("select count(*) from sales"), 0) << "the closed day's lines were deleted";
     EXPECT_EQ(rig->ScalarInt("select count(*) from payments"), 0);
     EXPECT_EQ(rig->ScalarInt("select count(*) from zets"), 2) << "day records stay";
+    EXPECT_EQ(rig->JournalCount("DUPLICATE "), 1);
+    EXPECT_EQ(rig->ScalarInt("select count(*) from arts"), 0);
+    EXPECT_EQ(rig->sim->State().articles.size(), 0u);
 }
 
 TEST_F(CommandFileTest, TextFilesPrintOneNonFiscalReceipt)
