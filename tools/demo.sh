@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Sets up and runs the link on its embedded defaults in a throw-away installation:
 # installs the Debian packages, builds, installs into a temporary directory with its
-# own settings store, starts the printer simulator and the link for a few seconds,
-# stops both and shows LINK.INI, the directory tree and the logs.
-#   DEMO_SECONDS      how long the link runs (default 6)
+# own settings store, starts the printer simulator and the link, drops the sample
+# receipts of tools/demo/ into the exchange directory, shows their answers and the
+# simulator's journal, stops both and shows LINK.INI, the directory tree and the logs.
+#   DEMO_SECONDS      how long the link runs before the samples come (default 3)
 #   DEMO_SKIP_PACKAGES=1  do not run tools/install-packages.sh
 #   DEMO_KEEP=1       keep the installation directory afterwards
 #   DEMO_BUILD_DIR    build folder (default build-demo; an existing one keeps its settings)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${DEMO_BUILD_DIR:-$top/build-demo}"
-seconds="${DEMO_SECONDS:-6}"
+seconds="${DEMO_SECONDS:-3}"
 
 step() { printf '\n=== %s\n' "$*"; }
 
@@ -47,22 +48,56 @@ make_installation() {
 
 start_printer() {
     step "Starting the printer simulator"
-    mkdir -p "$inst/sim"
-    "$inst/bin/fp550-sim" --state "$inst/sim/printer.state" --link "$inst/sim/FP" &
+    "$inst/bin/fp550-sim" --state "$inst/fp550.state" --link "$inst/ttyFP" --control "$inst/fp.sock" &
     sim_pid=$!
-    for _ in $(seq 50); do [ -e "$inst/sim/FP" ] && break; sleep 0.1; done
+    for _ in $(seq 50); do [ -e "$inst/ttyFP" ] && break; sleep 0.1; done
     # The one setting the demo gives: the printer's port. The link fills in the rest.
     mkdir -p "$inst/Appl"
-    printf '[Portovi]\nFP=%s\n' "$inst/sim/FP" >"$inst/Appl/LINK.INI"
+    printf '[Portovi]\nFP=%s\n' "$inst/ttyFP" >"$inst/Appl/LINK.INI"
+}
+
+# The sample receipts of tools/demo/ (zvx, CSV and fixed-width TXT; the last one
+# has a line with quantity 0 and is refused) and whether each has its answer.
+samples_answered() {
+    local f base
+    for f in "$top"/tools/demo/ABC_*; do
+        base="$(basename "${f%.*}")"
+        [ -f "$from_fp/$base.ok" ] || [ -f "$from_fp/$base.err" ] || return 1
+    done
+}
+
+drop_samples() {
+    step "Dropping the sample receipts into $to_fp"
+    for _ in $(seq 100); do [ -d "$to_fp" ] && break; sleep 0.1; done
+    for f in "$top"/tools/demo/ABC_*; do
+        # written beside and renamed in, so the link never sees half a file
+        cp "$f" "$to_fp/.part" && mv "$to_fp/.part" "$to_fp/$(basename "$f")"
+        echo "  $(basename "$f")"
+    done
+    local waited=0
+    until samples_answered || [ "$waited" -ge 300 ] || ! kill -0 "$link_pid" 2>/dev/null; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    step "Answers in $from_fp"
+    for f in "$from_fp"/*; do
+        [ -f "$f" ] || continue
+        printf '  %-16s %s\n' "$(basename "$f")" "$(tr -d '\r' <"$f" | tr '\n' ' ')"
+    done
+    samples_answered || echo "  (not every sample was answered)"
+    step "What the printer printed ($inst/fp550.state.journal)"
+    cat "$inst/fp550.state.journal" 2>/dev/null || echo "  (nothing)"
 }
 
 run_link() {
-    step "Running the link for $seconds seconds"
+    step "Running the link"
     [ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
+    to_fp="$inst/Exch/Lnk/To_FP"
+    from_fp="$inst/Exch/Lnk/From_FP"
     "$inst/bin/velbrin-link" &
     link_pid=$!
     sleep "$seconds"
-    # later steps of the demo (sample requests) go here, while the link runs
+    drop_samples
     kill -TERM "$link_pid" 2>/dev/null || true
     wait "$link_pid" && echo "link exited with 0" || echo "link exited with $?"
 }
