@@ -1,5 +1,7 @@
 // Command and text files through the exchange cycle, against the printer
 // simulator and a real database.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <ctime>
 
@@ -120,6 +122,13 @@ TEST_F(CommandFileTest, LostPrinterLineAnswersCommErr) {
     EXPECT_FALSE(FileExists(ToFp("CMD_1.zvx")));
 }
 
+// Modification time of a file in nanoseconds.
+long long WrittenAt(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t at = 0;
@@ -148,6 +157,8 @@ TEST_F(CommandFileTest, StatusReportIsAnsweredAsF300BeforeTheFileItself) {
     EXPECT_EQ(lines[7], "0");
     EXPECT_EQ(lines[8], "Zatvoren");
     EXPECT_EQ(Answer("CMD_1.ok"), "\r\n");
+    EXPECT_LE(WrittenAt(FromFp("F_300.ok")), WrittenAt(FromFp("CMD_1.ok")))
+        << "the report arrives before the file's own answer";
     EXPECT_EQ(Answer("ABC_1.ok"), "5.00\r\n");
 
     // With two articles programmed and the day open, and the answer replaced.
