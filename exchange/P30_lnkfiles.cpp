@@ -1,7 +1,7 @@
 // The request files besides receipts: non-fiscal texts printed line by line,
 // command files run row by row, the printer status report of command 300, and
 // article files that keep the printer's article table and arts in step.
-#include "exchange/P30_lnkwork.h"
+#include <memory>
 
 #include "app/P00_appservices.h"
 #include "app/P00_inilink.h"
@@ -9,12 +9,11 @@
 #include "app/P00_money.h"
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
+#include "exchange/P30_lnkwork.h"
 #include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
 #include "store/P31_saleitem.h"
 #include "store/P31_storecontext.h"
-
-#include <memory>
 
 namespace velbrin {
 
@@ -87,37 +86,75 @@ void TFormLnkWork::RunCommandRow(int code, const std::string& tekst) {
         return;
     }
     switch (code) {
-    case 10: fp_.DisplayUpper(tekst); break;
-    case 20: fp_.DisplayLower(tekst); break;
-    case 30: fp_.OpenDrawer(Trim(tekst).empty() ? std::string("10") : tekst); break;
-    case 40: fp_.SetCashierName(tekst); break;
-    case 50: commonLink_.CashMovement(Money::Parse(tekst)); break;
-    case 60: commonLink_.CashMovement(-Money::Parse(tekst)); break;
-    case 70: fp_.Beep(); break;
-    case 80: fp_.PrintDailyReport("2"); break;
-    case 90: zets.CloseDay(); break;
-    case 100: fp_.PrintPeriodicReport(Cut(tekst, 1, 6), Cut(tekst, 8, 6)); break;
-    case 130: commonLink_.ExportArticles(); break;
-    case 140:
-        commonLink_.DeleteAllArticlesInPrinter();
-        commonLink_.DeleteAllArticlesInDb();
-        break;
-    case 200: fp_.PrintSoldArticles("0"); break;
-    case 205: fp_.PrintSoldArticles("2"); break;
-    case 210: fp_.PrintDuplicate(); break;
-    case 220: zets.ExportDateRange(Cut(tekst, 1, 6), Cut(tekst, 8, 6)); break;
-    case 230: zets.DeleteDateRange(Cut(tekst, 1, 6), Cut(tekst, 8, 6)); break;
-    case 240: zets.ExportCurrentDay(); break;
-    case 250: zets.ExportStornoRange(Cut(tekst, 1, 6), Cut(tekst, 8, 6)); break;
-    case 295: fp_.PrintTaxReport("010104", "311220"); break;
-    case 300:
-        // A printer that does not answer fails the row before any line is collected.
-        fp_.ReadDateTime();
-        WriteResult("F_300", PrinterStatusReport(), true);
-        break;
-    default:
-        // Codes the link does not know are skipped: a newer cash register may send them.
-        break;
+        case 10:
+            fp_.DisplayUpper(tekst);
+            break;
+        case 20:
+            fp_.DisplayLower(tekst);
+            break;
+        case 30:
+            fp_.OpenDrawer(Trim(tekst).empty() ? std::string("10") : tekst);
+            break;
+        case 40:
+            fp_.SetCashierName(tekst);
+            break;
+        case 50:
+            commonLink_.CashMovement(Money::Parse(tekst));
+            break;
+        case 60:
+            commonLink_.CashMovement(-Money::Parse(tekst));
+            break;
+        case 70:
+            fp_.Beep();
+            break;
+        case 80:
+            fp_.PrintDailyReport("2");
+            break;
+        case 90:
+            zets.CloseDay();
+            break;
+        case 100:
+            fp_.PrintPeriodicReport(Cut(tekst, 1, 6), Cut(tekst, 8, 6));
+            break;
+        case 130:
+            commonLink_.ExportArticles();
+            break;
+        case 140:
+            commonLink_.DeleteAllArticlesInPrinter();
+            commonLink_.DeleteAllArticlesInDb();
+            break;
+        case 200:
+            fp_.PrintSoldArticles("0");
+            break;
+        case 205:
+            fp_.PrintSoldArticles("2");
+            break;
+        case 210:
+            fp_.PrintDuplicate();
+            break;
+        case 220:
+            zets.ExportDateRange(Cut(tekst, 1, 6), Cut(tekst, 8, 6));
+            break;
+        case 230:
+            zets.DeleteDateRange(Cut(tekst, 1, 6), Cut(tekst, 8, 6));
+            break;
+        case 240:
+            zets.ExportCurrentDay();
+            break;
+        case 250:
+            zets.ExportStornoRange(Cut(tekst, 1, 6), Cut(tekst, 8, 6));
+            break;
+        case 295:
+            fp_.PrintTaxReport("010104", "311220");
+            break;
+        case 300:
+            // A printer that does not answer fails the row before any line is collected.
+            fp_.ReadDateTime();
+            WriteResult("F_300", PrinterStatusReport(), true);
+            break;
+        default:
+            // Codes the link does not know are skipped: a newer cash register may send them.
+            break;
     }
 }
 
@@ -175,7 +212,8 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
                 WriteResult("Comm.err", text, false);
                 return;
             }
-            store_.linkLog.Write(item ? name + " Error: " + item->ArtId() + " , " + item->PluNaziv() + " : " + text
+            store_.linkLog.Write(item ? name + " Error: " + item->ArtId() + " , " +
+                                            item->PluNaziv() + " : " + text
                                       : name + " Error: " + text);
             allPassed = false;
         }

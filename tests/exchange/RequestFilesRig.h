@@ -3,14 +3,13 @@
 // given number of frames without the seconds of real time-outs.
 #pragma once
 
-#include "ExchangeRig.h"
-
-#include "printer/P00_fpdef.h"
-
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "ExchangeRig.h"
+#include "printer/P00_fpdef.h"
 
 namespace velbrin::test {
 
@@ -29,7 +28,9 @@ public:
     void Close() override { inner_.Close(); }
     void Purge() override { inner_.Purge(); }
     size_t Write(const uint8_t* bytes, size_t k) override;
-    size_t Read(uint8_t* buffer, size_t k) override { return frames_ < 0 ? 0 : inner_.Read(buffer, k); }
+    size_t Read(uint8_t* buffer, size_t k) override {
+        return frames_ < 0 ? 0 : inner_.Read(buffer, k);
+    }
     std::string Name() const override { return inner_.Name(); }
 
 private:

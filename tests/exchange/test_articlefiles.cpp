@@ -1,10 +1,9 @@
 // Article files and unreadable request packets through the exchange cycle,
 // against the printer simulator and a real database.
-#include "RequestFilesRig.h"
-
-#include "app/P00_util.h"
-
 #include <algorithm>
+
+#include "RequestFilesRig.h"
+#include "app/P00_util.h"
 
 using namespace velbrin;
 using namespace velbrin::test;
@@ -15,27 +14,25 @@ class ArticleFileTest : public RequestFilesTest {
 protected:
     // An article row: code, name, price, quantity, tax group 1.
     static AbcRow Art(const std::string& id, const std::string& name, const std::string& cena,
-                      const std::string& kolicina = "0")
-    {
+                      const std::string& kolicina = "0") {
         return {id, "1", name, cena, kolicina};
     }
-    void DropArticles(const std::string& name, const std::vector<AbcRow>& rows) { Drop(name, AbcPacket(rows)); }
-    long long Plu(const std::string& art)
-    {
+    void DropArticles(const std::string& name, const std::vector<AbcRow>& rows) {
+        Drop(name, AbcPacket(rows));
+    }
+    long long Plu(const std::string& art) {
         return rig->ScalarInt("select plu_id from arts where art_id='" + art + "'");
     }
     // The simulator's article of a PLU: "price quantity name", or "<none>".
-    std::string PrinterArticle(long long plu)
-    {
+    std::string PrinterArticle(long long plu) {
         const sim::SimState st = rig->sim->State();
         const auto it = st.articles.find(static_cast<int>(plu));
         if (it == st.articles.end()) return "<none>";
-        return sim::FormatFixed(it->second.price, 2) + " " + sim::FormatFixed(it->second.quantity, 3) + " " +
-               it->second.name;
+        return sim::FormatFixed(it->second.price, 2) + " " +
+               sim::FormatFixed(it->second.quantity, 3) + " " + it->second.name;
     }
     // A receipt that leaves the printer's day open.
-    void SellSomething()
-    {
+    void SellSomething() {
         DropReceipt("ABC_9.zvx", {Line("SOLD", "1.00"), EndRow()});
         work->PollExchange();
         ASSERT_EQ(Answer("ABC_9.ok"), "1.00\r\n");
@@ -43,8 +40,7 @@ protected:
     }
 };
 
-TEST_F(ArticleFileTest, EachOperationOnKnownAndUnknownArticles)
-{
+TEST_F(ArticleFileTest, EachOperationOnKnownAndUnknownArticles) {
     Start();
     DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00"), Art("B", "Mleko", "80.00", "5")});
     work->PollExchange();
@@ -63,16 +59,29 @@ TEST_F(ArticleFileTest, EachOperationOnKnownAndUnknownArticles)
     };
     const std::vector<Case> cases = {
         // A known article in ART-N changes nothing; an unknown one is added.
-        {"ART-N2.zvx", {Art("A", "Drugi hleb", "99.00"), Art("C", "Jaja", "12.00")}, "50.00 0.000 Hleb",
-         "80.00 5.000 Mleko", 3},
+        {"ART-N2.zvx",
+         {Art("A", "Drugi hleb", "99.00"), Art("C", "Jaja", "12.00")},
+         "50.00 0.000 Hleb",
+         "80.00 5.000 Mleko",
+         3},
         // ART-K adds to the quantity of known articles; an unknown one is passed over.
-        {"ART-K1.zvx", {Art("B", "Mleko", "0", "2.5"), Art("Z", "Nepoznat", "1.00", "3")}, "50.00 0.000 Hleb",
-         "80.00 7.500 Mleko", 3},
+        {"ART-K1.zvx",
+         {Art("B", "Mleko", "0", "2.5"), Art("Z", "Nepoznat", "1.00", "3")},
+         "50.00 0.000 Hleb",
+         "80.00 7.500 Mleko",
+         3},
         // Any other operation reads the rows and changes nothing.
-        {"ART-X1.zvx", {Art("A", "Treci", "1.00"), Art("Q", "Novi", "2.00")}, "50.00 0.000 Hleb",
-         "80.00 7.500 Mleko", 3},
+        {"ART-X1.zvx",
+         {Art("A", "Treci", "1.00"), Art("Q", "Novi", "2.00")},
+         "50.00 0.000 Hleb",
+         "80.00 7.500 Mleko",
+         3},
         // ART-D deletes known articles (the day is closed: nothing was sold).
-        {"art-d1.zvx", {Art("B", "Mleko", "0"), Art("Z", "Nepoznat", "0")}, "50.00 0.000 Hleb", "<none>", 2},
+        {"art-d1.zvx",
+         {Art("B", "Mleko", "0"), Art("Z", "Nepoznat", "0")},
+         "50.00 0.000 Hleb",
+         "<none>",
+         2},
     };
     for (const Case& c : cases) {
         DropArticles(c.file, c.rows);
@@ -88,8 +97,7 @@ TEST_F(ArticleFileTest, EachOperationOnKnownAndUnknownArticles)
     EXPECT_EQ(rig->LinkLogLines(), std::vector<std::string>{});
 }
 
-TEST_F(ArticleFileTest, ReplaceClosesAnOpenDayAndIsAppliedInTheNextCycle)
-{
+TEST_F(ArticleFileTest, ReplaceClosesAnOpenDayAndIsAppliedInTheNextCycle) {
     Start();
     DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00")});
     work->PollExchange();
@@ -115,8 +123,7 @@ TEST_F(ArticleFileTest, ReplaceClosesAnOpenDayAndIsAppliedInTheNextCycle)
     EXPECT_EQ(PrinterArticle(Plu("N")), "3.00 0.000 Novi");
 }
 
-TEST_F(ArticleFileTest, DeleteWaitsCycleAfterCycleUntilTheDayIsClosed)
-{
+TEST_F(ArticleFileTest, DeleteWaitsCycleAfterCycleUntilTheDayIsClosed) {
     Start();
     DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00")});
     work->PollExchange();
@@ -141,12 +148,12 @@ TEST_F(ArticleFileTest, DeleteWaitsCycleAfterCycleUntilTheDayIsClosed)
     EXPECT_EQ(Plu("A"), 0);
 }
 
-TEST_F(ArticleFileTest, FailingArticleIsLoggedAndTheOthersApplied)
-{
+TEST_F(ArticleFileTest, FailingArticleIsLoggedAndTheOthersApplied) {
     Start();
     std::vector<AbcRow> rows;
     for (int i = 1; i <= 10; ++i)
-        rows.push_back(Art("A" + std::to_string(i), "Artikal " + std::to_string(i), i == 4 ? "-1" : "2.00"));
+        rows.push_back(
+            Art("A" + std::to_string(i), "Artikal " + std::to_string(i), i == 4 ? "-1" : "2.00"));
     DropArticles("ART-N10.zvx", rows);
     work->PollExchange();
 
@@ -160,10 +167,12 @@ TEST_F(ArticleFileTest, FailingArticleIsLoggedAndTheOthersApplied)
     for (const std::string& line : rig->LinkLogLines())
         if (line.find(" Error: ") != std::string::npos) errors.push_back(line);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find(" ART-N10.zvx Error: A4 , Artikal 4 : Artikal: A4"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find(" ART-N10.zvx Error: A4 , Artikal 4 : Artikal: A4"), std::string::npos)
+        << errors[0];
 
     // An article the printer cannot take fails when it is built: the log names only the file.
-    DropArticles("ART-N11.zvx", {{"B1", "9", "Los porez", "1.00", "0"}, Art("B2", "Dobar", "1.00")});
+    DropArticles("ART-N11.zvx",
+                 {{"B1", "9", "Los porez", "1.00", "0"}, Art("B2", "Dobar", "1.00")});
     work->PollExchange();
     EXPECT_EQ(Answer("ART-N11.err"), "Artikli koji nisu prosli se nalaze u log-u!\r\n");
     EXPECT_GT(Plu("B2"), 0);
@@ -175,8 +184,7 @@ TEST_F(ArticleFileTest, FailingArticleIsLoggedAndTheOthersApplied)
     EXPECT_EQ(errors[1].find("B1 ,"), std::string::npos) << errors[1];
 }
 
-TEST_F(ArticleFileTest, LostPrinterLineKeepsTheFileForTheNextStart)
-{
+TEST_F(ArticleFileTest, LostPrinterLineKeepsTheFileForTheNextStart) {
     Start();
     SilenceAfter(0);
     DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00"), Art("B", "Mleko", "80.00")});
@@ -188,8 +196,7 @@ TEST_F(ArticleFileTest, LostPrinterLineKeepsTheFileForTheNextStart)
     EXPECT_EQ(rig->LinkLogLines(), std::vector<std::string>{});
 }
 
-TEST_F(ArticleFileTest, FailingDayClosingOfAReplacement)
-{
+TEST_F(ArticleFileTest, FailingDayClosingOfAReplacement) {
     Start();
     // A fiscal receipt left open: the printer refuses the Z report.
     rig->PrinterCommand(107, "PB1,1.00,0.000,X");
@@ -212,10 +219,10 @@ TEST_F(ArticleFileTest, FailingDayClosingOfAReplacement)
     EXPECT_TRUE(FileExists(ToFp("ART-R2.zvx")));
 }
 
-TEST_F(ArticleFileTest, UnreadablePacketsAreAnsweredAndRemovedWhileTheNextFileIsServed)
-{
+TEST_F(ArticleFileTest, UnreadablePacketsAreAnsweredAndRemovedWhileTheNextFileIsServed) {
     Start();
-    const std::vector<std::string> broken = {"ABC_1.zvx", "ART-N1.zvx", "ART-R1.zvx", "CMD_1.zvx", "TXT_1.zvx"};
+    const std::vector<std::string> broken = {"ABC_1.zvx", "ART-N1.zvx", "ART-R1.zvx", "CMD_1.zvx",
+                                             "TXT_1.zvx"};
     for (const std::string& name : broken) Drop(name, "<DATAPACKET Version=\"2.0\"><METADATA>");
     DropReceipt("ABC_2.zvx", {Line("7", "4.00"), EndRow()});
     Drop("TXT_2.zvx", TextPacket({"posle"}));

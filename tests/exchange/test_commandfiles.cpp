@@ -1,11 +1,12 @@
 // Command and text files through the exchange cycle, against the printer
 // simulator and a real database.
-#include "RequestFilesRig.h"
-
-#include "app/P00_util.h"
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
+
+#include "RequestFilesRig.h"
+#include "app/P00_util.h"
 
 using namespace velbrin;
 using namespace velbrin::test;
@@ -15,8 +16,7 @@ namespace {
 class CommandFileTest : public RequestFilesTest {
 protected:
     // The frames of the given printer commands, in order.
-    std::vector<std::string> FramesOf(std::initializer_list<int> commands) const
-    {
+    std::vector<std::string> FramesOf(std::initializer_list<int> commands) const {
         std::vector<std::string> out;
         for (const std::string& f : Frames())
             for (int c : commands)
@@ -25,8 +25,7 @@ protected:
     }
 };
 
-TEST_F(CommandFileTest, EachRowReachesThePrinterWithItsData)
-{
+TEST_F(CommandFileTest, EachRowReachesThePrinterWithItsData) {
     StartTraced();
     struct Case {
         std::vector<std::pair<std::string, std::string>> rows;
@@ -63,8 +62,7 @@ TEST_F(CommandFileTest, EachRowReachesThePrinterWithItsData)
     EXPECT_EQ(rig->JournalCount("X "), 1);
 }
 
-TEST_F(CommandFileTest, DepositAndWithdrawalReachPrinterAndCashTable)
-{
+TEST_F(CommandFileTest, DepositAndWithdrawalReachPrinterAndCashTable) {
     StartTraced();
     Drop("CMD_1.zvx", CommandPacket({{"50", "100.00"}, {"60", "12.50"}}));
     work->PollExchange();
@@ -74,14 +72,15 @@ TEST_F(CommandFileTest, DepositAndWithdrawalReachPrinterAndCashTable)
         if (f.rfind("70 ", 0) == 0) cash.push_back(f);
     EXPECT_EQ(cash, (std::vector<std::string>{"70 100.00", "70 -12.50"}));
     EXPECT_EQ(rig->JournalCount("CASH -12.50"), 1);
-    EXPECT_EQ(rig->ScalarMoney("select cash_out from cash where cash_out <> 0"), Money::Parse("12.50"));
+    EXPECT_EQ(rig->ScalarMoney("select cash_out from cash where cash_out <> 0"),
+              Money::Parse("12.50"));
     EXPECT_EQ(rig->ScalarMoney("select cash_in from cash where cash_out <> 0"), Money());
-    EXPECT_EQ(rig->ScalarMoney("select cash_in from cash where cash_in <> 0"), Money::Parse("100.00"));
+    EXPECT_EQ(rig->ScalarMoney("select cash_in from cash where cash_in <> 0"),
+              Money::Parse("100.00"));
     EXPECT_EQ(rig->ScalarMoney("select cash_out from cash where cash_in <> 0"), Money());
 }
 
-TEST_F(CommandFileTest, FailingRowStopsTheFileAndKeepsTheRowsBefore)
-{
+TEST_F(CommandFileTest, FailingRowStopsTheFileAndKeepsTheRowsBefore) {
     Start();
     struct Case {
         std::string name;
@@ -90,7 +89,10 @@ TEST_F(CommandFileTest, FailingRowStopsTheFileAndKeepsTheRowsBefore)
         int cashRows;
     };
     const std::vector<Case> cases = {
-        {"CMD_1", {{"50", "1.00"}, {"50", "2.00"}, {"abc", ""}, {"50", "3.00"}}, "'abc' is not a valid integer", 2},
+        {"CMD_1",
+         {{"50", "1.00"}, {"50", "2.00"}, {"abc", ""}, {"50", "3.00"}},
+         "'abc' is not a valid integer",
+         2},
         // The printer refuses a duplicate before its first receipt.
         {"CMD_2", {{"50", "4.00"}, {"210", ""}, {"50", "5.00"}}, "Komanda 109", 3},
         {"CMD_3", {{"60", "x"}, {"50", "6.00"}}, "", 3},
@@ -108,20 +110,26 @@ TEST_F(CommandFileTest, FailingRowStopsTheFileAndKeepsTheRowsBefore)
     EXPECT_FALSE(rig->app.Terminated());
 }
 
-TEST_F(CommandFileTest, LostPrinterLineAnswersCommErr)
-{
+TEST_F(CommandFileTest, LostPrinterLineAnswersCommErr) {
     Start();
     SilenceAfter(0);
     Drop("CMD_1.zvx", CommandPacket({{"70", ""}}));
     work->PollExchange();
     EXPECT_TRUE(rig->app.Terminated());
-    EXPECT_EQ(Answer("Comm.err").rfind("Komanda 80 - Zvucni signal\n", 0), 0u) << Answer("Comm.err");
+    EXPECT_EQ(Answer("Comm.err").rfind("Komanda 80 - Zvucni signal\n", 0), 0u)
+        << Answer("Comm.err");
     EXPECT_EQ(Answers(), std::vector<std::string>{"Comm.err"});
     EXPECT_FALSE(FileExists(ToFp("CMD_1.zvx")));
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
+// Modification time of a file in nanoseconds.
+long long WrittenAt(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t at = 0;
     for (size_t crlf; (crlf = text.find("\r\n", at)) != std::string::npos; at = crlf + 2)
@@ -130,8 +138,7 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-TEST_F(CommandFileTest, StatusReportIsAnsweredAsF300BeforeTheFileItself)
-{
+TEST_F(CommandFileTest, StatusReportIsAnsweredAsF300BeforeTheFileItself) {
     Start();
     DropReceipt("ABC_1.zvx", {Line("7", "2.00"), Line("8", "3.00"), EndRow()});
     Drop("CMD_1.zvx", CommandPacket({{"300", ""}}));
@@ -150,6 +157,8 @@ TEST_F(CommandFileTest, StatusReportIsAnsweredAsF300BeforeTheFileItself)
     EXPECT_EQ(lines[7], "0");
     EXPECT_EQ(lines[8], "Zatvoren");
     EXPECT_EQ(Answer("CMD_1.ok"), "\r\n");
+    EXPECT_LE(WrittenAt(FromFp("F_300.ok")), WrittenAt(FromFp("CMD_1.ok")))
+        << "the report arrives before the file's own answer";
     EXPECT_EQ(Answer("ABC_1.ok"), "5.00\r\n");
 
     // With two articles programmed and the day open, and the answer replaced.
@@ -163,20 +172,19 @@ TEST_F(CommandFileTest, StatusReportIsAnsweredAsF300BeforeTheFileItself)
     EXPECT_EQ(Answer("CMD_3.ok"), "\r\n");
 }
 
-TEST_F(CommandFileTest, StatusReportFallsBackLineByLineWhenThePrinterFallsSilent)
-{
+TEST_F(CommandFileTest, StatusReportFallsBackLineByLineWhenThePrinterFallsSilent) {
     Start();
     rig->Exec("insert into arts(art_id,tax_id,plu_id,plu_naziv,cena) values('A','1',2,'X',1)");
     struct Case {
-        int frames;  // answered before the line goes dead
+        int frames;                      // answered before the line goes dead
         std::vector<std::string> lines;  // empty: no report
         std::string answer;
     };
     const std::vector<Case> cases = {
         // 62 and both readings of 90 answered; everything after falls back.
         {3,
-         {"Fiskalizovan", "\"3.01CG 11JUN09 1530,91F7\"", "1899-12-30 00:00:00", "000000000", "", "", "-1", "1",
-          "Otvoren"},
+         {"Fiskalizovan", "\"3.01CG 11JUN09 1530,91F7\"", "1899-12-30 00:00:00", "000000000", "",
+          "", "-1", "1", "Otvoren"},
          "CMD_1.ok"},
         // Only 62 answered: the firmware text fails the row; no report.
         {1, {}, "Comm.err"},
@@ -202,13 +210,13 @@ TEST_F(CommandFileTest, StatusReportFallsBackLineByLineWhenThePrinterFallsSilent
     }
 }
 
-TEST_F(CommandFileTest, DayClosingAndExportsWriteTheirFiles)
-{
+TEST_F(CommandFileTest, DayClosingAndExportsWriteTheirFiles) {
     Start();
     DropReceipt("ABC_1.zvx", {Line("7", "2.00"), Line("8", "3.00", "-1"), EndRow()});
     work->PollExchange();
     ASSERT_EQ(Answer("ABC_1.ok"), "<none>") << "a void without sale fails";
-    DropReceipt("ABC_2.zvx", {Line("7", "2.00"), Line("8", "3.00"), Line("8", "3.00", "-1"), EndRow()});
+    DropReceipt("ABC_2.zvx",
+                {Line("7", "2.00"), Line("8", "3.00"), Line("8", "3.00", "-1"), EndRow()});
     work->PollExchange();
     ASSERT_EQ(Answer("ABC_2.ok"), "2.00\r\n");
 
@@ -239,7 +247,8 @@ TEST_F(CommandFileTest, DayClosingAndExportsWriteTheirFiles)
         EXPECT_EQ(Answer(name + ".ok"), "\r\n") << c.komanda << ": " << Answer(name + ".err");
         std::vector<std::string> added;
         for (const std::string& a : Answers())
-            if (std::find(before.begin(), before.end(), a) == before.end() && a != name + ".ok") added.push_back(a);
+            if (std::find(before.begin(), before.end(), a) == before.end() && a != name + ".ok")
+                added.push_back(a);
         ASSERT_EQ(added.size(), c.prefixes.size()) << c.komanda;
         for (size_t i = 0; i < added.size(); ++i)
             EXPECT_TRUE(StartsWithNoCase(added[i], c.prefixes[i])) << c.komanda << ": " << added[i];
@@ -249,7 +258,8 @@ TEST_F(CommandFileTest, DayClosingAndExportsWriteTheirFiles)
             EXPECT_EQ(rig->fp->ReadTransactionState(), 1);
         }
     }
-    EXPECT_EQ(rig->ScalarInt("select count(*) from sales"), 0) << "the closed day's lines were deleted";
+    EXPECT_EQ(rig->ScalarInt("select count(*) from sales"), 0)
+        << "the closed day's lines were deleted";
     EXPECT_EQ(rig->ScalarInt("select count(*) from payments"), 0);
     EXPECT_EQ(rig->ScalarInt("select count(*) from zets"), 2) << "day records stay";
     EXPECT_EQ(rig->JournalCount("DUPLICATE "), 1);
@@ -257,8 +267,7 @@ TEST_F(CommandFileTest, DayClosingAndExportsWriteTheirFiles)
     EXPECT_EQ(rig->sim->State().articles.size(), 0u);
 }
 
-TEST_F(CommandFileTest, TextFilesPrintOneNonFiscalReceipt)
-{
+TEST_F(CommandFileTest, TextFilesPrintOneNonFiscalReceipt) {
     Start();
     struct Case {
         std::vector<std::string> lines;
@@ -267,8 +276,8 @@ TEST_F(CommandFileTest, TextFilesPrintOneNonFiscalReceipt)
     const std::vector<Case> cases = {
         // Every line is filled up to 30 characters.
         {{"Hvala na kupovini", "Dodjite opet"},
-         {"NF_OPEN", "NF_TEXT Hvala na kupovini" + std::string(13, ' '), "NF_TEXT Dodjite opet" + std::string(18, ' '),
-          "NF_CLOSE"}},
+         {"NF_OPEN", "NF_TEXT Hvala na kupovini" + std::string(13, ' '),
+          "NF_TEXT Dodjite opet" + std::string(18, ' '), "NF_CLOSE"}},
         {{}, {"NF_OPEN", "NF_CLOSE"}},
     };
     int n = 0;
@@ -285,8 +294,7 @@ TEST_F(CommandFileTest, TextFilesPrintOneNonFiscalReceipt)
     }
 }
 
-TEST_F(CommandFileTest, TextFileFailingHalfwayIsAnsweredWithThePrinterText)
-{
+TEST_F(CommandFileTest, TextFileFailingHalfwayIsAnsweredWithThePrinterText) {
     Start();
     SilenceAfter(3);  // open and two lines reach the printer
     Drop("TXT_1.zvx", TextPacket({"jedan", "dva", "tri", "cetiri"}));
@@ -294,12 +302,12 @@ TEST_F(CommandFileTest, TextFileFailingHalfwayIsAnsweredWithThePrinterText)
     EXPECT_EQ(rig->JournalCount("NF_TEXT "), 2);
     const std::string answer = Answer("TXT_1.err");
     EXPECT_EQ(answer.rfind("Komanda 42 - Stampa nefiskalnog teksta\n", 0), 0u) << answer;
-    EXPECT_EQ(Answers(), std::vector<std::string>{"TXT_1.err"}) << "a text file never answers Comm.err";
+    EXPECT_EQ(Answers(), std::vector<std::string>{"TXT_1.err"})
+        << "a text file never answers Comm.err";
     EXPECT_FALSE(FileExists(ToFp("TXT_1.zvx")));
 }
 
-TEST_F(CommandFileTest, OpenFiscalReceiptIsCancelledWhenATextFileFails)
-{
+TEST_F(CommandFileTest, OpenFiscalReceiptIsCancelledWhenATextFileFails) {
     Start();
     rig->PrinterCommand(107, "PB1,1.00,0.000,X");
     rig->PrinterCommand(48, "1,4826,1");

@@ -2,14 +2,13 @@
 // fifty receipts of mixed kinds, cash in and out, a status report, the day
 // closing with its export, and a second day. At the end the database, the
 // exported files and the printer's own totals tell the same story.
-#include "RequestFilesRig.h"
-
-#include "app/P00_util.h"
-#include "formats/P01_datapacket.h"
-
 #include <cctype>
 #include <cstdio>
 #include <map>
+
+#include "RequestFilesRig.h"
+#include "app/P00_util.h"
+#include "formats/P01_datapacket.h"
 
 using namespace velbrin;
 using namespace velbrin::test;
@@ -23,8 +22,7 @@ class ShopDayTest : public RequestFilesTest {
 protected:
     // Receipt i: two sale lines, every fourth with a sale voided again, and the
     // payment rows varying over every kind, with change and without.
-    std::vector<AbcRow> Receipt(int i, Money& total) const
-    {
+    std::vector<AbcRow> Receipt(int i, Money& total) const {
         std::vector<AbcRow> rows;
         auto sell = [&](int article, int qty) {
             const auto& [art, price] = kArticles[static_cast<size_t>(article)];
@@ -39,22 +37,28 @@ protected:
         }
         rows.push_back(EndRow());
         switch (i % 5) {
-        case 1: rows.push_back(PayRow(1, "100.00")); break;
-        case 2: rows.push_back(PayRow(2, "5.00")); break;
-        case 3:
-            rows.push_back(PayRow(3, "1.00"));
-            rows.push_back(PayRow(4, "2.00"));
-            break;
-        case 4: rows.push_back(PayRow(4, "200.00")); break;
-        default: break;
+            case 1:
+                rows.push_back(PayRow(1, "100.00"));
+                break;
+            case 2:
+                rows.push_back(PayRow(2, "5.00"));
+                break;
+            case 3:
+                rows.push_back(PayRow(3, "1.00"));
+                rows.push_back(PayRow(4, "2.00"));
+                break;
+            case 4:
+                rows.push_back(PayRow(4, "200.00"));
+                break;
+            default:
+                break;
         }
         rows.push_back(TrailerRow("USR_NAME", "Kasir " + std::to_string(i % 3)));
         return rows;
     }
 
     // Receipts first..last, dropped ten at a time; returns their sum.
-    Money SellReceipts(int first, int last)
-    {
+    Money SellReceipts(int first, int last) {
         Money sum;
         for (int i = first; i <= last; ++i) {
             char name[16];
@@ -69,17 +73,16 @@ protected:
     }
 
     // The export packet in FromFpDir whose name begins with prefix + terminal.
-    TDataPacket Export(const std::string& prefix)
-    {
+    TDataPacket Export(const std::string& prefix) {
         TDataPacket p;
         for (const std::string& name : Answers())
             if (StartsWithNoCase(name, prefix) && name.size() > prefix.size() &&
-                std::isdigit(static_cast<unsigned char>(name[prefix.size()])) && SameText(ExtractFileExt(name), ".xml"))
+                std::isdigit(static_cast<unsigned char>(name[prefix.size()])) &&
+                SameText(ExtractFileExt(name), ".xml"))
                 p.LoadFromFile(FromFp(name));
         return p;
     }
-    static Money Sum(const TDataPacket& p, const std::string& field)
-    {
+    static Money Sum(const TDataPacket& p, const std::string& field) {
         Money sum;
         for (size_t r = 0; r < p.RowCount(); ++r) sum += p.MoneyValue(r, field);
         return sum;
@@ -88,11 +91,11 @@ protected:
     std::map<std::string, Money> expected;
 };
 
-TEST_F(ShopDayTest, DatabaseExportsAndPrinterAgreeAfterTwoDays)
-{
+TEST_F(ShopDayTest, DatabaseExportsAndPrinterAgreeAfterTwoDays) {
     Start({{{{"Osnovno", "ExportFormat"}, "XML"}, {{"Praxolt", "SaljiAnalitikeUvek"}, "D"}}, {}});
     std::vector<AbcRow> arts;
-    for (const auto& [art, price] : kArticles) arts.push_back({art, "1", "Artikal " + art, price, "100"});
+    for (const auto& [art, price] : kArticles)
+        arts.push_back({art, "1", "Artikal " + art, price, "100"});
     Drop("ART-N0001.zvx", AbcPacket(arts));
     Drop("CMD_0001.zvx", CommandPacket({{"40", "Jelena"}, {"50", "500.00"}, {"30", ""}}));
     work->PollExchange();
@@ -119,16 +122,21 @@ TEST_F(ShopDayTest, DatabaseExportsAndPrinterAgreeAfterTwoDays)
     ASSERT_EQ(Answer("CMD_0004.ok"), "\r\n");
 
     // Every receipt answered with its own total.
-    for (const auto& [name, total] : expected) EXPECT_EQ(Answer(name + ".ok"), total.Format(2) + "\r\n") << name;
+    for (const auto& [name, total] : expected)
+        EXPECT_EQ(Answer(name + ".ok"), total.Format(2) + "\r\n") << name;
     EXPECT_EQ(Names(rig->ini->ToFpDir()), std::vector<std::string>{});
 
     // The printer's Z reports, the day records and the payments agree.
     ASSERT_EQ(rig->JournalCount("Z "), 2);
     const std::vector<std::pair<std::string, Money>> days = {{"000001", day1}, {"000002", day2}};
     for (const auto& [day, total] : days) {
-        EXPECT_EQ(rig->ScalarMoney("select fp_iznos from zets where zet_id='" + day + "'"), total) << day;
-        EXPECT_EQ(rig->ScalarMoney("select sum(iznos) from payments where zet_id='" + day + "'"), total) << day;
-        EXPECT_EQ(rig->ScalarMoney("select sum(iznos) from sales where ind_storno='N' and zet_id='" + day + "'"),
+        EXPECT_EQ(rig->ScalarMoney("select fp_iznos from zets where zet_id='" + day + "'"), total)
+            << day;
+        EXPECT_EQ(rig->ScalarMoney("select sum(iznos) from payments where zet_id='" + day + "'"),
+                  total)
+            << day;
+        EXPECT_EQ(rig->ScalarMoney(
+                      "select sum(iznos) from sales where ind_storno='N' and zet_id='" + day + "'"),
                   total)
             << day;
     }
@@ -141,7 +149,8 @@ TEST_F(ShopDayTest, DatabaseExportsAndPrinterAgreeAfterTwoDays)
     EXPECT_EQ(zb.RowCount(), 50u);
     EXPECT_EQ(Sum(zb, "iznos"), day1);
     EXPECT_EQ(za.RowCount(),
-              static_cast<size_t>(rig->ScalarInt("select count(*) from sales where ind_storno='N' and zet_id='000001'")));
+              static_cast<size_t>(rig->ScalarInt(
+                  "select count(*) from sales where ind_storno='N' and zet_id='000001'")));
     EXPECT_EQ(Sum(za, "iznos"), day1);
     ASSERT_EQ(zc.RowCount(), 1u);
     EXPECT_EQ(zc.MoneyValue(0, "fp_iznos"), day1);
