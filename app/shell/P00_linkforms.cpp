@@ -9,8 +9,13 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
       app_(app),
       FormMainLINK(app),
       FormFP(FormMainLINK.FPDef(), app),
+      Connection(FormMainLINK.Ini().DbPath()),
+      FormCommonLink(Connection, FormMainLINK.Ini(), FormFP, messages, app, FormConvert),
+      FormZets(Connection, FormMainLINK.Ini(), FormFP, FormCommonLink),
       YellowMsg(messages, FormMainLINK.Ini(), LinkLog),
-      FormYellowMsg(YellowMsg) {
+      FormYellowMsg(YellowMsg),
+      Store{Connection, FormFP, FormMainLINK.Ini(), messages, FormZets, LinkLog, app},
+      FormLnkWork(Store, FormConvert, FormCommonLink) {
     app_.SetDialog(&FormYellowMsg);
     BuildStartup();
 }
@@ -41,6 +46,15 @@ void TLinkForms::BuildStartup() {
         if (!FormFP.IsDisplayConnected()) app_.ShowNumbered(2);
         return true;
     });
+    s.Add("receipt object", [this] {
+        FormLnkWork.CreateReceipt();
+        return true;
+    });
+    s.Add("exchange recovery", [this] {
+        FormLnkWork.RecoverExchange();
+        return true;
+    });
+    FormMainLINK.Cycle().Add([this] { FormLnkWork.PollExchange(); });
 }
 
 }  // namespace velbrin

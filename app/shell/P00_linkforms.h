@@ -9,7 +9,13 @@
 #include "app/shell/Mainlink_me.h"
 #include "app/shell/P00_formyellowmsg.h"
 #include "app/shell/P00_qtappservices.h"
+#include "closing/P32_zets.h"
+#include "exchange/P30_lnkwork.h"
+#include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
+#include "store/P00_connection.h"
+#include "store/P30_commonlink.h"
+#include "store/P31_storecontext.h"
 
 namespace velbrin {
 
@@ -31,9 +37,22 @@ private:
     TLogFile LinkLog;
     // 3. the printer
     TFormFP FormFP;
+    // the database connection, opened once the main window has put a missing
+    // database in place from the template
+    TFormConnection Connection;
+    // 4. formats
+    TFormConvert FormConvert;
+    // 7. link checks; made before day closing, which keeps the last receipt number through it
+    TFormCommonLink FormCommonLink;
+    // 5. day closing
+    TFormZets FormZets;
     // 6. the important-message dialog
     TYellowMsg YellowMsg;
     TFormYellowMsg FormYellowMsg;
+    // the neighbours the receipt store reaches
+    TStoreContext Store;
+    // 2. exchange processing, made last since it works with all of the above
+    TFormLnkWork FormLnkWork;
 };
 
 }  // namespace velbrin

@@ -9,7 +9,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <sys/socket.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -18,13 +18,18 @@
 
 namespace {
 
-// SIGTERM and SIGINT end the message loop like "Kraj rada", so the markers and
-// the focus channel are removed on the way out.
-int stopPipe[2] = {-1, -1};
-
-void OnStopSignal(int) {
-    char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(stopPipe[1], &c, 1);
+// SIGTERM and SIGINT end the message loop like "Kraj rada", so the markers, the
+// focus channel and the database are closed on the way out. The two signals are
+// blocked in every thread from the first moment and read from a signal descriptor:
+// no handler runs, so the database engine cannot start its own shutdown on them
+// in another thread while the link is still detaching (they would deadlock).
+int OpenStopSignals() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    if (::pthread_sigmask(SIG_BLOCK, &stops, nullptr) != 0) return -1;
+    return ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
 }  // namespace
@@ -39,21 +44,19 @@ int main(int argc, char** argv) {
             TFormMainLINK::AskFirstInstanceToFront();
             return 0;
         }
-        // Installed at once: a stop request that comes while Qt starts waits in the pipe.
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) == 0) {
-            std::signal(SIGTERM, OnStopSignal);
-            std::signal(SIGINT, OnStopSignal);
-        }
+        // Blocked at once: a stop request that comes while Qt starts waits for the loop.
+        int stopFd = OpenStopSignals();
         TMsgTable messages;
         QApplication app(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         TQtAppServices services;
         std::unique_ptr<QSocketNotifier> stopNotifier;
-        if (stopPipe[0] >= 0) {
-            stopNotifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
-            QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&services] {
-                char c = 0;
-                [[maybe_unused]] ssize_t n = ::read(stopPipe[0], &c, 1);
+        if (stopFd >= 0) {
+            stopNotifier = std::make_unique<QSocketNotifier>(stopFd, QSocketNotifier::Read);
+            QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&services, stopFd] {
+                signalfd_siginfo info{};
+                while (::read(stopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                }
                 services.Terminate();  // also ends a start-up still under way
             });
         }

@@ -30,6 +30,11 @@ public:
         xdg = dir.Path() + "/xdg";
         ForceDirectories(xdg);
         ::chmod(xdg.c_str(), 0700);
+#ifdef VELBRIN_TEMPLATE_DB
+        // The empty database the program copies into place at its first start.
+        ForceDirectories(root + "/Other/DB_Clear");
+        CopyFileOverwrite(VELBRIN_TEMPLATE_DB, root + "/Other/DB_Clear/Zorvex.fdb");
+#endif
     }
     void Ini(const std::string& text) {
         ForceDirectories(root + "/Appl");
@@ -60,6 +65,9 @@ public:
         env["VELBRIN_REGISTRY"] = inst.registry;
         env["VELBRIN_RUNTIME_DIR"] = inst.runtime;
         env.try_emplace("XDG_RUNTIME_DIR", inst.xdg);
+#ifdef VELBRIN_TEST_FIREBIRD_LOCK
+        env.try_emplace("FIREBIRD_LOCK", VELBRIN_TEST_FIREBIRD_LOCK);
+#endif
         pid_ = ::fork();
         if (pid_ == 0) {
             for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
