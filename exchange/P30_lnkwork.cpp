@@ -5,6 +5,7 @@
 #include "app/P00_log.h"
 #include "app/P00_msg.h"
 #include "app/P00_util.h"
+#include "closing/P32_zets.h"
 #include "exchange/P30_requestscan.h"
 #include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
@@ -47,9 +48,9 @@ void TFormLnkWork::ExecSql(const std::string& sql) {
     QSql.ExecSQL();
 }
 
-void TFormLnkWork::CheckFiscalisedQuietly() {}
+void TFormLnkWork::CheckFiscalisedQuietly() { commonLink_.CheckFiscalised(false); }
 
-void TFormLnkWork::ExportReceipt(int64_t) {}
+void TFormLnkWork::ExportReceipt(int64_t bonId) { store_.zets.ExportReceipt(bonId); }
 
 void TFormLnkWork::PollExchange() {
     // Amounts are formatted and parsed by our own fixed-point code with "." as the

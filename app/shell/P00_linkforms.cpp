@@ -16,6 +16,7 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
       FormYellowMsg(YellowMsg),
       Store{Connection, FormFP, FormMainLINK.Ini(), messages, FormZets, LinkLog, app},
       FormLnkWork(Store, FormConvert, FormCommonLink) {
+    FormCommonLink.AttachZets(FormZets);
     app_.SetDialog(&FormYellowMsg);
     BuildStartup();
 }
@@ -28,6 +29,7 @@ void TLinkForms::BuildStartup() {
     s.Add("log paths", [this, &ini] {
         FormFP.SetLogPath(JoinPath(ini.LogsDir(), "FP550_log.txt"));
         LinkLog.SetPath(JoinPath(ini.LogsDir(), "LINK_log.txt"));
+        FormCommonLink.SetLogPath(JoinPath(ini.LogsDir(), "LINK_log.txt"));
         return true;
     });
     s.Add("language", [this, &ini] {
@@ -37,13 +39,51 @@ void TLinkForms::BuildStartup() {
     // A lost line has shown message 1 and asked to end; any other failure (a
     // status error, a port that cannot be opened) lets the start go on.
     s.Add("printer link test", [this] { return TStartupSequence::RunTolerant(app_, [this] { FormFP.TestLink(); }); });
+    // A wrong version has shown message 5 and asked to end before it raised.
+    s.Add("database version", [this] {
+        try {
+            FormCommonLink.CheckDbVersion();
+        } catch (const LinkError&) {
+            if (app_.Terminated()) return false;
+            throw;
+        }
+        return true;
+    });
     s.Add("firmware check", [this] { return FormFP.CheckFirmware(); });
+    s.Add("fiscalisation", [this] {
+        FormCommonLink.CheckFiscalised(true);
+        return true;
+    });
+    s.Add("database check", [this] {
+        try {
+            FormCommonLink.CheckDatabase();
+        } catch (const std::exception&) {
+            app_.ShowNumbered(0);
+            app_.Terminate();
+            return false;
+        }
+        return true;
+    });
+    s.Add("article synchronisation", [this] {
+        try {
+            FormCommonLink.SyncArticles();
+        } catch (const std::exception& e) {
+            app_.ShowText(e.what());
+            app_.Terminate();
+            return false;
+        }
+        return true;
+    });
     s.Add("tax groups", [this] {
         FormFP.SetTaxGroupFlags(FormFP.ReadTaxGroups());
         return true;
     });
     s.Add("customer display", [this] {
         if (!FormFP.IsDisplayConnected()) app_.ShowNumbered(2);
+        return true;
+    });
+    s.Add("clock check", [this] {
+        FormCommonLink.CheckTimeDifference();
         return true;
     });
     s.Add("receipt object", [this] {
