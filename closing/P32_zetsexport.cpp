@@ -82,14 +82,24 @@ void TFormZets::ExportClosedDay(const std::string& stamp)
     commonLink_.ExportQueryToFile("select * from zets where " + last, ExportFileName("ZC", seq, suffix));
 }
 
+namespace {
+
+// The two range bounds as the :lo and :hi parameters of an export query.
+TFormCommonLink::BindFn BindRange(const TFormZets::DateRange& range)
+{
+    return [range](TSqlQuery& q) {
+        q.SetString("lo", range.lo);
+        q.SetString("hi", range.hi);
+    };
+}
+
+}  // namespace
+
 void TFormZets::ExportDateRange(const std::string& from, const std::string& to)
 {
     const DateRange range = RangeBounds(from, to);
     const int64_t seq = NextExportSeq();
-    const auto bindRange = [&range](TSqlQuery& q) {
-        q.SetString("lo", range.lo);
-        q.SetString("hi", range.hi);
-    };
+    const TFormCommonLink::BindFn bindRange = BindRange(range);
     commonLink_.ExportQueryToFile(
         "select * from sales where dtm_zet between :lo and :hi and ind_storno='N' order by art_id",
         ExportFileName("ZA", seq), bindRange);
@@ -103,10 +113,7 @@ void TFormZets::ExportStornoRange(const std::string& from, const std::string& to
 {
     const DateRange range = RangeBounds(from, to);
     const int64_t seq = NextExportSeq();
-    const auto bindRange = [&range](TSqlQuery& q) {
-        q.SetString("lo", range.lo);
-        q.SetString("hi", range.hi);
-    };
+    const TFormCommonLink::BindFn bindRange = BindRange(range);
     commonLink_.ExportQueryToFile(
         "select * from sales where dtm_zet between :lo and :hi and ind_storno='D' order by art_id",
         ExportFileName("ZAS", seq), bindRange);
