@@ -49,7 +49,7 @@ std::string CollapseSpaces(std::string_view text);
 std::string StripQuotes(std::string_view text);
 // Trims characters with codes 0..32 from both ends.
 std::string TrimControl(std::string_view text);
-// Trims blanks (code 32 and below) from both ends, as the Pascal-style Trim does.
+// Trims blanks and control characters (code 32 and below) from both ends.
 std::string Trim(std::string_view text);
 // ASCII upper/lower case; other bytes (Windows-1250 letters) stay as they are.
 std::string UpperCase(std::string_view text);
