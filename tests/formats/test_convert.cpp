@@ -9,19 +9,12 @@
 #include "support/TestSupport.h"
 
 using namespace velbrin;
+using velbrin::test::Error;
 using velbrin::test::DataFile;
 using velbrin::test::ReadDataFile;
 
 namespace {
 
-std::string Error(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const LinkError& e) {
-        return e.Text();
-    }
-    return "(no error)";
-}
 
 // Rows of a packet as "a|b|c" lines; an absent value is "-".
 std::string Rows(const TDataPacket& p) {

@@ -7,18 +7,11 @@
 #include "support/TestSupport.h"
 
 using namespace velbrin;
+using velbrin::test::Error;
 using velbrin::test::ReadDataFile;
 
 namespace {
 
-std::string Error(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const LinkError& e) {
-        return e.Text();
-    }
-    return "(no error)";
-}
 
 TEST(DataPacket, EmptyPacketsOfEveryKindLoadAndSaveAsTheFixedText) {
     for (const char* kind : {"ABC_", "ART-", "TXT_", "CMD_"}) {

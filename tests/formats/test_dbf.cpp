@@ -10,6 +10,7 @@
 #include "support/TestSupport.h"
 
 using namespace velbrin;
+using velbrin::test::Error;
 using velbrin::test::DataFile;
 using velbrin::test::ReadDataFile;
 
@@ -17,14 +18,6 @@ namespace {
 
 const DbfDate kDate{2024, 1, 15};
 
-std::string Error(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const LinkError& e) {
-        return e.Text();
-    }
-    return "(no error)";
-}
 
 unsigned Byte(const std::string& b, std::size_t i) {
     return static_cast<unsigned char>(b[i]);

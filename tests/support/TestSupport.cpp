@@ -7,6 +7,15 @@
 
 namespace velbrin::test {
 
+std::string Error(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const LinkError& e) {
+        return e.Text();
+    }
+    return "(no error)";
+}
+
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "velbrin-test-XXXXXX").string();
     char* p = ::mkdtemp(tmpl.data());

@@ -4,10 +4,14 @@
 
 #include "app/P00_appservices.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace velbrin::test {
+
+// The text of the LinkError that f raises, or "(no error)".
+std::string Error(const std::function<void()>& f);
 
 class TempDir {
 public:
