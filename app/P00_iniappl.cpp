@@ -23,12 +23,23 @@ std::string TIniAppl::RegistryPath() {
     return env && *env ? std::string(env) : std::string("/etc/helvane/velbrin.ini");
 }
 
+std::string TIniAppl::ExpandHome(const std::string& text) {
+    // The machine-wide store that the package installs names a folder in the
+    // home of whoever runs the link: "~" or "~/...".
+    if (text.empty() || text[0] != '~' || (text.size() > 1 && text[1] != '/')) return text;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return text;
+    std::string base(home);
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base + text.substr(1);
+}
+
 std::string TIniAppl::ReadRegistryText(const std::string& name) {
     try {
         CSimpleIniA reg(false, false, false);
         if (reg.LoadFile(RegistryPath().c_str()) < 0) return {};
         const char* v = reg.GetValue(kRegistrySection, name.c_str(), nullptr);
-        return v ? std::string(v) : std::string();
+        return v ? ExpandHome(v) : std::string();
     } catch (...) {
         return {};
     }

@@ -25,9 +25,12 @@ public:
     virtual std::string Slot7() const { return {}; }
 
     // A value of the settings store; empty text on any error. The store is the
-    // INI file named by VELBRIN_REGISTRY, else /etc/helvane/velbrin.ini.
+    // INI file named by VELBRIN_REGISTRY, else /etc/helvane/velbrin.ini. A value
+    // that begins with "~" is taken in the home folder of the user.
     static std::string ReadRegistryText(const std::string& name);
     static std::string RegistryPath();
+    // A leading "~" (alone or before "/") of a store value stands for $HOME.
+    static std::string ExpandHome(const std::string& text);
 
     // In-memory INI access. Reads never write; the Ensure* family writes the value
     // back into memory. WriteFile puts the copy on disk (raises LinkError on failure).

@@ -3,6 +3,10 @@
 #include "app/P00_inilink.h"
 #include "app/P00_util.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+
 namespace velbrin {
 
 void TStartupSequence::Add(std::string name, Step step) { steps_.push_back({std::move(name), std::move(step)}); }
@@ -47,7 +51,20 @@ bool IsServerDbPath(const std::string& dbPath) {
     return colon != std::string::npos && colon > 0 && (slash == std::string::npos || colon < slash);
 }
 
-void PrepareInstallation(const TIniLink& ini) {
+std::string ShippedTemplateDbPath() {
+    char exe[4096];
+    ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return {};
+    return JoinPath(ExtractFileDir(std::string(exe, static_cast<size_t>(n))), VELBRIN_SHIPPED_TEMPLATE);
+}
+
+void PrepareInstallation(const TIniLink& ini, const std::string& shippedTemplate) {
+    // A package cannot know the installation directory, which the settings store
+    // names; the first start puts the template where the installation keeps it.
+    if (!FileExists(ini.TemplateDbPath()) && !shippedTemplate.empty() && FileExists(shippedTemplate)) {
+        ForceDirectories(ExtractFileDir(ini.TemplateDbPath()));
+        CopyFileOverwrite(shippedTemplate, ini.TemplateDbPath());
+    }
     std::string db = ini.DbPath();
     if (!db.empty() && !IsServerDbPath(db) && !FileExists(db)) {
         // the folder may be missing on a fresh installation; without it the copy
@@ -57,6 +74,16 @@ void PrepareInstallation(const TIniLink& ini) {
     }
     ForceDirectories(ini.ToFpDir());
     ForceDirectories(ini.FromFpDir());
+}
+
+std::string ChooseEmbeddedLockDir(const std::string& localInstallDir, const std::string& engineDefault) {
+    const char* set = std::getenv("FIREBIRD_LOCK");
+    if ((set && *set) || localInstallDir.empty()) return {};
+    if (!DirectoryExists(engineDefault) || ::access(engineDefault.c_str(), W_OK | X_OK) == 0) return {};
+    std::string dir = JoinPath(localInstallDir, "Other/FirebirdLock");
+    if (!ForceDirectories(dir)) return {};
+    ::setenv("FIREBIRD_LOCK", dir.c_str(), 1);
+    return dir;
 }
 
 }  // namespace velbrin

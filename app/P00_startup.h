@@ -45,10 +45,24 @@ private:
     std::string stoppedAt_;
 };
 
-// Before the database is opened: a missing database file is replaced by the
-// empty template (a failed copy shows up later in the database checks), and the
+// The empty database that the installed program carries beside itself
+// (<program folder>/../share/velbrin/Other/DB_Clear/Zorvex.fdb); empty text when
+// the program's own path cannot be read.
+std::string ShippedTemplateDbPath();
+
+// Before the database is opened: a fresh installation directory gets the shipped
+// empty database as its template, a missing database file is replaced by the
+// template (a failed copy shows up later in the database checks), and the
 // exchange directories are made with their parents.
-void PrepareInstallation(const TIniLink& ini);
+void PrepareInstallation(const TIniLink& ini, const std::string& shippedTemplate = ShippedTemplateDbPath());
+
+// The embedded database engine keeps its lock files in `engineDefault`, which the
+// database server's packages make for their own user and group only: a desktop
+// user outside that group could never open the database. When FIREBIRD_LOCK is
+// not set and that folder exists but is not writable, FIREBIRD_LOCK is pointed at
+// <installation>/Other/FirebirdLock. Returns the folder chosen (empty: unchanged).
+std::string ChooseEmbeddedLockDir(const std::string& localInstallDir,
+                                  const std::string& engineDefault = "/tmp/firebird");
 // True when a database path names a server ("host:/path"), not a local file.
 bool IsServerDbPath(const std::string& dbPath);
 

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -57,17 +58,24 @@ TPosixComPort::TPosixComPort(std::string name) : name_(std::move(name)) {}
 
 TPosixComPort::~TPosixComPort() { Close(); }
 
-void TPosixComPort::Fail(const std::string& what, int err) const {
-    std::string text = "Port " + name_;
-    std::string device = ComPortDevicePath(name_);
-    if (!device.empty() && device != name_) text += " (" + device + ")";
+std::string ComPortFailureText(const std::string& name, const std::string& what, int err) {
+    std::string text = "Port " + name;
+    std::string device = ComPortDevicePath(name);
+    if (!device.empty() && device != name) text += " (" + device + ")";
     text += ": " + what;
     if (err == EACCES || err == EPERM)
         text += ": permission denied (the user needs to be a member of the dialout group)";
+    else if (err == EWOULDBLOCK || err == EBUSY)
+        text += ": in use by another program";
+    else if (err == ENOENT || err == ENXIO || err == ENODEV)
+        text += ": " + std::string(std::strerror(err)) +
+                " (check the cable or adapter and the port named in LINK.INI [Portovi] FP)";
     else if (err != 0)
         text += ": " + std::string(std::strerror(err));
-    throw LinkError(text);
+    return text;
 }
+
+void TPosixComPort::Fail(const std::string& what, int err) const { throw LinkError(ComPortFailureText(name_, what, err)); }
 
 void TPosixComPort::Open() {
     if (IsOpen()) return;
@@ -75,6 +83,12 @@ void TPosixComPort::Open() {
     if (device.empty()) Fail("cannot be opened: not a serial port name", 0);
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) Fail("cannot be opened", errno);
+    // A serial port is exclusive, as on the workstations the link comes from: a
+    // second program on the same line would take the printer's answers away.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        Fail("cannot be opened", EWOULDBLOCK);
+    }
     termios t{};
     if (::tcgetattr(fd, &t) != 0) {
         int err = errno;

@@ -36,6 +36,11 @@ public:
 // begins with "/" is a device path as it stands, anything else has none ("").
 std::string ComPortDevicePath(const std::string& name);
 
+// The operator text of a port failure: names the port and its device, says what
+// failed and why, with a hint for the usual causes (no permission, no device,
+// another program holding the port).
+std::string ComPortFailureText(const std::string& name, const std::string& what, int err);
+
 // True when a configured name is opened at start: it begins with "COM" (any
 // case) or with "/".
 bool ComPortNameQualifies(const std::string& name);

@@ -1,9 +1,13 @@
 // Entry of the link: one instance per workstation, the forms in their order, the
 // message loop. The exit code is 0 in every case.
+#include "app/P00_iniappl.h"
+#include "app/P00_log.h"
 #include "app/P00_marker.h"
 #include "app/P00_msg.h"
 #include "app/shell/P00_linkforms.h"
 #include "app/shell/P00_qtappservices.h"
+#include "app/P00_startup.h"
+#include "app/P00_util.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -30,6 +34,18 @@ int OpenStopSignals() {
     sigaddset(&stops, SIGINT);
     if (::pthread_sigmask(SIG_BLOCK, &stops, nullptr) != 0) return -1;
     return ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+// A failure before the forms exist (a printer port that cannot be opened, LINK.INI
+// that cannot be written) is kept in the link log as well, so that a technician
+// finds it after the operator has closed the box.
+void LogStartFailure(const std::string& text) {
+    using namespace velbrin;
+    std::string root = TIniAppl::ReadRegistryText("Local_Install_Dir");
+    if (root.empty()) return;
+    std::string logs = JoinPath(root, "Logs");
+    if (!ForceDirectories(logs)) return;
+    TLogFile(JoinPath(logs, "LINK_log.txt")).Write(text);
 }
 
 }  // namespace
@@ -60,10 +76,12 @@ int main(int argc, char** argv) {
                 services.Terminate();  // also ends a start-up still under way
             });
         }
+        ChooseEmbeddedLockDir(TIniAppl::ReadRegistryText("Local_Install_Dir"));
         std::unique_ptr<TLinkForms> forms;
         try {
             forms = std::make_unique<TLinkForms>(messages, services);
         } catch (const std::exception& e) {
+            LogStartFailure(e.what());
             TQtAppServices::ErrorBox(e.what());
             return 0;
         }

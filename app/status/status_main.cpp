@@ -1,0 +1,62 @@
+// velbrin-status: shows the identification and status bits of the printer on
+// the port that LINK.INI names, in a window or (--text) on the terminal.
+// Exit code 0 when the printer answered, 1 when it could not be read, 2 on a
+// wrong command line.
+#include "app/P00_util.h"
+#include "app/status/P00_formfpstatus.h"
+#include "app/status/P00_fpstatus.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char* const kUsage =
+    "usage: velbrin-status [--text]\n"
+    "  Reads command 90 (identification) and 74 (status) from the printer on the\n"
+    "  port named by LINK.INI [Portovi] FP (settings store: VELBRIN_REGISTRY, else\n"
+    "  /etc/helvane/velbrin.ini). The link must not be running: the port is exclusive.\n"
+    "  --text  print the reading instead of showing the window\n";
+
+std::string ForTerminal(const std::string& cp1250) {
+    try {
+        return velbrin::Cp1250ToUtf8(cp1250);
+    } catch (...) {
+        return cp1250;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace velbrin;
+    bool text = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--text") == 0) {
+            text = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (text || argv[i][0] == '-') {
+            // Qt's own options (-platform, ...) are left to the window
+            if (text) {
+                std::fputs(kUsage, stderr);
+                return 2;
+            }
+        }
+    }
+    TFpStatusProbe probe;
+    if (text) {
+        TFpStatusReading r = probe.Read();
+        std::fputs(ForTerminal(FormatStatusText(r)).c_str(), stdout);
+        return r.answered ? 0 : 1;
+    }
+    QApplication app(argc, argv);
+    TFormFPStatus form(probe);
+    form.Refresh();
+    form.exec();
+    return 0;
+}

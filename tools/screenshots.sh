@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Draws the important-message dialog and the printer status window under a
+# virtual display into docs/yellowmsg.png and docs/status.png.
+#   VELBRIN_BUILD_DIR  build folder (default: build; configured when missing)
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+build="${VELBRIN_BUILD_DIR:-$top/build}"
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    generator=()
+    command -v ninja >/dev/null && generator=(-G Ninja)
+    cmake -S "$top" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug
+fi
+cmake --build "$build" -j 2 --target velbrin-shots
+mkdir -p "$top/docs"
+xvfb-run -a -s "-screen 0 1280x1024x24 -extension MIT-SHM" \
+    "$build/tools/screenshots/velbrin-shots" "$top/docs"
