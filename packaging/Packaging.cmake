@@ -20,17 +20,17 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Helvane)
 set(CPACK_PACKAGE_CONTACT "Helvane <link@helvane.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Link between a cash register and the FP-550 fiscal printer")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Takes receipts and commands from the cash register's exchange directory, records them in its own\n"
-    "database, drives the fiscal printer on a serial port and answers every request with a result file.\n"
-    "Runs as a tray program started with the desktop session; velbrin-status shows the printer's status.")
+set(CPACK_PACKAGE_DESCRIPTION "Takes receipts and commands from the cash register's exchange directory, \
+records them in its own database, drives the fiscal printer on a serial port and answers every request \
+with a result file. Runs as a tray program started with the desktop session; velbrin-status shows the \
+printer's status.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # Libraries linked directly come from dpkg-shlibdeps; these are loaded at run time:
 # the embedded database engine (with its character sets) and Qt's platform plugins.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfbclient2, firebird3.0-server-core, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "firebird3.0-server-core, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg}/conffiles)
 set(CPACK_PRE_BUILD_SCRIPTS ${pkg}/DebLayout.cmake)

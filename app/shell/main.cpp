@@ -66,14 +66,19 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         TQtAppServices services;
+        bool startFailed = false;
         std::unique_ptr<QSocketNotifier> stopNotifier;
         if (stopFd >= 0) {
             stopNotifier = std::make_unique<QSocketNotifier>(stopFd, QSocketNotifier::Read);
-            QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&services, stopFd] {
+            QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&services, &startFailed, stopFd] {
                 signalfd_siginfo info{};
                 while (::read(stopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
                 }
                 services.Terminate();  // also ends a start-up still under way
+                // The box of a failed start runs before the message loop, where a
+                // quit request has no effect: end the box itself, or the program
+                // would outlive the session that asked it to stop.
+                if (startFailed) QCoreApplication::exit(0);
             });
         }
         ChooseEmbeddedLockDir(TIniAppl::ReadRegistryText("Local_Install_Dir"));
@@ -82,6 +87,7 @@ int main(int argc, char** argv) {
             forms = std::make_unique<TLinkForms>(messages, services);
         } catch (const std::exception& e) {
             LogStartFailure(e.what());
+            startFailed = true;
             TQtAppServices::ErrorBox(e.what());
             return 0;
         }
