@@ -4,6 +4,7 @@
 #include "app/P00_msg.h"
 #include "app/shell/P00_linkforms.h"
 #include "app/shell/P00_qtappservices.h"
+#include "store/P00_connection.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -65,11 +66,13 @@ int main(int argc, char** argv) {
             forms = std::make_unique<TLinkForms>(messages, services);
         } catch (const std::exception& e) {
             TQtAppServices::ErrorBox(e.what());
+            TSqlConnection::ShutdownClient();
             return 0;
         }
         forms->Main().show();
         if (!services.Terminated()) QApplication::exec();
         forms.reset();
+        TSqlConnection::ShutdownClient();
     } catch (...) {
         // nothing may change the exit code
     }
