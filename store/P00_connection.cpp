@@ -45,6 +45,13 @@ TSqlConnection::~TSqlConnection()
     }
 }
 
+void TSqlConnection::ShutdownClient()
+{
+    // The engine flushes and stops its cache, lock and garbage-collector threads
+    // here instead of in the exit handlers, where they would race the process's end.
+    fb_shutdown(10000, fb_shutrsn_app_stopped);
+}
+
 void TSqlConnection::Open(const std::string& database)
 {
     Close();

@@ -40,6 +40,10 @@ public:
     static const char* Password();
     static constexpr unsigned kDialect = 3;
 
+    // Ends the embedded engine and the client library's threads. Called once on the
+    // way out of a program, after every connection is closed; no attach after it.
+    static void ShutdownClient();
+
 private:
     Firebird::IMaster* master_ = nullptr;
     Firebird::IUtil* util_ = nullptr;

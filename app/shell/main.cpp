@@ -8,6 +8,7 @@
 #include "app/shell/P00_qtappservices.h"
 #include "app/P00_startup.h"
 #include "app/P00_util.h"
+#include "store/P00_connection.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -89,11 +90,13 @@ int main(int argc, char** argv) {
             LogStartFailure(e.what());
             startFailed = true;
             TQtAppServices::ErrorBox(e.what());
+            TSqlConnection::ShutdownClient();
             return 0;
         }
         forms->Main().show();
         if (!services.Terminated()) QApplication::exec();
         forms.reset();
+        TSqlConnection::ShutdownClient();
     } catch (...) {
         // nothing may change the exit code
     }

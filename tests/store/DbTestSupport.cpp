@@ -2,9 +2,26 @@
 
 #include "app/P00_util.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 
 namespace velbrin::test {
+
+namespace {
+
+// The embedded engine keeps threads of its own until it is shut down. Ending them
+// after the last test leaves the process one thread when it exits, so the leak
+// check that runs at exit does not stop the world while engine threads end.
+class EngineShutdown : public ::testing::Environment {
+public:
+    void TearDown() override { TSqlConnection::ShutdownClient(); }
+};
+
+[[maybe_unused]] ::testing::Environment* const kEngineShutdown =
+    ::testing::AddGlobalTestEnvironment(new EngineShutdown);
+
+}  // namespace
 
 std::string TemplateDbPath() { return VELBRIN_TEMPLATE_DB; }
 
