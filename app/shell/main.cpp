@@ -4,10 +4,10 @@
 #include "app/P00_log.h"
 #include "app/P00_marker.h"
 #include "app/P00_msg.h"
-#include "app/shell/P00_linkforms.h"
-#include "app/shell/P00_qtappservices.h"
 #include "app/P00_startup.h"
 #include "app/P00_util.h"
+#include "app/shell/P00_linkforms.h"
+#include "app/shell/P00_qtappservices.h"
 #include "store/P00_connection.h"
 
 #include <QApplication>
