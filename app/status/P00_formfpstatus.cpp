@@ -87,8 +87,4 @@ void TFormFPStatus::Show(const TFpStatusReading& r) {
         for (int j = 0; j < 6; ++j) boxes_[i][j]->setChecked(bits[i][j]);
 }
 
-bool TFormFPStatus::BoxTicked(int i, int j) const { return boxes_.at(i).at(j)->isChecked(); }
-
-QString TFormFPStatus::ProblemText() const { return Problem->isVisible() || !Problem->text().isEmpty() ? Problem->text() : QString(); }
-
 }  // namespace velbrin

@@ -25,9 +25,6 @@ public:
     // Shows a reading (also for tests and screenshots).
     void Show(const TFpStatusReading& r);
 
-    bool BoxTicked(int i, int j) const;
-    QString ProblemText() const;
-
 private:
     const TFpStatusProbe& probe_;
     QLabel* PortLabel;

@@ -1,7 +1,7 @@
 // velbrin-status: shows the identification and status bits of the printer on
 // the port that LINK.INI names, in a window or (--text) on the terminal.
 // Exit code 0 when the printer answered, 1 when it could not be read, 2 on a
-// wrong command line.
+// wrong command line or a window without a display.
 #include "app/P00_util.h"
 #include "app/status/P00_formfpstatus.h"
 #include "app/status/P00_fpstatus.h"
@@ -9,7 +9,7 @@
 #include <QApplication>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -35,17 +35,16 @@ int main(int argc, char** argv) {
     using namespace velbrin;
     bool text = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--text") == 0) {
+        const std::string arg = argv[i];
+        if (arg == "--text") {
             text = true;
-        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+        } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (text || argv[i][0] == '-') {
-            // Qt's own options (-platform, ...) are left to the window
-            if (text) {
-                std::fputs(kUsage, stderr);
-                return 2;
-            }
+        } else if (arg.rfind("--", 0) == 0) {
+            // single-dash options (-platform, -geometry, ...) are Qt's own
+            std::fputs(kUsage, stderr);
+            return 2;
         }
     }
     TFpStatusProbe probe;
@@ -53,6 +52,10 @@ int main(int argc, char** argv) {
         TFpStatusReading r = probe.Read();
         std::fputs(ForTerminal(FormatStatusText(r)).c_str(), stdout);
         return r.answered ? 0 : 1;
+    }
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+        std::fputs("velbrin-status: no display here; use --text\n", stderr);
+        return 2;
     }
     QApplication app(argc, argv);
     TFormFPStatus form(probe);
