@@ -4,6 +4,7 @@
 #include "app/P00_inilink.h"
 #include "app/P00_startup.h"
 #include "app/P00_util.h"
+#include "ScopedEnv.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,20 +20,6 @@ using namespace velbrin;
 using namespace velbrin::test;
 
 namespace {
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-        value ? (void)::setenv(name, value, 1) : (void)::unsetenv(name);
-    }
-    ~ScopedEnv() { had_ ? (void)::setenv(name_, old_.c_str(), 1) : (void)::unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
-};
 
 // Runs f in a child process as an unprivileged user when the test runs as root
 // (root may write anywhere); returns what f returned.

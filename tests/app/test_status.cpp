@@ -4,6 +4,7 @@
 #include "app/P00_util.h"
 #include "app/status/P00_fpstatus.h"
 #include "printer/P00_fpdef.h"
+#include "ScopedEnv.h"
 #include "support/TestSupport.h"
 #include "tools/fp550sim/Fp550Simulator.h"
 
@@ -18,20 +19,6 @@ using namespace velbrin;
 using namespace velbrin::test;
 
 namespace {
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() { had_ ? (void)::setenv(name_, old_.c_str(), 1) : (void)::unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
-};
 
 // An installation whose LINK.INI names the simulated printer, with runtime folder of its own.
 struct StatusRig {
