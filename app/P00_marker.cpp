@@ -16,7 +16,8 @@ namespace {
 
 bool UsableDir(const std::string& dir) {
     if (!DirectoryExists(dir)) {
-        ::mkdir(dir.c_str(), 01777);
+        // Shared by every user of the workstation: the umask must not narrow it.
+        if (::mkdir(dir.c_str(), 01777) == 0) ::chmod(dir.c_str(), 01777);
         ForceDirectories(dir);
     }
     return DirectoryExists(dir) && ::access(dir.c_str(), W_OK | X_OK) == 0;
@@ -57,6 +58,8 @@ bool TNamedMarker::Acquire() {
     for (int attempt = 0; attempt < 20; ++attempt) {
         int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0) return false;
+        // Left behind by a crash, the file must stay openable for another user's start.
+        (void)::fchmod(fd, 0666);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd);
             return false;
