@@ -15,6 +15,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <cstdio>
 
 #include <algorithm>
 
@@ -55,6 +56,7 @@ void TFormLnkWork::ExportReceipt(int64_t bonId) { store_.zets.ExportReceipt(bonI
 void TFormLnkWork::PollExchange() {
     // Amounts are formatted and parsed by our own fixed-point code with "." as the
     // decimal point, whatever the locale says, so there is no process setting to renew.
+    DeliverKeptAnswers();
     const std::string dir = ini_.ToFpDir();
     const std::vector<std::string> work = TRequestScan::WorkList(dir);
     for (const std::string& entry : work) {
@@ -93,16 +95,65 @@ void TFormLnkWork::PollExchange() {
 void TFormLnkWork::WriteResult(const std::string& fileName, const std::string& text, bool success) {
     const std::string result = ChangeFileExt(fileName, success ? ".ok" : ".err");
     const std::string draft = ToFpPath(result);
-    WriteWholeFile(draft, text + "\r\n");
-    const std::string answer = JoinPath(ini_.FromFpDir(), result);
-    if (CopyFileOverwrite(draft, answer)) {
+    try {
+        WriteWholeFile(draft, text + "\r\n");
+    } catch (const std::exception& e) {
+        // A full or read-only exchange directory: the answer waits elsewhere.
+        DeleteFileReport(draft);
+        KeepAnswer(result, text);
+        throw LinkError("The answer " + result + " could not be written: " + e.what());
+    }
+    if (DeliverAnswer(draft, result)) {
         DeleteFileReport(draft);
         return;
     }
     // Left in ToFpDir the draft would come back as a request of its own kind, and
-    // the cash register would never see the answer: drop it and say so.
+    // the cash register would never see the answer: it is kept for a later cycle.
     DeleteFileReport(draft);
+    KeepAnswer(result, text);
     throw LinkError("The answer " + result + " could not be copied to " + ini_.FromFpDir());
+}
+
+bool TFormLnkWork::DeliverAnswer(const std::string& source, const std::string& result) {
+    const std::string answer = JoinPath(ini_.FromFpDir(), result);
+    const std::string part = JoinPath(ini_.FromFpDir(), "." + result + ".part");
+    if (CopyFileOverwrite(source, part) && ::rename(part.c_str(), answer.c_str()) == 0) return true;
+    DeleteFileReport(part);
+    return false;
+}
+
+std::string TFormLnkWork::KeptAnswersDir() const { return JoinPath(ini_.OtherDir(), "Answers"); }
+
+void TFormLnkWork::KeepAnswer(const std::string& result, const std::string& text) {
+    const std::string dir = KeptAnswersDir();
+    try {
+        ForceDirectories(dir);
+        WriteWholeFile(JoinPath(dir, result), text + "\r\n");
+        store_.linkLog.Write("The answer " + result + " waits in " + dir + " until " + ini_.FromFpDir() +
+                             " takes it");
+    } catch (const std::exception& e) {
+        store_.linkLog.Write("The answer " + result + " is lost: " + e.what());
+    }
+}
+
+void TFormLnkWork::DeliverKeptAnswers() {
+    const std::string dir = KeptAnswersDir();
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) return;
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(d)) {
+        if (names.size() >= kMaxSweepEntries) break;
+        const std::string name = e->d_name;
+        if (!name.empty() && name[0] != '.') names.push_back(name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string kept = JoinPath(dir, name);
+        if (!FileExists(kept)) continue;
+        if (!DeliverAnswer(kept, name)) return;  // FromFpDir still refuses: the rest wait too
+        DeleteFileReport(kept);
+    }
 }
 
 std::vector<std::string> TFormLnkWork::PacketsInToFpDir(const std::string& prefix) const {
@@ -126,6 +177,7 @@ std::vector<std::string> TFormLnkWork::PacketsInToFpDir(const std::string& prefi
 }
 
 void TFormLnkWork::RecoverExchange() {
+    DeliverKeptAnswers();
     for (const std::string& name : PacketsInToFpDir("TXT_")) DeleteFileReport(ToFpPath(name));
     try {
         fp_.CloseNonFiscal();

@@ -52,7 +52,12 @@ public:
     void RecoverExchange();
     // The answer to a request: text + CR LF under the file name with ".ok" or
     // ".err", written in ToFpDir and copied complete into FromFpDir.
+    // An answer that cannot reach FromFpDir is kept in OtherDir/Answers and
+    // delivered by a later cycle; the failure is still raised.
     void WriteResult(const std::string& fileName, const std::string& text, bool success);
+    // Copies the kept answers into FromFpDir; those that still cannot go stay.
+    void DeliverKeptAnswers();
+    std::string KeptAnswersDir() const;
 
     // Receipt intake. ProcessAbcFile answers through WriteResult and never raises
     // for a failure of the receipt itself; an empty name prints what curr_abc holds.
@@ -95,6 +100,10 @@ private:
     // Plain files in ToFpDir whose names match prefix*.zvx without regard to case.
     std::vector<std::string> PacketsInToFpDir(const std::string& prefix) const;
     std::string HeldReceiptName();
+    // Writes the answer under a hidden name in FromFpDir and renames it into
+    // place, so that the cash register never reads half an answer.
+    bool DeliverAnswer(const std::string& source, const std::string& result);
+    void KeepAnswer(const std::string& result, const std::string& text);
 
     TStoreContext& store_;
     TFormConvert& convert_;

@@ -143,6 +143,20 @@ bool TBon::ArchiveStep(const std::string& sql)
 
 void TBon::ArchiveReceipt(bool deleteAbc)
 {
+    // All steps in one statement, so that a link killed half-way leaves either
+    // the whole receipt in the work tables or none of it: a start-up that found
+    // the payments archived but curr_abc still marked would store them again.
+    try {
+        query_.SetSQL(std::string("execute block as begin "
+                                  "insert into sales select * from curr_sales; "
+                                  "insert into payments select * from curr_payments; "
+                                  "delete from curr_payments; delete from curr_sales; ") +
+                      (deleteAbc ? "delete from curr_abc; " : "") + "end");
+        query_.ExecSQL();
+        return;
+    } catch (const LinkError&) {
+        // Step by step below, each failure logged.
+    }
     // A table whose copy failed keeps its rows; ArchiveLeftovers moves them
     // before the next receipt is opened.
     const bool salesCopied = ArchiveStep("insert into sales select * from curr_sales");
