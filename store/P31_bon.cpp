@@ -75,10 +75,26 @@ void TBon::ReadHeader()
 void TBon::BeginReceipt()
 {
     ArchiveLeftovers();
-    ctx_.fp.OpenReceipt();
-    ++bonId_;
-    paid_ = Money();
-    ReadHeader();
+    auto opened = [this] {
+        ++bonId_;
+        paid_ = Money();
+        ReadHeader();
+    };
+    try {
+        ctx_.fp.OpenReceipt();
+    } catch (const LinkError&) {
+        // A garbled answer may hide an open that the printer carried out. The
+        // cancellation that follows then pays and archives that receipt, and it
+        // must do so under its own number, not under the previous receipt's.
+        int state = 0;
+        try {
+            state = ctx_.fp.ReadTransactionState();
+        } catch (const LinkError&) {
+        }
+        if (state == 3 || state == 4) opened();
+        throw;
+    }
+    opened();
 }
 
 void TBon::StornoAll()

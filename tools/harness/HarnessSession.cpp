@@ -17,8 +17,22 @@ Session::~Session() {
 }
 
 bool Session::StartLink() {
+    const std::size_t traced = FileExists(printer.TracePath()) ? ReadWholeFile(printer.TracePath()).size() : 0;
     link.Start();
-    return link.WaitUp(30000) && WaitUntil([&] { return DirectoryExists(inst.ToFp()); }, 10000);
+    if (!link.WaitUp(30000) || !WaitUntil([&] { return DirectoryExists(inst.ToFp()); }, 10000)) return false;
+    // The start-up settles the exchange directory (several receipt files found
+    // there are dropped unanswered), so the cash register waits for its end:
+    // the non-fiscal close it sends and the transaction state read after it.
+    WaitUntil(
+        [&] {
+            const std::string trace = ReadWholeFile(printer.TracePath());
+            const auto close = trace.find(" cmd=39 ", traced);
+            const auto state = close == std::string::npos ? close : trace.find("TX seq=", trace.find(" cmd=76 ", close));
+            return state != std::string::npos && trace.find(" cmd=76 ", close) != std::string::npos;
+        },
+        15000);
+    WaitMs(300);
+    return link.Running();
 }
 
 bool Session::StopLink() { return link.Stop(20000); }
