@@ -184,6 +184,16 @@ void TFormLnkWork::RecoverExchange() {
     } catch (const std::exception&) {
     }
     TBon& bon = Bon();
+    // A receipt archived by the previous run just before it stopped, answer not yet written.
+    const std::string due = bon.AnswerDue();
+    if (!due.empty()) {
+        try {
+            if (bon.AbcIsEmpty()) WriteResult(due, bon.PrinterTotal().Format(2), true);
+        } catch (const std::exception& e) {
+            store_.linkLog.Write("The answer of " + due + " could not be written: " + e.what());
+        }
+        bon.ClearAnswerDue();
+    }
     const std::vector<std::string> receipts = PacketsInToFpDir("ABC_");
     if (receipts.size() == 1) {
         if (bon.AbcIsEmpty()) {
@@ -208,11 +218,18 @@ void TFormLnkWork::RecoverExchange() {
         } else {
             WriteResult(bon.FileName(), e.what(), false);
         }
+        bon.ClearAnswerDue();
         return;
     }
     if (bon.FileName().empty()) return;
     if (bon.AbcIsEmpty()) {
-        WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
+        try {
+            WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
+        } catch (...) {
+            bon.ClearAnswerDue();  // a kept answer is delivered later; no second one
+            throw;
+        }
+        bon.ClearAnswerDue();
     } else {
         ProcessAbcFile("");
     }
