@@ -176,6 +176,25 @@ std::vector<std::string> TFormLnkWork::PacketsInToFpDir(const std::string& prefi
     return names;
 }
 
+void TFormLnkWork::DropConvertedOriginals(const std::vector<std::string>& packets) {
+    // A run stopped between converting a receipt and deleting the original
+    // leaves both; the packet is taken in below, and the original would be
+    // converted and printed a second time by the next cycle.
+    DIR* d = ::opendir(ini_.ToFpDir().c_str());
+    if (d == nullptr) return;
+    std::vector<std::string> originals;
+    std::size_t seen = 0;
+    while (dirent* e = ::readdir(d)) {
+        if (++seen > kMaxSweepEntries) break;
+        const std::string name = e->d_name;
+        if (name.empty() || name[0] == '.' || TRequestScan::IsPacket(name)) continue;
+        for (const std::string& packet : packets)
+            if (SameText(TRequestScan::PacketName(name), packet)) originals.push_back(name);
+    }
+    ::closedir(d);
+    for (const std::string& name : originals) DeleteFileReport(ToFpPath(name));
+}
+
 void TFormLnkWork::RecoverExchange() {
     DeliverKeptAnswers();
     for (const std::string& name : PacketsInToFpDir("TXT_")) DeleteFileReport(ToFpPath(name));
@@ -195,6 +214,7 @@ void TFormLnkWork::RecoverExchange() {
         bon.ClearAnswerDue();
     }
     const std::vector<std::string> receipts = PacketsInToFpDir("ABC_");
+    DropConvertedOriginals(receipts);
     if (receipts.size() == 1) {
         if (bon.AbcIsEmpty()) {
             LoadAbcFile(receipts[0]);

@@ -100,6 +100,8 @@ private:
     // Plain files in ToFpDir whose names match prefix*.zvx without regard to case.
     std::vector<std::string> PacketsInToFpDir(const std::string& prefix) const;
     std::string HeldReceiptName();
+    // Deletes the foreign receipt files whose packets (given) were already made.
+    void DropConvertedOriginals(const std::vector<std::string>& packets);
     // Writes the answer under a hidden name in FromFpDir and renames it into
     // place, so that the cash register never reads half an answer.
     bool DeliverAnswer(const std::string& source, const std::string& result);

@@ -163,6 +163,19 @@ TEST_F(RecoveryTest, ReceiptArchivedJustBeforeTheStopIsAnsweredOnceByTheNextStar
     ExpectBooksBalance();
 }
 
+TEST_F(RecoveryTest, ReceiptStoppedBetweenConversionAndDeletingItsOriginalPrintsOnce) {
+    Start();
+    const std::vector<AbcRow> rows = {Line("1001", "1.25", "4"), EndRow()};
+    Drop("ABC_4.csv", AbcCsv(rows));
+    DropReceipt("ABC_4.zvx", rows);  // the packet the stopped run had made of it
+    Restart();
+    work->PollExchange();
+    EXPECT_EQ(Names(rig->ini->ToFpDir()), std::vector<std::string>{});
+    EXPECT_EQ(Names(rig->ini->FromFpDir()), std::vector<std::string>{"ABC_4.ok"});
+    EXPECT_EQ(ReadBooks(rig->Journal()).closed, 1);
+    ExpectBooksBalance();
+}
+
 TEST_F(RecoveryTest, StartUpSweepOfLeftoverRequests) {
     struct Case {
         std::string label;

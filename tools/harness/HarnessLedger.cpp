@@ -40,8 +40,9 @@ std::string CsvText(const std::vector<Row>& rows) {
     return out;
 }
 
-// Amount text of the journal ("12.30") in hundredths.
-long long JournalAmount(const std::string& text) {
+}  // namespace
+
+long long HundredthsOf(const std::string& text) {
     const bool negative = !text.empty() && text[0] == '-';
     const std::string t = negative ? text.substr(1) : text;
     const auto dot = t.find('.');
@@ -49,6 +50,10 @@ long long JournalAmount(const std::string& text) {
     if (dot != std::string::npos) v += StrToInt((t.substr(dot + 1) + "00").substr(0, 2));
     return negative ? -v : v;
 }
+
+namespace {
+
+long long JournalAmount(const std::string& text) { return HundredthsOf(text); }
 
 long long ToHundredths(Money m) { return m.Raw() / 100; }
 

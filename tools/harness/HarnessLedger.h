@@ -28,6 +28,7 @@ struct SentReceipt {
 SentReceipt MakeReceipt(int k, std::mt19937& rng, const std::string& format);
 
 std::string Hundredths(long long v);  // "12.30", "-0.05"
+long long HundredthsOf(const std::string& text);  // the reverse
 
 struct PrintedReceipt {
     int number = 0;

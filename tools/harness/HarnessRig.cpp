@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -42,7 +43,14 @@ void Child::Start(const std::vector<std::string>& argv, const std::map<std::stri
     pid_ = ::fork();
     if (pid_ < 0) throw LinkError(std::string("fork: ") + std::strerror(errno));
     if (pid_ == 0) {
-        for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
+        // Nothing outlives a harness that is itself killed.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        for (const auto& [k, v] : env) {
+            if (v.empty())
+                ::unsetenv(k.c_str());
+            else
+                ::setenv(k.c_str(), v.c_str(), 1);
+        }
         const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (out >= 0) {
             ::dup2(out, 1);
@@ -106,11 +114,17 @@ Installation::Installation(const Tools& t, std::string r) : tools(t), root(std::
 }
 
 std::map<std::string, std::string> Installation::Env() const {
-    return {{"VELBRIN_REGISTRY", registry},
-            {"VELBRIN_RUNTIME_DIR", runtime},
-            {"XDG_RUNTIME_DIR", xdg},
-            {"FIREBIRD_LOCK", tools.firebirdLock},
-            {"QT_QPA_PLATFORM", "offscreen"}};
+    std::map<std::string, std::string> env = {{"VELBRIN_REGISTRY", registry},
+                                              {"VELBRIN_RUNTIME_DIR", runtime},
+                                              {"XDG_RUNTIME_DIR", xdg},
+                                              {"FIREBIRD_LOCK", tools.firebirdLock}};
+    if (tools.display.empty()) {
+        env["QT_QPA_PLATFORM"] = "offscreen";
+    } else {
+        env["DISPLAY"] = tools.display;
+        env["QT_QPA_PLATFORM"] = "";
+    }
+    return env;
 }
 
 void Installation::WriteIni(const std::string& device, const std::string& extra) const {
@@ -212,6 +226,23 @@ bool Link::WaitUp(int ms) {
 }
 
 bool Link::DialogShown() const { return Held("YellowMsg"); }
+
+int Link::PressReturn() {
+    if (inst_.tools.display.empty() || child_.Pid() <= 0) return 0;
+    // Every visible window of the program is a message waiting for the operator.
+    const std::string list = inst_.root + "/windows.txt";
+    const std::string cmd = "DISPLAY=" + inst_.tools.display + " timeout 5 xdotool search --onlyvisible --pid " +
+                            std::to_string(child_.Pid()) + " > " + list + " 2>/dev/null";
+    if (std::system(cmd.c_str()) != 0 || !FileExists(list)) return 0;
+    std::istringstream in(ReadWholeFile(list));
+    int pressed = 0;
+    for (std::string w; in >> w;) {
+        const std::string key = "DISPLAY=" + inst_.tools.display + " timeout 5 xdotool windowactivate --sync " + w +
+                                " key --window " + w + " Return >/dev/null 2>&1";
+        if (std::system(key.c_str()) == 0) ++pressed;
+    }
+    return pressed;
+}
 
 bool Link::Stop(int ms) {
     if (!child_.Running()) return true;

@@ -17,6 +17,7 @@ struct Tools {
     std::string sim;
     std::string templateDb;
     std::string firebirdLock;
+    std::string display;  // an X display for the link's windows; "" runs it without one
 };
 
 // One child program; killed and reaped when the object goes.
@@ -97,6 +98,9 @@ public:
     bool Stop(int ms);
     void Kill() { child_.Kill(); }
     bool DialogShown() const;  // an operator message waits for a key
+    // Presses Return in every visible window of the link (on the harness's X
+    // display), as the operator would; the number of windows answered.
+    int PressReturn();
     pid_t Pid() const { return child_.Pid(); }
     int Starts() const { return starts_; }
 

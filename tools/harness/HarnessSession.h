@@ -45,6 +45,10 @@ public:
     std::mt19937 rng;
     int dialogs = 0, restarts = 0;
     int nextK = 1;
+
+private:
+    void AnswerMessages();
+    long long lastLook_ = 0;
 };
 
 }  // namespace velbrin::harness

@@ -7,9 +7,14 @@
 //   --long N    receipts in one run of the link (0: none)
 //   --seed S    random seed (default 1)      --keep     keep the installations
 //   --root DIR  where installations go (default a new folder under /tmp)
+//   --no-display  no virtual X display: operator messages are not answered
+//               but the link is stopped and started again
 // With none of --kills/--noise/--bad/--disk/--long given, all five run.
 #include "app/P00_util.h"
 #include "tools/harness/HarnessRuns.h"
+
+#include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,9 +43,9 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Tools tools{VELBRIN_HARNESS_LINK, VELBRIN_HARNESS_SIM, VELBRIN_HARNESS_TEMPLATE_DB, VELBRIN_HARNESS_FIREBIRD_LOCK};
+    Tools tools{VELBRIN_HARNESS_LINK, VELBRIN_HARNESS_SIM, VELBRIN_HARNESS_TEMPLATE_DB, VELBRIN_HARNESS_FIREBIRD_LOCK, ""};
     int kills = -1, noise = -1, longRun = -1;
-    bool bad = false, disk = false, keep = false;
+    bool bad = false, disk = false, keep = false, display = true;
     unsigned seed = 1;
     std::string root;
     for (int i = 1; i < argc; ++i) {
@@ -56,6 +61,7 @@ int main(int argc, char** argv) {
             else if (a == "--bad") bad = true;
             else if (a == "--disk") disk = true;
             else if (a == "--keep") keep = true;
+            else if (a == "--no-display") display = false;
             else if (a == "--seed") seed = static_cast<unsigned>(StrToInt(value()));
             else if (a == "--root") root = value();
             else if (a == "--link") tools.link = value();
@@ -79,6 +85,27 @@ int main(int argc, char** argv) {
     ForceDirectories(tools.firebirdLock);
     // The harness opens the database with the embedded engine as well (after the link stopped).
     ::setenv("FIREBIRD_LOCK", tools.firebirdLock.c_str(), 1);
+
+    // Operator messages are answered with a key press on a virtual display.
+    Child xserver;
+    if (display && ::access("/usr/bin/Xvfb", X_OK) == 0 && ::access("/usr/bin/xdotool", X_OK) == 0) {
+        for (int n = 90 + ::getpid() % 50, tries = 0; tries < 60 && tools.display.empty(); ++n, ++tries) {
+            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            if (::access(socket.c_str(), F_OK) == 0 || ::access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0)
+                continue;
+            xserver.Start({"/usr/bin/Xvfb", ":" + std::to_string(n), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                           "-extension", "MIT-SHM"},
+                          {}, root + "/xvfb.out");
+            if (WaitUntil([&] { return ::access(socket.c_str(), F_OK) == 0 || !xserver.Running(); }, 10000) &&
+                xserver.Running())
+                tools.display = ":" + std::to_string(n);
+            else
+                xserver.Kill();
+        }
+    }
+    std::printf("operator messages: %s\n",
+                tools.display.empty() ? "no display, a link waiting for a key is stopped"
+                                      : ("answered with Return on display " + tools.display).c_str());
 
     std::vector<RunResult> results;
     auto run = [&](const char* name, auto f) {
@@ -108,6 +135,8 @@ int main(int argc, char** argv) {
         faults += static_cast<int>(r.faults.size());
     }
     std::printf("faults: %d\n", faults);
+    xserver.Signal(SIGTERM);
+    xserver.Wait(5000);
     if (!keep && faults == 0) {
         std::error_code ec;
         std::filesystem::remove_all(root, ec);
