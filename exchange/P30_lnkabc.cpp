@@ -23,13 +23,6 @@ bool IsEndRow(const TSqlQuery& q) { return UpperCase(Trim(q.AsString("art_id")))
 void TFormLnkWork::ProcessAbcFile(const std::string& name) {
     abcHeld_ = false;
     std::string answerName, total;
-    // Whichever way the receipt ends, its answer has been written (or kept) by then.
-    struct AnswerWritten {
-        std::unique_ptr<TBon>& bon;
-        ~AnswerWritten() {
-            if (bon) bon->ClearAnswerDue();
-        }
-    } answerWritten{bon_};
     try {
         if (!name.empty()) LoadAbcFile(name);
         TBon& bon = Bon();

@@ -15,6 +15,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <cerrno>
 #include <cstdio>
 
 #include <algorithm>
@@ -94,47 +95,35 @@ void TFormLnkWork::PollExchange() {
 
 void TFormLnkWork::WriteResult(const std::string& fileName, const std::string& text, bool success) {
     const std::string result = ChangeFileExt(fileName, success ? ".ok" : ".err");
-    const std::string draft = ToFpPath(result);
-    try {
-        WriteWholeFile(draft, text + "\r\n");
-    } catch (const std::exception& e) {
-        // A full or read-only exchange directory: the answer waits elsewhere.
-        DeleteFileReport(draft);
-        KeepAnswer(result, text);
-        throw LinkError("The answer " + result + " could not be written: " + e.what());
-    }
-    if (DeliverAnswer(draft, result)) {
-        DeleteFileReport(draft);
-        return;
-    }
-    // Left in ToFpDir the draft would come back as a request of its own kind, and
-    // the cash register would never see the answer: it is kept for a later cycle.
-    DeleteFileReport(draft);
-    KeepAnswer(result, text);
+    // The answer is written outside ToFpDir, where a half-delivered draft would be
+    // taken for a request of its own kind, and moved into FromFpDir complete.
+    const std::string dir = KeptAnswersDir();
+    const std::string kept = JoinPath(dir, result);
+    ForceDirectories(dir);
+    WriteWholeFile(kept, text + "\r\n");
+    // Written down: from here the next start delivers it, so the receipt's
+    // archive no longer needs to ask for it.
+    if (bon_) bon_->ClearAnswerDue();
+    if (DeliverAnswer(kept, result)) return;
+    store_.linkLog.Write("The answer " + result + " waits in " + dir + " until " + ini_.FromFpDir() + " takes it");
     throw LinkError("The answer " + result + " could not be copied to " + ini_.FromFpDir());
 }
 
-bool TFormLnkWork::DeliverAnswer(const std::string& source, const std::string& result) {
+bool TFormLnkWork::DeliverAnswer(const std::string& kept, const std::string& result) {
     const std::string answer = JoinPath(ini_.FromFpDir(), result);
+    // One move on the same file system: delivered once, whenever the link stops.
+    if (::rename(kept.c_str(), answer.c_str()) == 0) return true;
+    if (errno != EXDEV) return false;
     const std::string part = JoinPath(ini_.FromFpDir(), "." + result + ".part");
-    if (CopyFileOverwrite(source, part) && ::rename(part.c_str(), answer.c_str()) == 0) return true;
-    DeleteFileReport(part);
-    return false;
+    if (!CopyFileOverwrite(kept, part) || ::rename(part.c_str(), answer.c_str()) != 0) {
+        DeleteFileReport(part);
+        return false;
+    }
+    DeleteFileReport(kept);
+    return true;
 }
 
 std::string TFormLnkWork::KeptAnswersDir() const { return JoinPath(ini_.OtherDir(), "Answers"); }
-
-void TFormLnkWork::KeepAnswer(const std::string& result, const std::string& text) {
-    const std::string dir = KeptAnswersDir();
-    try {
-        ForceDirectories(dir);
-        WriteWholeFile(JoinPath(dir, result), text + "\r\n");
-        store_.linkLog.Write("The answer " + result + " waits in " + dir + " until " + ini_.FromFpDir() +
-                             " takes it");
-    } catch (const std::exception& e) {
-        store_.linkLog.Write("The answer " + result + " is lost: " + e.what());
-    }
-}
 
 void TFormLnkWork::DeliverKeptAnswers() {
     const std::string dir = KeptAnswersDir();
@@ -152,7 +141,6 @@ void TFormLnkWork::DeliverKeptAnswers() {
         const std::string kept = JoinPath(dir, name);
         if (!FileExists(kept)) continue;
         if (!DeliverAnswer(kept, name)) return;  // FromFpDir still refuses: the rest wait too
-        DeleteFileReport(kept);
     }
 }
 
@@ -196,22 +184,25 @@ void TFormLnkWork::DropConvertedOriginals(const std::vector<std::string>& packet
 }
 
 void TFormLnkWork::RecoverExchange() {
+    TBon& bon = Bon();
+    // A receipt archived by the previous run just before it stopped, its answer
+    // not yet written down (a written one waits among the kept answers).
+    const std::string due = bon.AnswerDue();
+    if (!due.empty()) {
+        try {
+            const bool kept = FileExists(JoinPath(KeptAnswersDir(), ChangeFileExt(due, ".ok"))) ||
+                              FileExists(JoinPath(KeptAnswersDir(), ChangeFileExt(due, ".err")));
+            if (bon.AbcIsEmpty() && !kept) WriteResult(due, bon.PrinterTotal().Format(2), true);
+        } catch (const std::exception& e) {
+            store_.linkLog.Write("The answer of " + due + " could not be written: " + e.what());
+        }
+        bon.ClearAnswerDue();
+    }
     DeliverKeptAnswers();
     for (const std::string& name : PacketsInToFpDir("TXT_")) DeleteFileReport(ToFpPath(name));
     try {
         fp_.CloseNonFiscal();
     } catch (const std::exception&) {
-    }
-    TBon& bon = Bon();
-    // A receipt archived by the previous run just before it stopped, answer not yet written.
-    const std::string due = bon.AnswerDue();
-    if (!due.empty()) {
-        try {
-            if (bon.AbcIsEmpty()) WriteResult(due, bon.PrinterTotal().Format(2), true);
-        } catch (const std::exception& e) {
-            store_.linkLog.Write("The answer of " + due + " could not be written: " + e.what());
-        }
-        bon.ClearAnswerDue();
     }
     const std::vector<std::string> receipts = PacketsInToFpDir("ABC_");
     DropConvertedOriginals(receipts);
@@ -238,18 +229,11 @@ void TFormLnkWork::RecoverExchange() {
         } else {
             WriteResult(bon.FileName(), e.what(), false);
         }
-        bon.ClearAnswerDue();
         return;
     }
     if (bon.FileName().empty()) return;
     if (bon.AbcIsEmpty()) {
-        try {
-            WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
-        } catch (...) {
-            bon.ClearAnswerDue();  // a kept answer is delivered later; no second one
-            throw;
-        }
-        bon.ClearAnswerDue();
+        WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
     } else {
         ProcessAbcFile("");
     }

@@ -52,8 +52,8 @@ public:
     void RecoverExchange();
     // The answer to a request: text + CR LF under the file name with ".ok" or
     // ".err", written in ToFpDir and copied complete into FromFpDir.
-    // An answer that cannot reach FromFpDir is kept in OtherDir/Answers and
-    // delivered by a later cycle; the failure is still raised.
+    // Written into OtherDir/Answers and moved into FromFpDir; one that cannot
+    // reach FromFpDir waits there for a later cycle, the failure still raised.
     void WriteResult(const std::string& fileName, const std::string& text, bool success);
     // Copies the kept answers into FromFpDir; those that still cannot go stay.
     void DeliverKeptAnswers();
@@ -102,10 +102,9 @@ private:
     std::string HeldReceiptName();
     // Deletes the foreign receipt files whose packets (given) were already made.
     void DropConvertedOriginals(const std::vector<std::string>& packets);
-    // Writes the answer under a hidden name in FromFpDir and renames it into
-    // place, so that the cash register never reads half an answer.
-    bool DeliverAnswer(const std::string& source, const std::string& result);
-    void KeepAnswer(const std::string& result, const std::string& text);
+    // Moves a kept answer into FromFpDir whole (a rename, or a copy under a
+    // hidden name renamed into place); false when FromFpDir refuses it.
+    bool DeliverAnswer(const std::string& kept, const std::string& result);
 
     TStoreContext& store_;
     TFormConvert& convert_;

@@ -92,9 +92,9 @@ RunResult RunDiskFaults(const Tools& tools, const std::string& root, unsigned se
                     answered);
     }
 
-    // 2. The exchange directory is full when the answer is written.
+    // 2. The exchange directory of the answers is full when the answer comes.
     const bool root_ = ::geteuid() == 0;
-    const std::string toFp = s.inst.ToFp();
+    const std::string toFp = s.inst.FromFp();
     if (!root_ || ::mount("tmpfs", toFp.c_str(), "tmpfs", 0, "size=256k") != 0) {
         skipped.push_back(std::string("exchange directory full (tmpfs mount not permitted: ") +
                           (root_ ? std::strerror(errno) : "not root") + ")");
@@ -103,7 +103,7 @@ RunResult RunDiskFaults(const Tools& tools, const std::string& root, unsigned se
         const SentReceipt r = s.Next();
         s.printer.Control("delay 1500 56");  // time to fill the disk while the receipt closes
         s.cash.Drop(r.name, r.bytes);
-        WaitUntil([&] { return !FileExists(toFp + "/" + r.name); }, 20000);
+        WaitUntil([&] { return !FileExists(s.inst.ToFp() + "/" + r.name); }, 20000);
         const std::string filler = FillUp(toFp);
         const bool printed = WaitUntil([&] { return Printed(s, r.k); }, 30000);
         WaitUntil([&] { return LogMentions(s, r.request + ".ok waits"); }, 10000);

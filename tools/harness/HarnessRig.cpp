@@ -237,8 +237,9 @@ int Link::PressReturn() {
     std::istringstream in(ReadWholeFile(list));
     int pressed = 0;
     for (std::string w; in >> w;) {
-        const std::string key = "DISPLAY=" + inst_.tools.display + " timeout 5 xdotool windowactivate --sync " + w +
-                                " key --window " + w + " Return >/dev/null 2>&1";
+        // No window manager runs on the display: focus the window, then type.
+        const std::string key = "DISPLAY=" + inst_.tools.display + " timeout 5 sh -c 'xdotool windowfocus " + w +
+                                " && sleep 0.2 && xdotool key Return' >/dev/null 2>&1";
         if (std::system(key.c_str()) == 0) ++pressed;
     }
     return pressed;
