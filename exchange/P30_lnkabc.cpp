@@ -22,6 +22,7 @@ bool IsEndRow(const TSqlQuery& q) { return UpperCase(Trim(q.AsString("art_id")))
 
 void TFormLnkWork::ProcessAbcFile(const std::string& name) {
     abcHeld_ = false;
+    std::string answerName, total;
     try {
         if (!name.empty()) LoadAbcFile(name);
         TBon& bon = Bon();
@@ -39,7 +40,8 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
         PrepareReceipt();
         PrintReceipt();
         if (FlagIsSet(ini_.ReadString("Praxolt", "SaljiRacunUvek"))) ExportReceipt(bon.BonId());
-        WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
+        answerName = bon.FileName();
+        total = bon.PrinterTotal().Format(2);
     } catch (const std::exception& e) {
         const std::string text = e.what();
         app_.ProcessMessages();
@@ -50,7 +52,11 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
         }
         if (!abcHeld_) ExecSql("delete from curr_abc");
         WriteResult(name.empty() && bon_ ? bon_->FileName() : name, text, false);
+        return;
     }
+    // Outside the failure handler: the receipt is printed and archived, so an
+    // answer that cannot be delivered must not become an ".err" for it.
+    WriteResult(answerName, total, true);
 }
 
 std::string TFormLnkWork::HeldReceiptName() {

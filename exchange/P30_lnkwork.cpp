@@ -15,6 +15,8 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <cerrno>
+#include <cstdio>
 
 #include <algorithm>
 
@@ -55,6 +57,7 @@ void TFormLnkWork::ExportReceipt(int64_t bonId) { store_.zets.ExportReceipt(bonI
 void TFormLnkWork::PollExchange() {
     // Amounts are formatted and parsed by our own fixed-point code with "." as the
     // decimal point, whatever the locale says, so there is no process setting to renew.
+    DeliverKeptAnswers();
     const std::string dir = ini_.ToFpDir();
     const std::vector<std::string> work = TRequestScan::WorkList(dir);
     for (const std::string& entry : work) {
@@ -92,17 +95,53 @@ void TFormLnkWork::PollExchange() {
 
 void TFormLnkWork::WriteResult(const std::string& fileName, const std::string& text, bool success) {
     const std::string result = ChangeFileExt(fileName, success ? ".ok" : ".err");
-    const std::string draft = ToFpPath(result);
-    WriteWholeFile(draft, text + "\r\n");
-    const std::string answer = JoinPath(ini_.FromFpDir(), result);
-    if (CopyFileOverwrite(draft, answer)) {
-        DeleteFileReport(draft);
-        return;
-    }
-    // Left in ToFpDir the draft would come back as a request of its own kind, and
-    // the cash register would never see the answer: drop it and say so.
-    DeleteFileReport(draft);
+    // The answer is written outside ToFpDir, where a half-delivered draft would be
+    // taken for a request of its own kind, and moved into FromFpDir complete.
+    const std::string dir = KeptAnswersDir();
+    const std::string kept = JoinPath(dir, result);
+    ForceDirectories(dir);
+    WriteWholeFile(kept, text + "\r\n");
+    // Written down: from here the next start delivers it, so the receipt's
+    // archive no longer needs to ask for it.
+    if (bon_) bon_->ClearAnswerDue();
+    if (DeliverAnswer(kept, result)) return;
+    store_.linkLog.Write("The answer " + result + " waits in " + dir + " until " + ini_.FromFpDir() + " takes it");
     throw LinkError("The answer " + result + " could not be copied to " + ini_.FromFpDir());
+}
+
+bool TFormLnkWork::DeliverAnswer(const std::string& kept, const std::string& result) {
+    const std::string answer = JoinPath(ini_.FromFpDir(), result);
+    // One move on the same file system: delivered once, whenever the link stops.
+    if (::rename(kept.c_str(), answer.c_str()) == 0) return true;
+    if (errno != EXDEV) return false;
+    const std::string part = JoinPath(ini_.FromFpDir(), "." + result + ".part");
+    if (!CopyFileOverwrite(kept, part) || ::rename(part.c_str(), answer.c_str()) != 0) {
+        DeleteFileReport(part);
+        return false;
+    }
+    DeleteFileReport(kept);
+    return true;
+}
+
+std::string TFormLnkWork::KeptAnswersDir() const { return JoinPath(ini_.OtherDir(), "Answers"); }
+
+void TFormLnkWork::DeliverKeptAnswers() {
+    const std::string dir = KeptAnswersDir();
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) return;
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(d)) {
+        if (names.size() >= kMaxSweepEntries) break;
+        const std::string name = e->d_name;
+        if (!name.empty() && name[0] != '.') names.push_back(name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string kept = JoinPath(dir, name);
+        if (!FileExists(kept)) continue;
+        if (!DeliverAnswer(kept, name)) return;  // FromFpDir still refuses: the rest wait too
+    }
 }
 
 std::vector<std::string> TFormLnkWork::PacketsInToFpDir(const std::string& prefix) const {
@@ -125,14 +164,48 @@ std::vector<std::string> TFormLnkWork::PacketsInToFpDir(const std::string& prefi
     return names;
 }
 
+void TFormLnkWork::DropConvertedOriginals(const std::vector<std::string>& packets) {
+    // A run stopped between converting a receipt and deleting the original
+    // leaves both; the packet is taken in below, and the original would be
+    // converted and printed a second time by the next cycle.
+    DIR* d = ::opendir(ini_.ToFpDir().c_str());
+    if (d == nullptr) return;
+    std::vector<std::string> originals;
+    std::size_t seen = 0;
+    while (dirent* e = ::readdir(d)) {
+        if (++seen > kMaxSweepEntries) break;
+        const std::string name = e->d_name;
+        if (name.empty() || name[0] == '.' || TRequestScan::IsPacket(name)) continue;
+        for (const std::string& packet : packets)
+            if (SameText(TRequestScan::PacketName(name), packet)) originals.push_back(name);
+    }
+    ::closedir(d);
+    for (const std::string& name : originals) DeleteFileReport(ToFpPath(name));
+}
+
 void TFormLnkWork::RecoverExchange() {
+    TBon& bon = Bon();
+    // A receipt archived by the previous run just before it stopped, its answer
+    // not yet written down (a written one waits among the kept answers).
+    const std::string due = bon.AnswerDue();
+    if (!due.empty()) {
+        try {
+            const bool kept = FileExists(JoinPath(KeptAnswersDir(), ChangeFileExt(due, ".ok"))) ||
+                              FileExists(JoinPath(KeptAnswersDir(), ChangeFileExt(due, ".err")));
+            if (bon.AbcIsEmpty() && !kept) WriteResult(due, bon.PrinterTotal().Format(2), true);
+        } catch (const std::exception& e) {
+            store_.linkLog.Write("The answer of " + due + " could not be written: " + e.what());
+        }
+        bon.ClearAnswerDue();
+    }
+    DeliverKeptAnswers();
     for (const std::string& name : PacketsInToFpDir("TXT_")) DeleteFileReport(ToFpPath(name));
     try {
         fp_.CloseNonFiscal();
     } catch (const std::exception&) {
     }
-    TBon& bon = Bon();
     const std::vector<std::string> receipts = PacketsInToFpDir("ABC_");
+    DropConvertedOriginals(receipts);
     if (receipts.size() == 1) {
         if (bon.AbcIsEmpty()) {
             LoadAbcFile(receipts[0]);

@@ -52,7 +52,12 @@ public:
     void RecoverExchange();
     // The answer to a request: text + CR LF under the file name with ".ok" or
     // ".err", written in ToFpDir and copied complete into FromFpDir.
+    // Written into OtherDir/Answers and moved into FromFpDir; one that cannot
+    // reach FromFpDir waits there for a later cycle, the failure still raised.
     void WriteResult(const std::string& fileName, const std::string& text, bool success);
+    // Copies the kept answers into FromFpDir; those that still cannot go stay.
+    void DeliverKeptAnswers();
+    std::string KeptAnswersDir() const;
 
     // Receipt intake. ProcessAbcFile answers through WriteResult and never raises
     // for a failure of the receipt itself; an empty name prints what curr_abc holds.
@@ -95,6 +100,11 @@ private:
     // Plain files in ToFpDir whose names match prefix*.zvx without regard to case.
     std::vector<std::string> PacketsInToFpDir(const std::string& prefix) const;
     std::string HeldReceiptName();
+    // Deletes the foreign receipt files whose packets (given) were already made.
+    void DropConvertedOriginals(const std::vector<std::string>& packets);
+    // Moves a kept answer into FromFpDir whole (a rename, or a copy under a
+    // hidden name renamed into place); false when FromFpDir refuses it.
+    bool DeliverAnswer(const std::string& kept, const std::string& result);
 
     TStoreContext& store_;
     TFormConvert& convert_;

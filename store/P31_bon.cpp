@@ -5,6 +5,7 @@
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
 #include "printer/P00_fp.h"
+#include "printer/P00_fpsend.h"
 #include "store/P31_storecontext.h"
 
 #include <chrono>
@@ -75,10 +76,31 @@ void TBon::ReadHeader()
 void TBon::BeginReceipt()
 {
     ArchiveLeftovers();
-    ctx_.fp.OpenReceipt();
-    ++bonId_;
-    paid_ = Money();
-    ReadHeader();
+    auto opened = [this] {
+        ++bonId_;
+        paid_ = Money();
+        ReadHeader();
+    };
+    try {
+        ctx_.fp.OpenReceipt();
+    } catch (const LinkError&) {
+        // A garbled answer (bad length, corrupt) may hide an open that the
+        // printer carried out. The cancellation that follows then pays and
+        // archives that receipt, and must do so under its own number, not under
+        // the previous receipt's. A refusal or a dead line opened nothing here
+        // (a dead line is settled by the next start).
+        const int code = ctx_.fp.Command().ResultCode();
+        if (code == kFrameBadLength || code == kFrameCorrupt) {
+            int state = 0;
+            try {
+                state = ctx_.fp.ReadTransactionState();
+            } catch (const LinkError&) {
+            }
+            if (state == 3 || state == 4) opened();
+        }
+        throw;
+    }
+    opened();
 }
 
 void TBon::StornoAll()
@@ -143,6 +165,25 @@ bool TBon::ArchiveStep(const std::string& sql)
 
 void TBon::ArchiveReceipt(bool deleteAbc)
 {
+    // All steps in one statement, so that a link killed half-way leaves either
+    // the whole receipt in the work tables or none of it: a start-up that found
+    // the payments archived but curr_abc still marked would store them again.
+    std::string quoted;
+    for (char c : fileName_) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    const std::string answerDue = "update or insert into vle(vle_key, vle_value) values('AnswerDue', '" + quoted +
+                                  "') matching (vle_key)";
+    try {
+        query_.SetSQL(std::string("execute block as begin "
+                                  "insert into sales select * from curr_sales; "
+                                  "insert into payments select * from curr_payments; "
+                                  "delete from curr_payments; delete from curr_sales; ") +
+                      (deleteAbc ? "delete from curr_abc; " + answerDue + "; " : std::string()) + "end");
+        query_.ExecSQL();
+        return;
+    } catch (const LinkError&) {
+        // Step by step below, each failure logged.
+    }
+    if (deleteAbc) ArchiveStep(answerDue);
     // A table whose copy failed keeps its rows; ArchiveLeftovers moves them
     // before the next receipt is opened.
     const bool salesCopied = ArchiveStep("insert into sales select * from curr_sales");
@@ -150,6 +191,26 @@ void TBon::ArchiveReceipt(bool deleteAbc)
     if (paymentsCopied) ArchiveStep("delete from curr_payments");
     if (salesCopied) ArchiveStep("delete from curr_sales");
     if (deleteAbc) ArchiveStep("delete from curr_abc");
+}
+
+std::string TBon::AnswerDue()
+{
+    query_.SetSQL("select vle_value from vle where vle_key='AnswerDue'");
+    query_.Open();
+    const std::string name = query_.Eof() ? std::string() : query_.AsString("vle_value");
+    query_.Close();
+    return name;
+}
+
+void TBon::ClearAnswerDue() noexcept
+{
+    try {
+        query_.SetSQL("delete from vle where vle_key='AnswerDue'");
+        query_.ExecSQL();
+    } catch (const std::exception& e) {
+        // Left behind, it answers the receipt once more at the next start.
+        ctx_.linkLog.Write(std::string("AnswerDue not cleared: ") + e.what());
+    }
 }
 
 int64_t TBon::CountRows(const std::string& table)

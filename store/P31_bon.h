@@ -48,6 +48,11 @@ public:
     // curr_abc when asked). Failures are written to the link log, never raised;
     // the rows of a failed copy stay where they are.
     void ArchiveReceipt(bool deleteAbc);
+    // The receipt archived with curr_abc emptied whose answer has not been
+    // written yet ("" when none): set by ArchiveReceipt in the same statement,
+    // cleared once the answer is out, so a link stopped in between still answers.
+    std::string AnswerDue();
+    void ClearAnswerDue() noexcept;
     // The amount of the current or last receipt on the printer; "Exc-103 FP"
     // when its transaction state cannot be read.
     Money PrinterTotal();

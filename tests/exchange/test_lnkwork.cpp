@@ -137,3 +137,39 @@ TEST_F(LnkWorkTest, WriteResultReplacesCopiesAndCleansUp) {
 }
 
 }  // namespace
+
+namespace {
+
+class UndeliveredAnswerTest : public ExchangeTest {};
+
+}  // namespace
+
+TEST_F(UndeliveredAnswerTest, PrintedReceiptIsAnsweredOkOnceWhenFromFpDirIsBackInTheNextCycleOrAtTheNextStart) {
+    for (const bool atNextStart : {false, true}) {
+        SCOPED_TRACE(atNextStart ? "at the next start" : "in the next cycle");
+        Start();
+        const std::string from = rig->ini->FromFpDir();
+        // A file where the directory should be: refused even to root.
+        ASSERT_EQ(::rename(from.c_str(), (from + ".away").c_str()), 0);
+        WriteWholeFile(from, "");
+        DropReceipt("ABC_5.zvx", kSmall);
+        EXPECT_THROW(work->PollExchange(), LinkError);
+        EXPECT_EQ(ReadBooks(rig->Journal()).closed, 1);
+        EXPECT_TRUE(Names(rig->ini->ToFpDir()).empty()) << "no draft left to be taken for a request";
+
+        ASSERT_EQ(::unlink(from.c_str()), 0);
+        ASSERT_EQ(::rename((from + ".away").c_str(), from.c_str()), 0);
+        if (atNextStart)
+            Restart();
+        else
+            work->PollExchange();
+        EXPECT_EQ(Names(from), std::vector<std::string>{"ABC_5.ok"});
+        EXPECT_EQ(Answer("ABC_5.ok"), "28.40\r\n");
+        ::unlink(FromFp("ABC_5.ok").c_str());
+        work->PollExchange();
+        EXPECT_TRUE(Names(from).empty()) << "delivered once";
+        EXPECT_EQ(ReadBooks(rig->Journal()).closed, 1);
+        ExpectBooksBalance();
+        TearDown();
+    }
+}

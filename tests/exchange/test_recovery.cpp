@@ -6,6 +6,8 @@
 
 #include "app/P00_util.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <ostream>
 #include <sstream>
@@ -137,6 +139,40 @@ TEST_F(RecoveryTest, DisplayUnpluggedStopsBeforePrintingAndTheNextStartPrints) {
     Restart();  // printer state 2 with an unsent receipt: printed from its start
     EXPECT_EQ(Answer("ABC_2.ok"), "6.00\r\n");
     EXPECT_EQ(ReadBooks(rig->Journal()).closed, 2);
+    ExpectBooksBalance();
+}
+
+TEST_F(RecoveryTest, ReceiptArchivedJustBeforeTheStopIsAnsweredOnceByTheNextStart) {
+    Start();
+    DropReceipt("ABC_q'1.zvx", {Line("1001", "2.50", "2"), EndRow(), PayRow(2, "10.00")});
+    // The steps of the intake up to the archive; the link stops before its answer.
+    work->LoadAbcFile("ABC_q'1.zvx");
+    work->PrepareReceipt();
+    work->PrintReceipt();
+    ASSERT_EQ(rig->ScalarInt("select count(*) from curr_abc"), 0);
+    ASSERT_EQ(Names(rig->ini->FromFpDir()), std::vector<std::string>{});
+
+    Restart();
+    EXPECT_EQ(Names(rig->ini->FromFpDir()), std::vector<std::string>{"ABC_q'1.ok"});
+    EXPECT_EQ(Answer("ABC_q'1.ok"), "5.00\r\n");
+    ::unlink(FromFp("ABC_q'1.ok").c_str());
+    Restart();
+    work->PollExchange();
+    EXPECT_EQ(Names(rig->ini->FromFpDir()), std::vector<std::string>{}) << "answered once";
+    EXPECT_EQ(ReadBooks(rig->Journal()).closed, 1);
+    ExpectBooksBalance();
+}
+
+TEST_F(RecoveryTest, ReceiptStoppedBetweenConversionAndDeletingItsOriginalPrintsOnce) {
+    Start();
+    const std::vector<AbcRow> rows = {Line("1001", "1.25", "4"), EndRow()};
+    Drop("ABC_4.csv", AbcCsv(rows));
+    DropReceipt("ABC_4.zvx", rows);  // the packet the stopped run had made of it
+    Restart();
+    work->PollExchange();
+    EXPECT_EQ(Names(rig->ini->ToFpDir()), std::vector<std::string>{});
+    EXPECT_EQ(Names(rig->ini->FromFpDir()), std::vector<std::string>{"ABC_4.ok"});
+    EXPECT_EQ(ReadBooks(rig->Journal()).closed, 1);
     ExpectBooksBalance();
 }
 

@@ -314,6 +314,30 @@ TEST_F(Bon, RecoveryLeavesEveryReceiptOnceInTheArchiveAsThePrinterHasIt)
     }
 }
 
+TEST_F(Bon, AReceiptOpenedBehindAGarbledAnswerIsSettledUnderItsOwnNumber)
+{
+    Article("A1", 2, "10");
+    TakeIn({{"A1", "10", "1"}}, {{"PAY_2", "15"}});
+    bon->ReadTrailer();
+    PrintLines(1);
+    TPayItem(*rig.store, *bon, Money::FromUnits(15), 2).Pay();
+    bon->CloseAndArchive(true);
+    TakeIn({{"A1", "10", "1"}});
+    // Every repetition of the open is answered with a bad checksum; the
+    // printer opened the receipt at the first.
+    rig.sim->Control("badsum 4");
+    EXPECT_NE(Failure([&] { bon->BeginReceipt(); }), "");
+    rig.sim->Control("reset");
+    EXPECT_EQ(rig.Journal().back(), "OPEN 2");
+    EXPECT_EQ(bon->BonId(), 2);
+    // As the cancellation does: pay what is due (nothing) and archive.
+    bon->PayWholeTotal();
+    bon->CloseAndArchive(true);
+    EXPECT_EQ(rig.ScalarInt("select count(*) from payments where bon_id=1"), 1);
+    EXPECT_EQ(rig.Scalar("select kusur from payments where bon_id=1"), "5.0000");
+    EXPECT_EQ(rig.Scalar("select iznos || '|' || kusur from payments where bon_id=2"), "0.0000|0.0000");
+}
+
 TEST_F(Bon, RecoveryWithAnUnreadableStateChangesNothing)
 {
     bon->SetBonId(5);

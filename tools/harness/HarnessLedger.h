@@ -1,0 +1,82 @@
+// The books of a fault run: the receipts the cash register sent, what the
+// printer's journal shows was printed, what the database archived, and the
+// comparison of the three that tells lost, doubled or disagreeing receipts.
+#pragma once
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace velbrin::harness {
+
+// Each receipt starts with the tag line: article "TAG" at 1.00 + k hundredths, so
+// that its print on the journal and its rows in the database name the request.
+constexpr long long kTagBase = 100;
+
+struct SentReceipt {
+    int k = 0;
+    std::string name;     // file name as dropped
+    std::string request;  // name without extension, as answers carry it
+    std::string bytes;
+    long long total = 0;  // hundredths the printer should charge
+};
+
+// A receipt of random lines (articles from a small pool whose prices drift, so
+// that articles are defined and updated), sometimes with a voided line and with
+// payments of several kinds. format: "zvx" or "csv".
+SentReceipt MakeReceipt(int k, std::mt19937& rng, const std::string& format);
+
+std::string Hundredths(long long v);  // "12.30", "-0.05"
+long long HundredthsOf(const std::string& text);  // the reverse
+
+struct PrintedReceipt {
+    int number = 0;
+    int tagK = -1;        // k of the first sale line; -1 when there is none
+    long long total = 0;  // of the closing line, hundredths
+    long long paid = 0;
+    bool closed = false;
+    int sales = 0, voids = 0;
+};
+
+// Fiscal receipts of the journal lines, in order.
+std::vector<PrintedReceipt> ParseJournal(const std::vector<std::string>& lines);
+
+struct StoredReceipt {
+    std::string day;
+    long long bon = 0;
+    int tagK = -1;             // the tag line not voided; -1 when there is none
+    long long salesSum = 0;    // hundredths of the lines not voided
+    int payRows = 0;
+    long long payTotal = 0;    // iznos of the payment row
+    long long paidLessChange = 0;
+};
+
+struct StoredBooks {
+    std::map<std::string, StoredReceipt> receipts;  // by "day/bon"
+    long long salesTotal = 0, paymentsTotal = 0;
+    int currAbc = 0, currSales = 0, currPayments = 0;  // rows left in the work tables
+};
+
+// Reads the database file with the link's own store classes; the link must
+// have stopped. Raises LinkError when it cannot be read.
+StoredBooks ReadDatabase(const std::string& path);
+
+// What the cash register got for one request: "ok TEXT" / "err TEXT" lines.
+using AnswerBook = std::map<std::string, std::vector<std::string>>;
+
+struct Verdict {
+    int sent = 0, printed = 0, answeredOk = 0, answeredErr = 0;
+    int lost = 0, duplicated = 0, wrongAnswers = 0, dbMismatches = 0;
+    bool totalsEqual = true;
+    std::vector<std::string> faults;  // one line per finding
+    bool Clean() const { return faults.empty(); }
+};
+
+// Compares the requests, their answers, the journal and the database; each
+// disagreement becomes a fault line. printerDayTotal is the printer's day
+// total in hundredths (voided first prints of recovered receipts count 0).
+Verdict Compare(const std::vector<SentReceipt>& sent, const AnswerBook& answers,
+                const std::vector<PrintedReceipt>& journal, const StoredBooks& db, long long printerDayTotal);
+
+}  // namespace velbrin::harness

@@ -1,0 +1,30 @@
+// The five fault runs of the harness. Each builds its own installation below
+// root, prints its progress on stdout and returns its figures; a run's faults
+// are lines of text ("" when it found none).
+#pragma once
+
+#include "tools/harness/HarnessRig.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace velbrin::harness {
+
+struct RunResult {
+    std::string name;
+    std::vector<std::string> figures;  // "kill points tried: 30", ...
+    std::vector<std::string> faults;
+    bool skipped = false;
+};
+
+RunResult RunKills(const Tools& tools, const std::string& root, int kills, unsigned seed);
+RunResult RunNoise(const Tools& tools, const std::string& root, int receipts, unsigned seed);
+RunResult RunBadFiles(const Tools& tools, const std::string& root, unsigned seed);
+RunResult RunDiskFaults(const Tools& tools, const std::string& root, unsigned seed);
+RunResult RunLong(const Tools& tools, const std::string& root, int receipts, unsigned seed);
+
+// The stage a receipt had reached, from the printer commands traced since offset.
+std::string StageFromTrace(const std::string& traceTail);
+
+}  // namespace velbrin::harness

@@ -1,0 +1,54 @@
+// One installation with the printer and the link running, as the fault runs use
+// it: start, send receipts the way the cash register does, restart the link
+// after a kill or an operator message, stop, and check the books.
+#pragma once
+
+#include "tools/harness/HarnessLedger.h"
+#include "tools/harness/HarnessRig.h"
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace velbrin::harness {
+
+class Session {
+public:
+    Session(const Tools& tools, const std::string& root, unsigned seed);
+    ~Session();
+
+    // Starts the link and waits until it holds its start marker; false when it
+    // did not come up (the reason is in its output file).
+    bool StartLink();
+    // Stops the link with SIGTERM; false when it had to be killed.
+    bool StopLink();
+
+    // Drops a receipt and waits (ms) for its answer, restarting the link when
+    // it ended or waits for an operator; false when no answer came.
+    bool SendAndWait(const SentReceipt& r, int ms);
+    // Waits until every request has an answer (restarting as above).
+    bool WaitAnswered(const std::vector<std::string>& requests, int ms);
+    // Keeps the link alive once: an operator message is closed with SIGTERM
+    // (as "Kraj rada" would), an ended link is started again. True when it acted.
+    bool Nurse();
+
+    SentReceipt Next(const std::string& format = "zvx");
+    // Stops the link and compares requests, answers, journal and database.
+    Verdict Check();
+
+    Installation inst;
+    Printer printer;
+    Link link;
+    CashRegister cash;
+    std::vector<SentReceipt> sent;
+    std::mt19937 rng;
+    int dialogs = 0, restarts = 0;
+    int nextK = 1;
+
+private:
+    void AnswerMessages();
+    long long lastLook_ = 0;
+};
+
+}  // namespace velbrin::harness

@@ -1,0 +1,147 @@
+// velbrin-harness: runs the real link against the printer simulator program
+// under faults (kills, line noise, malformed requests, disk and database
+// faults, a long run) and prints what it found. Exit code 0 when no run found
+// a fault.
+//   --kills N   kill points (default 30)     --noise N  receipts on a noisy line (20)
+//   --bad       the malformed request files  --disk     the disk and database faults
+//   --long N    receipts in one run of the link (0: none)
+//   --seed S    random seed (default 1)      --keep     keep the installations
+//   --root DIR  where installations go (default a new folder under /tmp)
+//   --no-display  no virtual X display: operator messages are not answered
+//               but the link is stopped and started again
+// With none of --kills/--noise/--bad/--disk/--long given, all five run.
+#include "app/P00_util.h"
+#include "tools/harness/HarnessRuns.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#ifndef VELBRIN_HARNESS_LINK
+#define VELBRIN_HARNESS_LINK ""
+#define VELBRIN_HARNESS_SIM ""
+#define VELBRIN_HARNESS_TEMPLATE_DB ""
+#define VELBRIN_HARNESS_FIREBIRD_LOCK ""
+#endif
+
+using namespace velbrin;
+using namespace velbrin::harness;
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--seed S] [--keep] "
+                 "[--root DIR] [--link PATH] [--sim PATH] [--template-db PATH]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Tools tools{VELBRIN_HARNESS_LINK, VELBRIN_HARNESS_SIM, VELBRIN_HARNESS_TEMPLATE_DB, VELBRIN_HARNESS_FIREBIRD_LOCK, ""};
+    int kills = -1, noise = -1, longRun = -1;
+    bool bad = false, disk = false, keep = false, display = true;
+    unsigned seed = 1;
+    std::string root;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw LinkError("missing value after " + a);
+            return argv[++i];
+        };
+        try {
+            if (a == "--kills") kills = static_cast<int>(StrToInt(value()));
+            else if (a == "--noise") noise = static_cast<int>(StrToInt(value()));
+            else if (a == "--long") longRun = static_cast<int>(StrToInt(value()));
+            else if (a == "--bad") bad = true;
+            else if (a == "--disk") disk = true;
+            else if (a == "--keep") keep = true;
+            else if (a == "--no-display") display = false;
+            else if (a == "--seed") seed = static_cast<unsigned>(StrToInt(value()));
+            else if (a == "--root") root = value();
+            else if (a == "--link") tools.link = value();
+            else if (a == "--sim") tools.sim = value();
+            else if (a == "--template-db") tools.templateDb = value();
+            else return Usage();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return Usage();
+        }
+    }
+    if (kills < 0 && noise < 0 && longRun < 0 && !bad && !disk) {
+        kills = 30, noise = 20, longRun = 300, bad = disk = true;
+    }
+    if (root.empty()) {
+        char tmpl[] = "/tmp/velbrin-harness-XXXXXX";
+        if (!::mkdtemp(tmpl)) return 1;
+        root = tmpl;
+    }
+    if (tools.firebirdLock.empty()) tools.firebirdLock = root + "/firebird-lock";
+    ForceDirectories(tools.firebirdLock);
+    // The harness opens the database with the embedded engine as well (after the link stopped).
+    ::setenv("FIREBIRD_LOCK", tools.firebirdLock.c_str(), 1);
+
+    // Operator messages are answered with a key press on a virtual display.
+    Child xserver;
+    if (display && ::access("/usr/bin/Xvfb", X_OK) == 0 && ::access("/usr/bin/xdotool", X_OK) == 0) {
+        for (int n = 90 + ::getpid() % 50, tries = 0; tries < 60 && tools.display.empty(); ++n, ++tries) {
+            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            if (::access(socket.c_str(), F_OK) == 0 || ::access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0)
+                continue;
+            xserver.Start({"/usr/bin/Xvfb", ":" + std::to_string(n), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                           "-extension", "MIT-SHM"},
+                          {}, root + "/xvfb.out");
+            if (WaitUntil([&] { return ::access(socket.c_str(), F_OK) == 0 || !xserver.Running(); }, 10000) &&
+                xserver.Running())
+                tools.display = ":" + std::to_string(n);
+            else
+                xserver.Kill();
+        }
+    }
+    std::printf("operator messages: %s\n",
+                tools.display.empty() ? "no display, a link waiting for a key is stopped"
+                                      : ("answered with Return on display " + tools.display).c_str());
+
+    std::vector<RunResult> results;
+    auto run = [&](const char* name, auto f) {
+        std::printf("== %s\n", name);
+        std::fflush(stdout);
+        try {
+            results.push_back(f());
+        } catch (const std::exception& e) {
+            RunResult r;
+            r.name = name;
+            r.faults.push_back(std::string("the run failed: ") + e.what());
+            results.push_back(r);
+        }
+    };
+    if (kills > 0) run("kill points", [&] { return RunKills(tools, root + "/kills", kills, seed); });
+    if (noise > 0) run("noise", [&] { return RunNoise(tools, root + "/noise", noise, seed); });
+    if (bad) run("bad files", [&] { return RunBadFiles(tools, root + "/bad", seed); });
+    if (disk) run("disk and database faults", [&] { return RunDiskFaults(tools, root + "/disk", seed); });
+    if (longRun > 0) run("long run", [&] { return RunLong(tools, root + "/long", longRun, seed); });
+
+    int faults = 0;
+    std::printf("\n==== harness report (seed %u)\n", seed);
+    for (const RunResult& r : results) {
+        std::printf("%s%s\n", r.name.c_str(), r.skipped ? " (skipped)" : "");
+        for (const std::string& f : r.figures) std::printf("  %s\n", f.c_str());
+        for (const std::string& f : r.faults) std::printf("  FAULT: %s\n", f.c_str());
+        faults += static_cast<int>(r.faults.size());
+    }
+    std::printf("faults: %d\n", faults);
+    xserver.Signal(SIGTERM);
+    xserver.Wait(5000);
+    if (!keep && faults == 0) {
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    } else {
+        std::printf("installations kept in %s\n", root.c_str());
+    }
+    return faults == 0 ? 0 : 1;
+}
