@@ -51,8 +51,7 @@ public:
     // finishes the receipt of a previous run from the printer's state.
     void RecoverExchange();
     // The answer to a request: text + CR LF under the file name with ".ok" or
-    // ".err", written in ToFpDir and copied complete into FromFpDir.
-    // Written into OtherDir/Answers and moved into FromFpDir; one that cannot
+    // ".err". Written into OtherDir/Answers and moved into FromFpDir; one that cannot
     // reach FromFpDir waits there for a later cycle, the failure still raised.
     void WriteResult(const std::string& fileName, const std::string& text, bool success);
     // Copies the kept answers into FromFpDir; those that still cannot go stay.

@@ -179,11 +179,12 @@ void TBon::ArchiveReceipt(bool deleteAbc)
                                   "delete from curr_payments; delete from curr_sales; ") +
                       (deleteAbc ? "delete from curr_abc; " + answerDue + "; " : std::string()) + "end");
         query_.ExecSQL();
+        answerDue_ = answerDue_ || deleteAbc;
         return;
     } catch (const LinkError&) {
         // Step by step below, each failure logged.
     }
-    if (deleteAbc) ArchiveStep(answerDue);
+    if (deleteAbc) answerDue_ = ArchiveStep(answerDue) || answerDue_;
     // A table whose copy failed keeps its rows; ArchiveLeftovers moves them
     // before the next receipt is opened.
     const bool salesCopied = ArchiveStep("insert into sales select * from curr_sales");
@@ -199,14 +200,17 @@ std::string TBon::AnswerDue()
     query_.Open();
     const std::string name = query_.Eof() ? std::string() : query_.AsString("vle_value");
     query_.Close();
+    answerDue_ = !name.empty();
     return name;
 }
 
 void TBon::ClearAnswerDue() noexcept
 {
+    if (!answerDue_) return;
     try {
         query_.SetSQL("delete from vle where vle_key='AnswerDue'");
         query_.ExecSQL();
+        answerDue_ = false;
     } catch (const std::exception& e) {
         // Left behind, it answers the receipt once more at the next start.
         ctx_.linkLog.Write(std::string("AnswerDue not cleared: ") + e.what());

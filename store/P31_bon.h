@@ -105,6 +105,9 @@ private:
     std::unique_ptr<TSaleItem> currentLine_;
     std::unique_ptr<TPayItem> currentPayment_;
     int64_t bonId_ = 0;
+    // An AnswerDue record may exist: set by the archive and by reading it, so
+    // answers of other requests cost no database statement.
+    bool answerDue_ = false;
     std::string fileName_;
     std::string cardId_;
     std::string usrId_;
