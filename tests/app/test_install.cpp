@@ -19,36 +19,6 @@
 using namespace velbrin;
 using namespace velbrin::test;
 
-namespace {
-
-// Runs f in a child process as an unprivileged user when the test runs as root
-// (root may write anywhere); returns what f returned.
-std::string AsOrdinaryUser(const std::function<std::string()>& f) {
-    int fds[2];
-    if (::pipe(fds) != 0) return "pipe failed";
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
-        std::string text;
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            text = "setuid failed";
-        else
-            text = f();
-        ssize_t ignored = ::write(fds[1], text.data(), text.size());
-        (void)ignored;
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string text;
-    char buf[256];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    ::waitpid(child, nullptr, 0);
-    return text;
-}
-
-}  // namespace
 
 TEST(InstalledTemplate, FreshInstallationTakesTheShippedDatabase) {
     struct Case {

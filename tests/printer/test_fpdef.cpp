@@ -60,36 +60,18 @@ TEST(ComPortOpen, FailuresNameThePort) {
     }
 }
 
-// Opens the port in a child process that runs as an unprivileged user; returns
-// the error text (empty when the open succeeded).
+// Opens the port as an unprivileged user; returns the error text (empty when
+// the open succeeded).
 std::string OpenAsNobody(const std::string& path) {
-    int fds[2];
-    if (::pipe(fds) != 0) return "pipe failed";
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
-        std::string text;
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) text = "setuid failed";
-        if (text.empty()) {
-            try {
-                TPosixComPort port(path);
-                port.Open();
-            } catch (const LinkError& e) {
-                text = e.Text();
-            }
+    return AsOrdinaryUser([&path] {
+        try {
+            TPosixComPort port(path);
+            port.Open();
+        } catch (const LinkError& e) {
+            return e.Text();
         }
-        ssize_t ignored = ::write(fds[1], text.data(), text.size());
-        (void)ignored;
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string text;
-    char buf[256];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    ::waitpid(child, nullptr, 0);
-    return text;
+        return std::string();
+    });
 }
 
 TEST(ComPortOpen, MissingPermissionMentionsTheDialoutGroup) {

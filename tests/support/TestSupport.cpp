@@ -2,6 +2,9 @@
 
 #include "app/P00_util.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -45,6 +48,31 @@ ScopedRegistry::~ScopedRegistry() {
         ::setenv("VELBRIN_REGISTRY", old_.c_str(), 1);
     else
         ::unsetenv("VELBRIN_REGISTRY");
+}
+
+std::string AsOrdinaryUser(const std::function<std::string()>& f) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "pipe failed";
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        std::string text;
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            text = "setuid failed";
+        else
+            text = f();
+        ssize_t ignored = ::write(fds[1], text.data(), text.size());
+        (void)ignored;
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string text;
+    char buf[256];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    ::close(fds[0]);
+    ::waitpid(child, nullptr, 0);
+    return text;
 }
 
 }  // namespace velbrin::test

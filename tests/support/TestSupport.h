@@ -13,6 +13,10 @@ namespace velbrin::test {
 // The text of the LinkError that f raises, or "(no error)".
 std::string Error(const std::function<void()>& f);
 
+// Runs f in a child process as an unprivileged user when the test runs as root
+// (root may write and open anywhere); returns what f returned.
+std::string AsOrdinaryUser(const std::function<std::string()>& f);
+
 class TempDir {
 public:
     TempDir();
