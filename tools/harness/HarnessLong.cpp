@@ -37,10 +37,7 @@ RunResult RunLong(const Tools& tools, const std::string& root, int receipts, uns
     RunResult result;
     result.name = "long run";
     Session s(tools, root, seed);
-    if (!s.StartLink()) {
-        result.faults.push_back("the link did not start");
-        return result;
-    }
+    if (!s.StartLinkOrNote(result.faults)) return result;
     const pid_t pid = s.link.Pid();
     const long long rssStart = ResidentKb(pid);
     const int fdStart = OpenFiles(pid);

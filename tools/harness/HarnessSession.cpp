@@ -18,6 +18,12 @@ Session::~Session() {
     printer.Stop();
 }
 
+bool Session::StartLinkOrNote(std::vector<std::string>& faults) {
+    if (StartLink()) return true;
+    faults.push_back("the link did not start");
+    return false;
+}
+
 bool Session::StartLink() {
     const std::size_t traced = FileExists(printer.TracePath()) ? ReadWholeFile(printer.TracePath()).size() : 0;
     link.Start();

@@ -21,6 +21,8 @@ public:
     // Starts the link and waits until it holds its start marker; false when it
     // did not come up (the reason is in its output file).
     bool StartLink();
+    // StartLink for the opening of a run: a link that does not come up is noted among faults.
+    bool StartLinkOrNote(std::vector<std::string>& faults);
     // Stops the link with SIGTERM; false when it had to be killed.
     bool StopLink();
 
