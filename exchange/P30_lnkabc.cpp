@@ -44,12 +44,8 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
         total = bon.PrinterTotal().Format(2);
     } catch (const std::exception& e) {
         const std::string text = e.what();
-        app_.ProcessMessages();
-        if (app_.Terminated()) {
-            // The link is going down; curr_abc keeps the receipt for the next start.
-            WriteResult("Comm.err", text, false);
-            return;
-        }
+        // The link is going down; curr_abc keeps the receipt for the next start.
+        if (AnsweredCommErrOnStop(text)) return;
         if (!abcHeld_) ExecSql("delete from curr_abc");
         WriteResult(name.empty() && bon_ ? bon_->FileName() : name, text, false);
         return;
@@ -57,6 +53,13 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
     // Outside the failure handler: the receipt is printed and archived, so an
     // answer that cannot be delivered must not become an ".err" for it.
     WriteResult(answerName, total, true);
+}
+
+bool TFormLnkWork::AnsweredCommErrOnStop(const std::string& text) {
+    app_.ProcessMessages();
+    if (!app_.Terminated()) return false;
+    WriteResult("Comm.err", text, false);
+    return true;
 }
 
 std::string TFormLnkWork::HeldReceiptName() {

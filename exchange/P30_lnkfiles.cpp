@@ -72,8 +72,7 @@ void TFormLnkWork::ProcessCommandFile(const std::string& name) {
         WriteResult(name, "", true);
     } catch (const std::exception& e) {
         const std::string text = e.what();
-        app_.ProcessMessages();
-        WriteResult(app_.Terminated() ? std::string("Comm.err") : name, text, false);
+        if (!AnsweredCommErrOnStop(text)) WriteResult(name, text, false);
     }
     CDSInput.Clear();
     DeleteFileReport(ToFpPath(name));
@@ -181,12 +180,8 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
             store_.zets.CloseDay();
         } catch (const std::exception& e) {
             const std::string text = e.what();
-            app_.ProcessMessages();
-            if (app_.Terminated()) {
-                // The next start can still close the day: the file waits for it.
-                WriteResult("Comm.err", text, false);
-                return;
-            }
+            // The next start can still close the day: the file waits for it.
+            if (AnsweredCommErrOnStop(text)) return;
             // The printer refused the closing. Trying again every cycle would only
             // repeat the refusal; the cash register learns why and sends the file again.
             DeleteFileReport(ToFpPath(name));
@@ -205,11 +200,9 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
             ApplyArticle(operation, *item);
         } catch (const std::exception& e) {
             const std::string text = e.what();
-            app_.ProcessMessages();
-            if (app_.Terminated()) {
-                // The rows not tried and the file wait for the next start.
+            // The rows not tried and the file wait for the next start.
+            if (AnsweredCommErrOnStop(text)) {
                 CDSInput.Clear();
-                WriteResult("Comm.err", text, false);
                 return;
             }
             store_.linkLog.Write(item ? name + " Error: " + item->ArtId() + " , " +

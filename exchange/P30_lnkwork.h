@@ -99,6 +99,9 @@ private:
     // Plain files in ToFpDir whose names match prefix*.zvx without regard to case.
     std::vector<std::string> PacketsInToFpDir(const std::string& prefix) const;
     std::string HeldReceiptName();
+    // After a failure: lets pending events run and, when the link is stopping,
+    // answers "Comm.err" with the failure's text and returns true.
+    bool AnsweredCommErrOnStop(const std::string& text);
     // Deletes the foreign receipt files whose packets (given) were already made.
     void DropConvertedOriginals(const std::vector<std::string>& packets);
     // Moves a kept answer into FromFpDir whole (a rename, or a copy under a
