@@ -19,6 +19,9 @@ public:
     virtual void ShowText(const std::string& text) = 0;
     // The standard error box (an exception that left the start-up or a cycle).
     virtual void ShowError(const std::string& text) = 0;
+    // The error box shown without waiting for the operator: the cycle goes on
+    // (answers that cannot be delivered, requests that cannot be removed).
+    virtual void ShowNotice(const std::string& text) = 0;
 };
 
 }  // namespace velbrin

@@ -66,6 +66,18 @@ const MsgText kMessages[] = {
     {60,
      "Poreska grupa je nevazeca\n\nPreporuka:\n\nUnesite vazecu",
      "Tax group wrong\n\nRecomendation:\n\nEnter valid"},
+    {90,
+     "Odgovori ne mogu u izlazni direktorijum; cekaju i bice predati kad bude moguce.\nRad se nastavlja.",
+     "Answers cannot be put into the answer folder; they wait and are delivered when it takes them.\nWork goes on."},
+    {91,
+     "Zahtevi ne mogu da se obrisu iz ulaznog direktorijuma!\nIzvrseni zahtevi se ne ponavljaju.\n\nPreporuka:\n\nDajte programu pravo pisanja u direktorijum",
+     "Requests cannot be removed from the request folder!\nRequests carried out are not repeated.\n\nRecommendation:\n\nGive the program the right to write in the folder"},
+    {92,
+     "Odgovori ne mogu da se zapisu (disk pun ili zasticen)!\nNovi zahtevi se ne primaju dok se to ne resi.",
+     "Answers cannot be written down (disk full or protected)!\nNo new request is taken until this is solved."},
+    {93,
+     "Tekst nije odstampan (ili nije do kraja): program je bio prekinut.",
+     "Text not printed (or not wholly): the program was stopped."},
 };
 
 }  // namespace

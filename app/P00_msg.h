@@ -5,6 +5,14 @@
 
 namespace velbrin {
 
+// Messages of the answer outbox: answers waiting, requests that cannot be
+// removed, no place to write answers down.
+constexpr int kMsgAnswersWait = 90;
+constexpr int kMsgCannotRemoveRequests = 91;
+constexpr int kMsgOutboxFull = 92;
+// A non-fiscal text of a run that stopped, answered at the next start.
+constexpr int kMsgTextDropped = 93;
+
 class TMsgTable {
 public:
     static constexpr int kCount = 100;

@@ -41,6 +41,16 @@ int64_t TFormZets::SelectInteger(const std::string& sql, const std::string& colu
     return value;
 }
 
+bool TFormZets::DayClosed(const std::string& zetId)
+{
+    QSql.SetSQL("select count(*) cnt from zets where zet_id = :zet_id and dtm_tran is not null");
+    QSql.SetString("zet_id", zetId);
+    QSql.Open();
+    const bool closed = QSql.AsInteger("cnt") > 0;
+    QSql.Close();
+    return closed;
+}
+
 std::string TFormZets::CurrentDayId()
 {
     QSql.SetSQL("select zet_id from zets where dtm_tran is null");

@@ -24,6 +24,8 @@ public:
     // database is then left untouched.
     void CloseDay();
 
+    // True when the day of this zet_id is closed in the database.
+    bool DayClosed(const std::string& zetId);
     // The zet_id of the open day; opens the next day first when none is open.
     std::string CurrentDayId();
 

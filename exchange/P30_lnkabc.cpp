@@ -3,9 +3,12 @@
 #include "exchange/P30_lnkwork.h"
 
 #include "app/P00_appservices.h"
+#include "app/P00_durable.h"
 #include "app/P00_inilink.h"
 #include "app/P00_msg.h"
 #include "app/P00_util.h"
+#include "exchange/P30_outbox.h"
+#include "exchange/P30_requestjournal.h"
 #include "printer/P00_fp.h"
 #include "store/P31_bon.h"
 #include "store/P31_payitem.h"
@@ -47,7 +50,10 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
         // The link is going down; curr_abc keeps the receipt for the next start.
         if (AnsweredCommErrOnStop(text)) return;
         if (!abcHeld_) ExecSql("delete from curr_abc");
-        WriteResult(name.empty() && bon_ ? bon_->FileName() : name, text, false);
+        const std::string answer = name.empty() && bon_ ? bon_->FileName() : name;
+        WriteResult(answer, text, false);
+        Outbox().DropHeldFailure(answer);
+        if (!name.empty() && FileExists(ToFpPath(name))) RemoveRequest(ToFpPath(name));
         return;
     }
     // Outside the failure handler: the receipt is printed and archived, so an
@@ -55,10 +61,19 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
     WriteResult(answerName, total, true);
 }
 
-bool TFormLnkWork::AnsweredCommErrOnStop(const std::string& text) {
+bool TFormLnkWork::AnsweredCommErrOnStop(const std::string& text, bool endsRequest) {
     app_.ProcessMessages();
     if (!app_.Terminated()) return false;
-    WriteResult("Comm.err", text, false);
+    // Comm.err answers the request at hand only when the request ends with it.
+    const std::string id = currentId_;
+    if (!endsRequest) currentId_.clear();
+    try {
+        WriteResult("Comm.err", text, false);
+    } catch (...) {
+        currentId_ = id;
+        throw;
+    }
+    currentId_ = id;
     return true;
 }
 
@@ -77,6 +92,7 @@ std::string TFormLnkWork::HeldReceiptName() {
 
 void TFormLnkWork::LoadAbcFile(const std::string& name) {
     const std::string path = ToFpPath(name);
+    const std::string id = FileIdentityOf(path);
     try {
         CDSInput.LoadFromFile(path);
         if (CDSInput.RowCount() > kMaxAbcRows) throw LinkError(msg_.GetMsg(53));
@@ -109,10 +125,13 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
             QSql.ExecSQL();
         }
         CDSInput.Clear();
-        DeleteFileReport(path);
+        // Taken: from here curr_abc holds the receipt, and the file must never be
+        // taken in again, also when ToFpDir does not let it be removed.
+        Journal().MarkTaken(id, name);
+        RemoveRequest(path);
     } catch (...) {
+        // The file goes once its failure is answered (ProcessAbcFile).
         CDSInput.Clear();
-        DeleteFileReport(path);
         throw;
     }
 }
@@ -205,6 +224,9 @@ void TFormLnkWork::PrintReceipt() {
         const std::string text = e.what();
         app_.ProcessMessages();
         if (app_.Terminated()) throw LinkError(msg_.GetMsg(1));
+        // The cancellation may archive the receipt; a stop before its answer
+        // must still answer it as the failure it is.
+        HoldFailure(bon.FileName(), text);
         CancelReceipt();
         throw LinkError(text);
     }
@@ -246,7 +268,7 @@ void TFormLnkWork::RegisterPayments() {
     }
 }
 
-void TFormLnkWork::CancelReceipt() {
+void TFormLnkWork::CancelReceipt(bool forReceipt) {
     try {
         fp_.CloseNonFiscal();
     } catch (const std::exception&) {
@@ -270,7 +292,7 @@ void TFormLnkWork::CancelReceipt() {
         } catch (const std::exception&) {
         }
         try {
-            bon_->CloseAndArchive(true);
+            bon_->CloseAndArchive(true, forReceipt);
         } catch (const std::exception&) {
         }
     }

@@ -4,12 +4,15 @@
 #include <memory>
 
 #include "app/P00_appservices.h"
+#include "app/P00_datetime.h"
 #include "app/P00_inilink.h"
 #include "app/P00_log.h"
 #include "app/P00_money.h"
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
+#include "app/P00_durable.h"
 #include "exchange/P30_lnkwork.h"
+#include "exchange/P30_requestjournal.h"
 #include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
 #include "store/P31_saleitem.h"
@@ -38,8 +41,8 @@ bool TFormLnkWork::LoadRequest(const std::string& name) {
         // removed so that the files behind it are still served in this cycle.
         const std::string text = e.what();
         CDSInput.Clear();
-        DeleteFileReport(path);
         WriteResult(name, text, false);
+        RemoveRequest(path);
         return false;
     }
 }
@@ -54,31 +57,65 @@ void TFormLnkWork::ProcessTextFile(const std::string& name) {
         WriteResult(name, "", true);
     } catch (const std::exception& e) {
         const std::string text = e.what();
-        CancelReceipt();
+        CancelReceipt(false);
         WriteResult(name, text, false);
     }
     CDSInput.Clear();
-    DeleteFileReport(ToFpPath(name));
+    RemoveRequest(ToFpPath(name));
 }
 
 void TFormLnkWork::ProcessCommandFile(const std::string& name) {
     if (!LoadRequest(name)) return;
+    const std::string id = RequestIdOf(name).empty() ? FileIdentityOf(ToFpPath(name)) : RequestIdOf(name);
+    TRequestJournal& journal = Journal();
     try {
-        for (std::size_t row = 0; row < CDSInput.RowCount(); ++row) {
-            const std::string komanda = CDSInput.Value(row, "komanda");
+        // Rows a stopped run carried out are not carried out again.
+        for (std::size_t row = static_cast<std::size_t>(journal.RowsDone(id)); row < CDSInput.RowCount(); ++row) {
+            const int r = static_cast<int>(row);
+            const int code = static_cast<int>(StrToInt(CDSInput.Value(row, "komanda")));
             const std::string tekst = CDSInput.Value(row, "tekst");
-            RunCommandRow(static_cast<int>(StrToInt(komanda)), tekst);
+            const std::string doubt = journal.RowInDoubt(id, r);
+            if (!doubt.empty() && RowCarriedOut(code, tekst, doubt)) {
+                journal.MarkRowDone(id, r);
+                continue;
+            }
+            // The row's stamp names its cash row, so that a start after a stop
+            // between the printer and the database can tell whether it is stored.
+            // A day closing is known by the day it closes.
+            const std::string stamp = code == 90 ? store_.zets.CurrentDayId() : DateTime::Now().TranStamp();
+            journal.MarkRowBegun(id, r, stamp);
+            RunCommandRow(code, tekst, stamp);
+            // A stop between the printer's answer and this record leaves the row
+            // in doubt; RowCarriedOut settles it from the printer and the database.
+            journal.MarkRowDone(id, r);
         }
         WriteResult(name, "", true);
     } catch (const std::exception& e) {
         const std::string text = e.what();
-        if (!AnsweredCommErrOnStop(text)) WriteResult(name, text, false);
+        if (!unwritten_.empty()) throw;  // the answer itself found no place
+        if (!AnsweredCommErrOnStop(text, true)) WriteResult(name, text, false);
     }
     CDSInput.Clear();
-    DeleteFileReport(ToFpPath(name));
+    RemoveRequest(ToFpPath(name));
 }
 
-void TFormLnkWork::RunCommandRow(int code, const std::string& tekst) {
+bool TFormLnkWork::RowCarriedOut(int code, const std::string& tekst, const std::string& stamp) {
+    switch (code) {
+        case 50:
+        case 60:
+            return commonLink_.CashMovementCarriedOut(code == 50 ? Money::Parse(tekst) : -Money::Parse(tekst), stamp);
+        case 90:
+            // A stop between the Z report and the database half leaves the day
+            // open here; the closing is then made again (the printer cannot tell).
+            return store_.zets.DayClosed(stamp);
+        default:
+            // Displays, header lines, drawer and reports leave nothing to count:
+            // carried out again.
+            return false;
+    }
+}
+
+void TFormLnkWork::RunCommandRow(int code, const std::string& tekst, const std::string& stamp) {
     TFormZets& zets = store_.zets;
     if (code >= 150 && code <= 157) {
         fp_.SetHeaderLine(code - 150, tekst);
@@ -98,10 +135,10 @@ void TFormLnkWork::RunCommandRow(int code, const std::string& tekst) {
             fp_.SetCashierName(tekst);
             break;
         case 50:
-            commonLink_.CashMovement(Money::Parse(tekst));
+            commonLink_.CashMovement(Money::Parse(tekst), stamp);
             break;
         case 60:
-            commonLink_.CashMovement(-Money::Parse(tekst));
+            commonLink_.CashMovement(-Money::Parse(tekst), stamp);
             break;
         case 70:
             fp_.Beep();
@@ -184,17 +221,21 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
             if (AnsweredCommErrOnStop(text)) return;
             // The printer refused the closing. Trying again every cycle would only
             // repeat the refusal; the cash register learns why and sends the file again.
-            DeleteFileReport(ToFpPath(name));
             WriteResult(name, text, false);
+            RemoveRequest(ToFpPath(name));
         }
         return;
     }
     if (operation == "ART-D" && !fp_.IsReceiptClosed()) return;  // waits for a closed day
 
     if (!LoadRequest(name)) return;
-    bool allPassed = true;
-    for (std::size_t row = 0; row < CDSInput.RowCount(); ++row) {
+    const std::string id = RequestIdOf(name).empty() ? FileIdentityOf(ToFpPath(name)) : RequestIdOf(name);
+    TRequestJournal& journal = Journal();
+    // Rows a stopped run carried out (or failed) are not tried again. A stop
+    // between the printer taking a row and its record repeats that one row.
+    for (std::size_t row = static_cast<std::size_t>(journal.RowsDone(id)); row < CDSInput.RowCount(); ++row) {
         std::unique_ptr<TSaleItem> item;
+        bool failed = false;
         try {
             item = TSaleItem::FromArticleRow(store_, CDSInput, row);
             ApplyArticle(operation, *item);
@@ -208,15 +249,16 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
             store_.linkLog.Write(item ? name + " Error: " + item->ArtId() + " , " +
                                             item->PluNaziv() + " : " + text
                                       : name + " Error: " + text);
-            allPassed = false;
+            failed = true;
         }
+        journal.MarkRowDone(id, static_cast<int>(row), failed);
     }
     CDSInput.Clear();
-    if (allPassed)
+    if (!journal.AnyRowFailed(id))
         WriteResult(name, "", true);
     else
         WriteResult(name, "Artikli koji nisu prosli se nalaze u log-u!", false);
-    DeleteFileReport(ToFpPath(name));
+    RemoveRequest(ToFpPath(name));
 }
 
 void TFormLnkWork::ApplyArticle(const std::string& operation, TSaleItem& item) {

@@ -6,6 +6,9 @@
 #include "app/P00_msg.h"
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
+#include "app/P00_durable.h"
+#include "exchange/P30_outbox.h"
+#include "exchange/P30_requestjournal.h"
 #include "exchange/P30_requestscan.h"
 #include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
@@ -19,6 +22,8 @@
 #include <cstdio>
 
 #include <algorithm>
+#include <optional>
+#include <set>
 
 namespace velbrin {
 
@@ -54,95 +59,182 @@ void TFormLnkWork::CheckFiscalisedQuietly() { commonLink_.CheckFiscalised(false)
 
 void TFormLnkWork::ExportReceipt(int64_t bonId) { store_.zets.ExportReceipt(bonId); }
 
+void TFormLnkWork::OpenJournal() {
+    if (journal_) return;
+    journal_ = std::make_unique<TRequestJournal>(JoinPath(ini_.OtherDir(), "Requests.journal"));
+    journal_->Load();
+    outbox_ = std::make_unique<TAnswerOutbox>(KeptAnswersDir(), [this] { return ini_.FromFpDir(); }, *journal_);
+    outbox_->OnDeliveryChange([this](bool stopped, const std::string& why) {
+        if (stopped) {
+            store_.linkLog.Write("Answers wait in " + KeptAnswersDir() + ": " + why + " does not take them");
+            Notice(deliveryNoticeGiven_, msg_.GetMsg(kMsgAnswersWait) + "\r\n" + why);
+        } else {
+            store_.linkLog.Write("Answers are delivered again into " + why);
+            deliveryNoticeGiven_ = false;
+        }
+    });
+}
+
+TRequestJournal& TFormLnkWork::Journal() {
+    OpenJournal();
+    return *journal_;
+}
+
+TAnswerOutbox& TFormLnkWork::Outbox() {
+    OpenJournal();
+    return *outbox_;
+}
+
+void TFormLnkWork::HoldFailure(const std::string& receiptName, const std::string& text) {
+    if (receiptName.empty()) return;
+    try {
+        Outbox().HoldFailure(receiptName, text + "\r\n");
+    } catch (const std::exception& e) {
+        store_.linkLog.Write("The failure of " + receiptName + " could not be held: " + e.what());
+    }
+}
+
+void TFormLnkWork::CompactJournal() {
+    std::set<std::string> present;
+    for (const std::string& name : ListPlainFiles(ini_.ToFpDir(), kMaxSweepEntries)) {
+        const std::string id = FileIdentityOf(ToFpPath(name));
+        if (!id.empty()) present.insert(id);
+    }
+    try {
+        Journal().Compact(present);
+    } catch (const std::exception& e) {
+        // The journal as it stands is still whole: it only stays longer.
+        store_.linkLog.Write(std::string("Request journal not compacted: ") + e.what());
+    }
+}
+
+void TFormLnkWork::Notice(bool& given, const std::string& text) {
+    if (given) return;
+    given = true;
+    app_.ShowNotice(text);
+}
+
+std::string TFormLnkWork::RequestIdOf(const std::string& fileName) const {
+    if (currentName_.empty()) return {};
+    if (fileName == "Comm.err") return currentId_;
+    return SameText(ChangeFileExt(fileName, ""), ChangeFileExt(currentName_, "")) ? currentId_ : std::string();
+}
+
+void TFormLnkWork::RemoveRequest(const std::string& path) {
+    if (DeleteFileReport(path) || !FileExists(path)) return;
+    const std::string why = LastSystemError();
+    store_.linkLog.Write("Request " + ExtractFileName(path) + " carried out but not removed from " + ini_.ToFpDir() +
+                         ": " + why);
+    Notice(removeNoticeGiven_, msg_.GetMsg(kMsgCannotRemoveRequests) + "\r\n" + ini_.ToFpDir() + ": " + why);
+}
+
+bool TFormLnkWork::FlushUnwritten() {
+    while (!unwritten_.empty()) {
+        const Unwritten& u = unwritten_.front();
+        try {
+            Outbox().Put(u.result, u.bytes, u.requestId, u.requestName);
+        } catch (const std::exception&) {
+            return false;
+        }
+        store_.linkLog.Write("The answer " + u.result + " is written down");
+        unwritten_.erase(unwritten_.begin());
+    }
+    if (outboxNoticeGiven_) outboxNoticeGiven_ = false;
+    return true;
+}
+
 void TFormLnkWork::PollExchange() {
     // Amounts are formatted and parsed by our own fixed-point code with "." as the
     // decimal point, whatever the locale says, so there is no process setting to renew.
+    // No request is taken while an answer has no place to be written down.
+    if (!FlushUnwritten() || !Outbox().Writable()) {
+        Notice(outboxNoticeGiven_, msg_.GetMsg(kMsgOutboxFull) + "\r\n" + KeptAnswersDir());
+        return;
+    }
     DeliverKeptAnswers();
     const std::string dir = ini_.ToFpDir();
     const std::vector<std::string> work = TRequestScan::WorkList(dir);
+    struct Forget {
+        TFormLnkWork& w;
+        ~Forget() {
+            w.currentName_.clear();
+            w.currentId_.clear();
+        }
+    } forget{*this};
     for (const std::string& entry : work) {
         const std::string fileName = TRequestScan::FileNameOf(entry);
         const std::string kind = TRequestScan::KindOf(fileName);
         const std::string packet = TRequestScan::PacketName(fileName);
-        if (!TRequestScan::IsPacket(fileName)) {
-            const std::string path = JoinPath(dir, fileName);
-            try {
-                convert_.ConvertInputFile(path);
-            } catch (const std::exception& e) {
-                DeleteFileReport(path);
-                DeleteFileReport(JoinPath(dir, packet));
-                WriteResult(fileName, e.what(), false);
-                return;
-            }
-            if (!DeleteFileReport(path)) {
-                // Converted again in a later cycle, once the file can go.
-                DeleteFileReport(JoinPath(dir, packet));
-                continue;
-            }
+        const std::string path = JoinPath(dir, fileName);
+        currentName_ = fileName;
+        currentId_ = FileIdentityOf(path);
+        if (Journal().CarriedOut(currentId_)) {
+            // Done already; only its removal failed before.
+            RemoveRequest(path);
+            continue;
         }
-        if (kind == "CMD_") {
-            ProcessCommandFile(packet);
-        } else if (kind == "ABC_") {
-            ProcessAbcFile(packet);
-            CheckFiscalisedQuietly();
-        } else if (kind == "ART-") {
-            ProcessArticleFile(packet);
-        } else if (kind == "TXT_") {
-            ProcessTextFile(packet);
+        try {
+            if (!TRequestScan::IsPacket(fileName)) {
+                try {
+                    convert_.ConvertInputFile(path);
+                } catch (const std::exception& e) {
+                    DeleteFileReport(JoinPath(dir, packet));
+                    WriteResult(fileName, e.what(), false);
+                    RemoveRequest(path);
+                    return;
+                }
+                if (!DeleteFileReport(path)) {
+                    // Converted again in a later cycle, once the file can go.
+                    DeleteFileReport(JoinPath(dir, packet));
+                    continue;
+                }
+                currentName_ = packet;
+                currentId_ = FileIdentityOf(JoinPath(dir, packet));
+            }
+            if (kind == "CMD_") {
+                ProcessCommandFile(packet);
+            } else if (kind == "ABC_") {
+                ProcessAbcFile(packet);
+                CheckFiscalisedQuietly();
+            } else if (kind == "ART-") {
+                ProcessArticleFile(packet);
+            } else if (kind == "TXT_") {
+                ProcessTextFile(packet);
+            }
+        } catch (const std::exception&) {
+            // An answer that found no place: kept in memory, the request file
+            // stays, and no other request is taken until it is written down.
+            if (!unwritten_.empty()) return;
+            throw;
         }
     }
 }
 
 void TFormLnkWork::WriteResult(const std::string& fileName, const std::string& text, bool success) {
     const std::string result = ChangeFileExt(fileName, success ? ".ok" : ".err");
-    // The answer is written outside ToFpDir, where a half-delivered draft would be
-    // taken for a request of its own kind, and moved into FromFpDir complete.
-    const std::string dir = KeptAnswersDir();
-    const std::string kept = JoinPath(dir, result);
-    ForceDirectories(dir);
-    WriteWholeFile(kept, text + "\r\n");
+    Unwritten answer{result, text + "\r\n", RequestIdOf(fileName), fileName};
+    if (!unwritten_.empty()) {
+        // Behind an answer not yet written down: the order of answers holds.
+        unwritten_.push_back(std::move(answer));
+        throw LinkError("The answer " + result + " could not be written into " + KeptAnswersDir());
+    }
+    try {
+        Outbox().Put(answer.result, answer.bytes, answer.requestId, answer.requestName);
+    } catch (const std::exception& e) {
+        store_.linkLog.Write("The answer " + result + " could not be written: " + e.what());
+        unwritten_.push_back(std::move(answer));
+        Notice(outboxNoticeGiven_, msg_.GetMsg(kMsgOutboxFull) + "\r\n" + e.what());
+        throw LinkError("The answer " + result + " could not be written: " + e.what());
+    }
     // Written down: from here the next start delivers it, so the receipt's
     // archive no longer needs to ask for it.
     if (bon_) bon_->ClearAnswerDue();
-    if (DeliverAnswer(kept, result)) return;
-    store_.linkLog.Write("The answer " + result + " waits in " + dir + " until " + ini_.FromFpDir() + " takes it");
-    throw LinkError("The answer " + result + " could not be copied to " + ini_.FromFpDir());
-}
-
-bool TFormLnkWork::DeliverAnswer(const std::string& kept, const std::string& result) {
-    const std::string answer = JoinPath(ini_.FromFpDir(), result);
-    // One move on the same file system: delivered once, whenever the link stops.
-    if (::rename(kept.c_str(), answer.c_str()) == 0) return true;
-    if (errno != EXDEV) return false;
-    const std::string part = JoinPath(ini_.FromFpDir(), "." + result + ".part");
-    if (!CopyFileOverwrite(kept, part) || ::rename(part.c_str(), answer.c_str()) != 0) {
-        DeleteFileReport(part);
-        return false;
-    }
-    DeleteFileReport(kept);
-    return true;
+    DeliverKeptAnswers();
 }
 
 std::string TFormLnkWork::KeptAnswersDir() const { return JoinPath(ini_.OtherDir(), "Answers"); }
 
-void TFormLnkWork::DeliverKeptAnswers() {
-    const std::string dir = KeptAnswersDir();
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return;
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(d)) {
-        if (names.size() >= kMaxSweepEntries) break;
-        const std::string name = e->d_name;
-        if (!name.empty() && name[0] != '.') names.push_back(name);
-    }
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        const std::string kept = JoinPath(dir, name);
-        if (!FileExists(kept)) continue;
-        if (!DeliverAnswer(kept, name)) return;  // FromFpDir still refuses: the rest wait too
-    }
-}
+void TFormLnkWork::DeliverKeptAnswers() { Outbox().Deliver(); }
 
 std::vector<std::string> TFormLnkWork::PacketsInToFpDir(const std::string& prefix) const {
     std::vector<std::string> names;
@@ -185,49 +277,86 @@ void TFormLnkWork::DropConvertedOriginals(const std::vector<std::string>& packet
 
 void TFormLnkWork::RecoverExchange() {
     TBon& bon = Bon();
+    OpenJournal();
+    Outbox().Settle();
     // A receipt archived by the previous run just before it stopped, its answer
-    // not yet written down (a written one waits among the kept answers).
+    // not yet written down (a written one is the journal's last record).
     const std::string due = bon.AnswerDue();
     if (!due.empty()) {
         try {
-            const bool kept = FileExists(JoinPath(KeptAnswersDir(), ChangeFileExt(due, ".ok"))) ||
-                              FileExists(JoinPath(KeptAnswersDir(), ChangeFileExt(due, ".err")));
-            if (bon.AbcIsEmpty() && !kept) WriteResult(due, bon.PrinterTotal().Format(2), true);
+            if (bon.AbcIsEmpty() && !SameText(Journal().LastAnswered(), due)) {
+                // A receipt cancelled on its way out keeps its failure answer.
+                const std::optional<std::string> failure = Outbox().HeldFailure(due);
+                if (failure)
+                    WriteResult(due, *failure, false);
+                else
+                    WriteResult(due, bon.PrinterTotal().Format(2), true);
+            }
         } catch (const std::exception& e) {
             store_.linkLog.Write("The answer of " + due + " could not be written: " + e.what());
         }
         bon.ClearAnswerDue();
     }
+    if (!due.empty()) Outbox().DropHeldFailure(due);
     DeliverKeptAnswers();
-    for (const std::string& name : PacketsInToFpDir("TXT_")) DeleteFileReport(ToFpPath(name));
+    for (const std::string& name : PacketsInToFpDir("TXT_")) {
+        const std::string path = ToFpPath(name);
+        currentName_ = name;
+        currentId_ = FileIdentityOf(path);
+        // A text of the previous run is not printed again; the cash register
+        // learns that it was not (or not wholly) printed.
+        if (!Journal().CarriedOut(currentId_)) WriteResult(name, msg_.GetMsg(kMsgTextDropped), false);
+        RemoveRequest(path);
+    }
+    currentName_.clear();
+    currentId_.clear();
     try {
         fp_.CloseNonFiscal();
     } catch (const std::exception&) {
     }
-    const std::vector<std::string> receipts = PacketsInToFpDir("ABC_");
+    std::vector<std::string> receipts;
+    for (const std::string& name : PacketsInToFpDir("ABC_")) {
+        // Taken in or answered before: a ToFpDir that refused its removal left it.
+        if (Journal().CarriedOut(FileIdentityOf(ToFpPath(name))))
+            RemoveRequest(ToFpPath(name));
+        else
+            receipts.push_back(name);
+    }
     DropConvertedOriginals(receipts);
     if (receipts.size() == 1) {
-        if (bon.AbcIsEmpty()) {
-            LoadAbcFile(receipts[0]);
-        } else if (bon.AbcWasSent()) {
-            DeleteFileReport(ToFpPath(receipts[0]));
+        if (bon.AbcWasSent()) {
+            RemoveRequest(ToFpPath(receipts[0]));
         } else {
-            ExecSql("delete from curr_abc");
-            LoadAbcFile(receipts[0]);
+            if (!bon.AbcIsEmpty()) ExecSql("delete from curr_abc");
+            currentName_ = receipts[0];
+            currentId_ = FileIdentityOf(ToFpPath(receipts[0]));
+            try {
+                LoadAbcFile(receipts[0]);
+            } catch (const std::exception& e) {
+                // A leftover that cannot be taken in is answered like any other.
+                ExecSql("delete from curr_abc");
+                WriteResult(receipts[0], e.what(), false);
+                RemoveRequest(ToFpPath(receipts[0]));
+            }
+            currentName_.clear();
+            currentId_.clear();
         }
     } else {
-        for (const std::string& name : receipts) DeleteFileReport(ToFpPath(name));
+        for (const std::string& name : receipts) RemoveRequest(ToFpPath(name));
     }
+    CompactJournal();
 
     try {
         bon.Recover();
     } catch (const std::exception& e) {
+        HoldFailure(bon.FileName(), e.what());
         CancelReceipt();
         if (bon.FileName().empty()) {
             // No receipt name to answer under: the operator's log keeps the reason.
             store_.linkLog.Write(std::string("Recovery of the receipt failed: ") + e.what());
         } else {
             WriteResult(bon.FileName(), e.what(), false);
+            Outbox().DropHeldFailure(bon.FileName());
         }
         return;
     }

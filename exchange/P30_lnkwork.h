@@ -14,8 +14,10 @@
 
 namespace velbrin {
 
+class TAnswerOutbox;
 class TAppServices;
 class TBon;
+class TRequestJournal;
 class TSaleItem;
 class TFormCommonLink;
 class TFormConvert;
@@ -51,12 +53,16 @@ public:
     // finishes the receipt of a previous run from the printer's state.
     void RecoverExchange();
     // The answer to a request: text + CR LF under the file name with ".ok" or
-    // ".err". Written into OtherDir/Answers and moved into FromFpDir; one that cannot
-    // reach FromFpDir waits there for a later cycle, the failure still raised.
+    // ".err". Written down durably in the outbox (OtherDir/Answers), which makes
+    // the request done, and delivered into FromFpDir in order; one that FromFpDir
+    // refuses waits for a later cycle. When the outbox itself cannot take it the
+    // answer is kept in memory, no new request is taken, and the failure is raised.
     void WriteResult(const std::string& fileName, const std::string& text, bool success);
-    // Copies the kept answers into FromFpDir; those that still cannot go stay.
+    // Moves the waiting answers into FromFpDir; those that still cannot go stay.
     void DeliverKeptAnswers();
     std::string KeptAnswersDir() const;
+    TAnswerOutbox& Outbox();
+    TRequestJournal& Journal();
 
     // Receipt intake. ProcessAbcFile answers through WriteResult and never raises
     // for a failure of the receipt itself; an empty name prints what curr_abc holds.
@@ -66,7 +72,8 @@ public:
     void PrintReceipt();
     void RegisterPayments();
     // Brings an interrupted fiscal receipt to a closed state; swallows its failures.
-    void CancelReceipt();
+    // Only the receipt of the file at hand (forReceipt) leaves an answer due behind.
+    void CancelReceipt(bool forReceipt = true);
 
     // Text, command and article files. Each answers through WriteResult and
     // deletes its packet; an ART-R or ART-D file waiting for a closed day stays.
@@ -90,7 +97,10 @@ private:
     // Loads the request's packet into CDSInput; a packet that cannot be loaded is
     // answered with ".err" and the load failure and removed (false).
     bool LoadRequest(const std::string& name);
-    void RunCommandRow(int code, const std::string& tekst);
+    void RunCommandRow(int code, const std::string& tekst, const std::string& stamp);
+    // A row begun by a run that stopped before it was known to be done: true when
+    // the printer and the database show it carried out (the database completed).
+    bool RowCarriedOut(int code, const std::string& tekst, const std::string& stamp);
     void ApplyArticle(const std::string& operation, TSaleItem& item);
 
     TBon& Bon();
@@ -101,12 +111,24 @@ private:
     std::string HeldReceiptName();
     // After a failure: lets pending events run and, when the link is stopping,
     // answers "Comm.err" with the failure's text and returns true.
-    bool AnsweredCommErrOnStop(const std::string& text);
+    // endsRequest: the request at hand is answered by it (its file is removed).
+    bool AnsweredCommErrOnStop(const std::string& text, bool endsRequest = false);
     // Deletes the foreign receipt files whose packets (given) were already made.
     void DropConvertedOriginals(const std::vector<std::string>& packets);
-    // Moves a kept answer into FromFpDir whole (a rename, or a copy under a
-    // hidden name renamed into place); false when FromFpDir refuses it.
-    bool DeliverAnswer(const std::string& kept, const std::string& result);
+    // Removes a request file that has been carried out; a ToFpDir that refuses is
+    // told once (the journal keeps the file from being carried out again).
+    void RemoveRequest(const std::string& path);
+    // The identity of the request file the cycle is handling, for its answer.
+    std::string RequestIdOf(const std::string& fileName) const;
+    // Answers that the outbox could not take, in order; tried again first.
+    bool FlushUnwritten();
+    // Start-up: the journal read, answers cut short settled, old records dropped.
+    void OpenJournal();
+    // Drops the journal's records of request files no longer in ToFpDir.
+    void CompactJournal();
+    // Keeps the failure answer of a receipt about to be cancelled until it is answered.
+    void HoldFailure(const std::string& receiptName, const std::string& text);
+    void Notice(bool& given, const std::string& text);
 
     TStoreContext& store_;
     TFormConvert& convert_;
@@ -116,6 +138,18 @@ private:
     TMsgTable& msg_;
     TAppServices& app_;
     std::unique_ptr<TBon> bon_;
+    std::unique_ptr<TRequestJournal> journal_;
+    std::unique_ptr<TAnswerOutbox> outbox_;
+    struct Unwritten {
+        std::string result, bytes, requestId, requestName;
+    };
+    std::vector<Unwritten> unwritten_;
+    // The request file at hand: its name as found in ToFpDir (or its packet's) and identity.
+    std::string currentName_;
+    std::string currentId_;
+    bool removeNoticeGiven_ = false;
+    bool outboxNoticeGiven_ = false;
+    bool deliveryNoticeGiven_ = false;
     // Set when LoadAbcFile refused a file because curr_abc still holds a receipt:
     // that receipt must survive the failure of the new file.
     bool abcHeld_ = false;

@@ -195,9 +195,39 @@ void TFormCommonLink::SyncArticles()
 
 // --- cash ------------------------------------------------------------------------
 
-void TFormCommonLink::CashMovement(Money amount)
+void TFormCommonLink::CashMovement(Money amount) { CashMovement(amount, clock_().TranStamp()); }
+
+void TFormCommonLink::CashMovement(Money amount, const std::string& stamp)
 {
     fp_.CashInOut(amount);
+    StoreCashRow(amount, stamp);
+}
+
+bool TFormCommonLink::CashMovementCarriedOut(Money amount, const std::string& stamp)
+{
+    const std::string day = Zets().CurrentDayId();
+    QSql.SetSQL("select count(*) cnt from cash where dtm_tran = :stamp");
+    QSql.SetString("stamp", stamp);
+    QSql.Open();
+    const bool stored = QSql.AsInteger("cnt") > 0;
+    QSql.Close();
+    if (stored) return true;
+    QSql.SetSQL("select coalesce(sum(cash_in), 0) sin, coalesce(sum(cash_out), 0) sout from cash where zet_id = :zet_id");
+    QSql.SetString("zet_id", day);
+    QSql.Open();
+    const Money storedIn = QSql.AsMoney("sin");
+    const Money storedOut = QSql.AsMoney("sout");
+    QSql.Close();
+    fp_.CashInOut(Money());
+    const Money printerIn = Money::FromHundredths(LeadingInt(fp_.AnswerField(1)));
+    const Money printerOut = Money::FromHundredths(LeadingInt(fp_.AnswerField(2)));
+    const bool inPrinter = amount > Money() ? printerIn == storedIn + amount : printerOut == storedOut + amount.Abs();
+    if (inPrinter) StoreCashRow(amount, stamp);
+    return inPrinter;
+}
+
+void TFormCommonLink::StoreCashRow(Money amount, const std::string& stamp)
+{
     const Money in = amount > Money() ? amount : Money();
     const Money out = amount > Money() ? Money() : amount;
     const std::string day = Zets().CurrentDayId();
@@ -205,7 +235,7 @@ void TFormCommonLink::CashMovement(Money amount)
                 "values(:zet_id,:trm_id,:dtm_tran,'XXXX',:cash_in,:cash_out)");
     QSql.SetString("zet_id", day);
     QSql.SetString("trm_id", ini_.TerminalNo());
-    QSql.SetString("dtm_tran", clock_().TranStamp());
+    QSql.SetString("dtm_tran", stamp);
     QSql.SetMoney("cash_in", in.Abs());
     QSql.SetMoney("cash_out", out.Abs());
     QSql.ExecSQL();

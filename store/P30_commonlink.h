@@ -79,6 +79,12 @@ public:
     // --- cash and articles ------------------------------------------------
     // Cash in (positive) or out (negative) on the printer, then a row in cash.
     void CashMovement(Money amount);
+    // The same with the transaction stamp of its cash row given by the caller.
+    void CashMovement(Money amount, const std::string& stamp);
+    // For a movement begun by a run that stopped: true when it is carried out,
+    // its cash row stored then if the printer has it and the database does not.
+    // The printer's own cash totals (a movement of 0.00 reads them) decide.
+    bool CashMovementCarriedOut(Money amount, const std::string& stamp);
     // The article table as FromFpDir/Artikli.xml (converted like every export).
     void ExportArticles();
     // Raises message 50 while the printer's day is open, message 52 when
@@ -107,6 +113,7 @@ public:
     TLogFile LinkLog;
 
 private:
+    void StoreCashRow(Money amount, const std::string& stamp);
     TFormZets& Zets();
     // Sends 107 with data straight to the printer, without the failure exception.
     std::string ArticleRequest(const std::string& data);

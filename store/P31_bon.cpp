@@ -135,11 +135,11 @@ void TBon::PayWholeTotal()
     currentPayment_->Pay();
 }
 
-void TBon::CloseAndArchive(bool deleteAbc)
+void TBon::CloseAndArchive(bool deleteAbc, bool answerDue)
 {
     ctx_.fp.CloseReceipt();
     StoreChange();
-    ArchiveReceipt(deleteAbc);
+    ArchiveReceipt(deleteAbc, answerDue);
 }
 
 void TBon::StoreChange()
@@ -163,28 +163,32 @@ bool TBon::ArchiveStep(const std::string& sql)
     }
 }
 
-void TBon::ArchiveReceipt(bool deleteAbc)
+void TBon::ArchiveReceipt(bool deleteAbc, bool answerDue)
 {
     // All steps in one statement, so that a link killed half-way leaves either
     // the whole receipt in the work tables or none of it: a start-up that found
     // the payments archived but curr_abc still marked would store them again.
     std::string quoted;
     for (char c : fileName_) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    const std::string answerDue = "update or insert into vle(vle_key, vle_value) values('AnswerDue', '" + quoted +
+    // Only the archive of a receipt file's own receipt leaves its answer due; a
+    // receipt closed on the way of another request must not be answered for it.
+    const bool dueToo = deleteAbc && answerDue && !fileName_.empty();
+    const std::string answerDueSql = "update or insert into vle(vle_key, vle_value) values('AnswerDue', '" + quoted +
                                   "') matching (vle_key)";
     try {
         query_.SetSQL(std::string("execute block as begin "
                                   "insert into sales select * from curr_sales; "
                                   "insert into payments select * from curr_payments; "
                                   "delete from curr_payments; delete from curr_sales; ") +
-                      (deleteAbc ? "delete from curr_abc; " + answerDue + "; " : std::string()) + "end");
+                      (deleteAbc ? "delete from curr_abc; " : std::string()) +
+                      (dueToo ? answerDueSql + "; " : std::string()) + "end");
         query_.ExecSQL();
-        answerDue_ = answerDue_ || deleteAbc;
+        answerDue_ = answerDue_ || dueToo;
         return;
     } catch (const LinkError&) {
         // Step by step below, each failure logged.
     }
-    if (deleteAbc) answerDue_ = ArchiveStep(answerDue) || answerDue_;
+    if (dueToo) answerDue_ = ArchiveStep(answerDueSql) || answerDue_;
     // A table whose copy failed keeps its rows; ArchiveLeftovers moves them
     // before the next receipt is opened.
     const bool salesCopied = ArchiveStep("insert into sales select * from curr_sales");

@@ -40,14 +40,15 @@ public:
     void StornoAll();
     // One payment of kind 1 of the printer's total.
     void PayWholeTotal();
-    // Printer close (command 56), StoreChange, ArchiveReceipt.
-    void CloseAndArchive(bool deleteAbc);
+    // Printer close (command 56), StoreChange, ArchiveReceipt. answerDue: the
+    // receipt of a request file is closed, whose answer the archive leaves due.
+    void CloseAndArchive(bool deleteAbc, bool answerDue = true);
     // kusur := paid - printer total, when that is above 0.
     void StoreChange();
     // curr_sales and curr_payments into sales and payments, then emptied (and
     // curr_abc when asked). Failures are written to the link log, never raised;
     // the rows of a failed copy stay where they are.
-    void ArchiveReceipt(bool deleteAbc);
+    void ArchiveReceipt(bool deleteAbc, bool answerDue = true);
     // The receipt archived with curr_abc emptied whose answer has not been
     // written yet ("" when none): set by ArchiveReceipt in the same statement,
     // cleared once the answer is out, so a link stopped in between still answers.

@@ -33,6 +33,15 @@ void TQtAppServices::ShowText(const std::string& text) {
 
 void TQtAppServices::ShowError(const std::string& text) { ErrorBox(text); }
 
+void TQtAppServices::ShowNotice(const std::string& text) {
+    // Modeless: the box stays until the operator closes it, the cycles go on.
+    auto* box = new QMessageBox(QMessageBox::Warning, "Velbrin - LINK", QtText(text), QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    box->setModal(false);
+    box->show();
+}
+
 void TQtAppServices::ErrorBox(const std::string& text) {
     QMessageBox box(QMessageBox::Critical, "Velbrin - LINK", QtText(text), QMessageBox::Ok);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);

@@ -19,6 +19,7 @@ public:
     void ShowNumbered(int n) override;
     void ShowText(const std::string& text) override;
     void ShowError(const std::string& text) override;
+    void ShowNotice(const std::string& text) override;
 
     // The standard error box, also usable before any form exists.
     static void ErrorBox(const std::string& text);

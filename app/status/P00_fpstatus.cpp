@@ -22,6 +22,7 @@ public:
     void ShowNumbered(int) override {}
     void ShowText(const std::string&) override {}
     void ShowError(const std::string&) override {}
+    void ShowNotice(const std::string&) override {}
 
 private:
     bool terminated_ = false;

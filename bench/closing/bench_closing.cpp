@@ -40,6 +40,7 @@ public:
     void ShowNumbered(int n) override { std::fprintf(stderr, "message %d\n", n); }
     void ShowText(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
     void ShowError(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+    void ShowNotice(const std::string& text) override { ShowError(text); }
 
 private:
     bool terminated_ = false;

@@ -77,6 +77,7 @@ public:
     void ShowNumbered(int) override {}
     void ShowText(const std::string&) override {}
     void ShowError(const std::string&) override {}
+    void ShowNotice(const std::string&) override {}
 };
 
 double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }

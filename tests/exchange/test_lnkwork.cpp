@@ -144,7 +144,7 @@ class UndeliveredAnswerTest : public ExchangeTest {};
 
 }  // namespace
 
-TEST_F(UndeliveredAnswerTest, PrintedReceiptIsAnsweredOkOnceWhenFromFpDirIsBackInTheNextCycleOrAtTheNextStart) {
+TEST_F(UndeliveredAnswerTest, CycleGoesOnWhileFromFpDirRefusesAndDeliversInOrderWhenItIsBack) {
     for (const bool atNextStart : {false, true}) {
         SCOPED_TRACE(atNextStart ? "at the next start" : "in the next cycle");
         Start();
@@ -153,9 +153,14 @@ TEST_F(UndeliveredAnswerTest, PrintedReceiptIsAnsweredOkOnceWhenFromFpDirIsBackI
         ASSERT_EQ(::rename(from.c_str(), (from + ".away").c_str()), 0);
         WriteWholeFile(from, "");
         DropReceipt("ABC_5.zvx", kSmall);
-        EXPECT_THROW(work->PollExchange(), LinkError);
-        EXPECT_EQ(ReadBooks(rig->Journal()).closed, 1);
+        work->PollExchange();
+        DropReceipt("ABC_6.zvx", kSmall);
+        work->PollExchange();
+        work->PollExchange();
+        EXPECT_EQ(ReadBooks(rig->Journal()).closed, 2) << "requests are still taken";
         EXPECT_TRUE(Names(rig->ini->ToFpDir()).empty()) << "no draft left to be taken for a request";
+        EXPECT_EQ(rig->app.notices.size(), 1u) << "the operator is told once";
+        EXPECT_TRUE(rig->app.errors.empty());
 
         ASSERT_EQ(::unlink(from.c_str()), 0);
         ASSERT_EQ(::rename((from + ".away").c_str(), from.c_str()), 0);
@@ -163,12 +168,18 @@ TEST_F(UndeliveredAnswerTest, PrintedReceiptIsAnsweredOkOnceWhenFromFpDirIsBackI
             Restart();
         else
             work->PollExchange();
-        EXPECT_EQ(Names(from), std::vector<std::string>{"ABC_5.ok"});
+        EXPECT_EQ(Names(from), (std::vector<std::string>{"ABC_5.ok", "ABC_6.ok"}));
         EXPECT_EQ(Answer("ABC_5.ok"), "28.40\r\n");
         ::unlink(FromFp("ABC_5.ok").c_str());
+        ::unlink(FromFp("ABC_6.ok").c_str());
         work->PollExchange();
         EXPECT_TRUE(Names(from).empty()) << "delivered once";
-        EXPECT_EQ(ReadBooks(rig->Journal()).closed, 1);
+        EXPECT_EQ(ReadBooks(rig->Journal()).closed, 2);
+        const std::string log = ReadWholeFile(JoinPath(rig->ini->LogsDir(), "LINK_log.txt"));
+        if (!atNextStart) {
+            EXPECT_NE(log.find("does not take them"), std::string::npos) << log;
+            EXPECT_NE(log.find("delivered again"), std::string::npos) << log;
+        }
         ExpectBooksBalance();
         TearDown();
     }

@@ -38,12 +38,14 @@ public:
     void ShowNumbered(int n) override { numbered.push_back(n); }
     void ShowText(const std::string& text) override { texts.push_back(text); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
+    void ShowNotice(const std::string& text) override { notices.push_back(text); }
 
     bool terminated = false;
     int processed = 0;
     std::vector<int> numbered;
     std::vector<std::string> texts;
     std::vector<std::string> errors;
+    std::vector<std::string> notices;
 };
 
 // Points VELBRIN_REGISTRY at a settings store in dir with the given install root

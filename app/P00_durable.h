@@ -1,0 +1,38 @@
+// Files that must survive a crash or a power cut: written under a private name,
+// synced and renamed into place, records appended and synced, and the identity
+// of a file as it sits on disk. The one place that knows these system calls.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velbrin {
+
+// Device, inode, size and modification time (ns) of a file, as one text; a name
+// reused for a new file, or a file rewritten in place, gets another identity.
+// Empty when the file cannot be looked at.
+std::string FileIdentityOf(const std::string& path);
+
+// Writes bytes to path whole: a hidden draft beside it is written and synced,
+// renamed over path, and the folder synced. Raises LinkError naming the file.
+void WriteFileDurably(const std::string& path, std::string_view bytes);
+// Writes the draft only (synced) and returns its name; PublishDraft renames it.
+std::string WriteDraftDurably(const std::string& path, std::string_view bytes);
+void PublishDraft(const std::string& draft, const std::string& path);
+// Appends bytes to path (made when missing) and syncs it. Raises LinkError.
+void AppendDurably(const std::string& path, std::string_view bytes);
+// Syncs a folder so that names made or removed in it are on disk.
+void SyncDirectory(const std::string& dir);
+
+// Renames a file; 0 on success, else the errno of the failure (EXDEV across file systems).
+int RenameFile(const std::string& from, const std::string& to);
+// Plain files of dir whose names do not begin with "." (hidden: only those that
+// do), at most maxEntries looked at, sorted.
+std::vector<std::string> ListPlainFiles(const std::string& dir, std::size_t maxEntries, bool hidden = false);
+// True when a file can be made and synced in dir now (it is removed again).
+bool CanWriteIn(const std::string& dir);
+// The text of the last failed system call (for log lines).
+std::string LastSystemError();
+
+}  // namespace velbrin

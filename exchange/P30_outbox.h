@@ -1,0 +1,63 @@
+// The answers of the link on their way to the cash register. Every answer is
+// first written down durably here (OtherDir/Answers), numbered in the order it
+// was written; recording it in the request journal is the moment its request
+// counts as done. Delivery moves the answers into FromFpDir in that order, each
+// exactly once, whenever FromFpDir takes files; one that FromFpDir refuses holds
+// back the ones behind it and is tried again at the next cycle.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velbrin {
+
+class TRequestJournal;
+
+class TAnswerOutbox {
+public:
+    // Told when delivery stops (true) and when it goes again (false).
+    using StateChange = std::function<void(bool stopped, const std::string& why)>;
+
+    TAnswerOutbox(std::string dir, std::function<std::string()> fromFpDir, TRequestJournal& journal);
+
+    const std::string& Dir() const { return dir_; }
+    void OnDeliveryChange(StateChange change) { onChange_ = std::move(change); }
+
+    // Writes the answer (bytes as they go out) for the request of this identity
+    // ("" for answers of no request file) and records the request answered.
+    // Raises when the outbox cannot hold it; then nothing is recorded.
+    void Put(const std::string& resultName, const std::string& bytes, const std::string& requestId,
+             const std::string& requestName);
+    // Moves the waiting answers into FromFpDir in order; true when none waits.
+    bool Deliver();
+    // Start-up: answers recorded but not yet in place are put in place, drafts of
+    // answers never recorded are dropped, a delivery cut short is finished.
+    void Settle();
+    // True when the outbox can take a file now.
+    bool Writable() const;
+    std::size_t Waiting() const;
+    bool Stopped() const { return stopped_; }
+
+    // The failure answer of a receipt that is being cancelled, held until the
+    // receipt is archived and answered, so that a start in between answers it
+    // with this text and not as a success.
+    void HoldFailure(const std::string& receiptName, const std::string& text);
+    std::optional<std::string> HeldFailure(const std::string& receiptName) const;
+    void DropHeldFailure(const std::string& receiptName);
+
+private:
+    std::vector<std::string> Kept() const;
+    bool DeliverOne(const std::string& kept);
+    std::string HeldPath(const std::string& receiptName) const;
+
+    std::string dir_;
+    std::function<std::string()> fromFpDir_;
+    TRequestJournal& journal_;
+    StateChange onChange_;
+    bool stopped_ = false;
+};
+
+}  // namespace velbrin

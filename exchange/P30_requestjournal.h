@@ -1,0 +1,69 @@
+// What the link has done with each request file, kept on disk so that no start
+// and no cycle carries a request out a second time. Request files are known by
+// their identity on disk (the cash register reuses names). Records, one a line:
+//   T <id> <name>          a receipt file taken into curr_abc
+//   D <seq> <id> <name>    a request answered: its answer is number seq of the outbox
+//   W <id> <row> <stamp>   row of a command or article file about to be carried out
+//   R <id> <row> [F]       that row carried out (F: it failed)
+//   X <seq>                answer seq being copied into FromFpDir on another file system
+// A torn last line (a stop in the middle of an append) is ignored.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+namespace velbrin {
+
+class TRequestJournal {
+public:
+    explicit TRequestJournal(std::string path);
+
+    // Reads the records on disk; a missing file is an empty journal.
+    void Load();
+    // Keeps only the records of request files that are still there (by identity)
+    // and the highest answer number; rewritten whole, so it stays small.
+    void Compact(const std::set<std::string>& presentIds);
+
+    // True when the request file of this identity was taken or answered.
+    bool CarriedOut(const std::string& id) const;
+    void MarkTaken(const std::string& id, const std::string& name);
+    // The commit point of an answer: from here the request is done.
+    void MarkAnswered(uint64_t seq, const std::string& id, const std::string& name);
+    bool Answered(uint64_t seq) const { return answeredSeqs_.count(seq) != 0; }
+    // A copy of answer seq into FromFpDir is about to be renamed into place.
+    void MarkDelivering(uint64_t seq);
+    bool Delivering(uint64_t seq) const { return delivering_.count(seq) != 0; }
+
+    // Rows of a command or article file: carried out, or begun and not known to be done.
+    int RowsDone(const std::string& id) const;
+    void MarkRowBegun(const std::string& id, int row, const std::string& stamp);
+    void MarkRowDone(const std::string& id, int row, bool failed = false);
+    bool AnyRowFailed(const std::string& id) const { return failedRows_.count(id) != 0; }
+    // The stamp of a row begun and not marked done ("" when there is none).
+    std::string RowInDoubt(const std::string& id, int row) const;
+
+    uint64_t LastSeq() const { return lastSeq_; }
+    // The request named in the last record when that record is an answer ("" else):
+    // an answer written just before a stop is the last thing the journal holds.
+    const std::string& LastAnswered() const { return lastAnswered_; }
+    const std::string& Path() const { return path_; }
+
+private:
+    void Append(const std::string& line);
+    void Apply(const std::string& line);
+
+    std::string path_;
+    std::set<std::string> carriedOut_;
+    std::set<uint64_t> answeredSeqs_;
+    std::set<uint64_t> delivering_;
+    std::map<std::string, int> rowsDone_;
+    std::set<std::string> failedRows_;
+    std::map<std::string, std::pair<int, std::string>> begun_;
+    std::map<std::string, std::string> lines_;  // id -> its records, for compaction
+    uint64_t lastSeq_ = 0;
+    std::string lastAnswered_;
+};
+
+}  // namespace velbrin
