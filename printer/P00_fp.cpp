@@ -50,6 +50,11 @@ TFormFP::TFormFP(TFormFPDef& def, TAppServices& app, TClock& clock)
     lastData_.reserve(256);
 }
 
+bool TFormFP::AnswerUnreadable() const {
+    const int code = cmd_.ResultCode();
+    return code == kFrameBadLength || code == kFrameCorrupt;
+}
+
 bool TFormFP::LineLost(int resultCode) {
     // 9: the port never took a whole frame, a line as dead as one that does not answer.
     return resultCode == 3 || resultCode == 4 || resultCode == 5 || resultCode == 7 || resultCode == 9;

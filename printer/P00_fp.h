@@ -62,6 +62,9 @@ public:
     // 1 no receipt open and nothing pending, 2 none open but items or amounts
     // pending, 3/4 a receipt open that can / cannot still be voided, 0 unknown.
     int ReadTransactionState();
+    // The last command's answer came back but could not be read (bad length or
+    // corrupt after every retry): the printer may well have carried it out.
+    bool AnswerUnreadable() const;
     bool IsReceiptClosed();
     int ReceiptItemCount() const { return receiptItemCount_; }
     Money ReceiptAmount() const { return receiptAmount_; }
@@ -108,6 +111,7 @@ public:
 
 private:
     static bool LineLost(int resultCode);
+
 
     TAppServices& app_;
     TFpCommand cmd_;

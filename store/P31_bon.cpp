@@ -137,9 +137,41 @@ void TBon::PayWholeTotal()
 
 void TBon::CloseAndArchive(bool deleteAbc, bool answerDue)
 {
-    ctx_.fp.CloseReceipt();
+    try {
+        ctx_.fp.CloseReceipt();
+    } catch (const LinkError&) {
+        // A close whose answer was garbled: the receipt may be closed and printed,
+        // and must then be archived and answered as the success it is.
+        if (!CarriedOutBehindUnreadAnswer(true, Money::FromRaw(-1), Money::FromRaw(-1))) throw;
+    }
     StoreChange();
     ArchiveReceipt(deleteAbc, answerDue);
+}
+
+bool TBon::CarriedOutBehindUnreadAnswer(bool closed, Money expectedAmount, Money expectedPaid)
+{
+    if (!ctx_.fp.AnswerUnreadable()) return false;
+    int state = 0;
+    try {
+        state = ctx_.fp.ReadTransactionState();
+    } catch (const LinkError&) {
+        return false;
+    }
+    if (closed) return state == 1 || state == 2;
+    if (state != 3 && state != 4) return false;
+    if (expectedAmount >= Money() && ctx_.fp.ReceiptAmount() != expectedAmount) return false;
+    if (expectedPaid >= Money() && ctx_.fp.ReceiptPaidAmount() != expectedPaid) return false;
+    ctx_.linkLog.Write(std::to_string(bonId_) + " answer unreadable, the printer shows the command carried out");
+    return true;
+}
+
+Money TBon::LinesSum()
+{
+    query_.SetSQL("select coalesce(sum(iznos), 0) suma from curr_sales where ind_storno <> 'D'");
+    query_.Open();
+    const Money sum = query_.AsMoney("suma");
+    query_.Close();
+    return sum;
 }
 
 void TBon::StoreChange()

@@ -43,6 +43,13 @@ public:
     // Printer close (command 56), StoreChange, ArchiveReceipt. answerDue: the
     // receipt of a request file is closed, whose answer the archive leaves due.
     void CloseAndArchive(bool deleteAbc, bool answerDue = true);
+    // After a receipt command whose answer could not be read: asks the printer
+    // for its transaction state and tells whether the command was carried out,
+    // judged by the amounts it now reports. expectedAmount/expectedPaid are what
+    // the receipt's amount and paid sum are if it was (negative: not looked at).
+    bool CarriedOutBehindUnreadAnswer(bool closed, Money expectedAmount, Money expectedPaid);
+    // Sum of the receipt's lines not cancelled, as the database has them.
+    Money LinesSum();
     // kusur := paid - printer total, when that is above 0.
     void StoreChange();
     // curr_sales and curr_payments into sales and payments, then emptied (and

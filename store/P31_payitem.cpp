@@ -22,7 +22,12 @@ TPayItem::TPayItem(TStoreContext& ctx, TBon& bon, Money amount, int kind)
 void TPayItem::Pay()
 {
     ctx_.fp.ClearDisplay();
-    ctx_.fp.AddPayment(TFormFP::PaymentData(kind_, amount_));
+    try {
+        ctx_.fp.AddPayment(TFormFP::PaymentData(kind_, amount_));
+    } catch (const LinkError&) {
+        // Taken by the printer behind a garbled answer: stored like any payment.
+        if (!bon_.CarriedOutBehindUnreadAnswer(false, Money::FromRaw(-1), bon_.Paid() + amount_)) throw;
+    }
     StorePayment();
     bon_.AddPaid(amount_);
 }

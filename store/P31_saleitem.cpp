@@ -197,8 +197,14 @@ void TSaleItem::Sell()
 {
     WithContext([this] {
         BuildCommand();
-        ctx_.fp.SellItem(fpCommand_);
         ComputeAmount();
+        try {
+            ctx_.fp.SellItem(fpCommand_);
+        } catch (const LinkError&) {
+            // Sold behind a garbled answer: the receipt's amount has grown by the line.
+            if (!bon_ || !bon_->CarriedOutBehindUnreadAnswer(false, bon_->LinesSum() + iznos_, Money::FromRaw(-1)))
+                throw;
+        }
         InsertSale();
     });
 }
@@ -208,7 +214,15 @@ void TSaleItem::Storno()
     WithContext([this] {
         if (fpCommand_.empty()) BuildCommand();
         // The printer's void repeats the sale text with a leading "-".
-        ctx_.fp.VoidItem(fpCommand_);
+        try {
+            ctx_.fp.VoidItem(fpCommand_);
+        } catch (const LinkError&) {
+            // Voided behind a garbled answer: the receipt's amount has shrunk by the line.
+            ComputeAmount();
+            if (!bon_ || iznos_ <= Money() ||
+                !bon_->CarriedOutBehindUnreadAnswer(false, bon_->LinesSum() - iznos_, Money::FromRaw(-1)))
+                throw;
+        }
         fpCommand_ = "-" + fpCommand_;
         MarkStorno();
     });

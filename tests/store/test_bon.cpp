@@ -338,6 +338,48 @@ TEST_F(Bon, AReceiptOpenedBehindAGarbledAnswerIsSettledUnderItsOwnNumber)
     EXPECT_EQ(rig.Scalar("select iznos || '|' || kusur from payments where bon_id=2"), "0.0000|0.0000");
 }
 
+TEST_F(Bon, CommandsCarriedOutBehindAGarbledAnswerAreStoredOnceAsThePrinterHasThem)
+{
+    // Every repetition of the one command is answered with a bad checksum; the
+    // printer carried it out at the first. The link asks the printer and goes on.
+    enum Step { kSale, kVoid, kPayment, kClose };
+    Article("A1", 2, "10");
+    for (const Step garbled : {kSale, kVoid, kPayment, kClose}) {
+        SCOPED_TRACE(garbled);
+        rig.Exec("delete from curr_abc");
+        TakeIn({{"A1", "10", "1"}, {"A1", "10", "1"}, {"A1", "10", "-1"}}, {{"PAY_2", "10"}});
+        bon->ReadTrailer();
+        bon->BeginReceipt();
+        rig.Exec("update curr_abc set tax_id='S' where seq=0");
+        static constexpr int kCommandOf[] = {52, 52, 53, 56};
+        auto garble = [&](Step step) {
+            if (step != garbled) return;
+            rig.sim->Control("oncmd " + std::to_string(kCommandOf[step]));
+            rig.sim->Control("badsum 4");
+        };
+        for (int seq = 1; seq <= 2; ++seq) {
+            if (seq == 2) garble(kSale);
+            Line(seq)->Sell();
+        }
+        rig.sim->Control("reset");
+        garble(kVoid);
+        TSaleItem::FindSaleToStorno(*rig.store, *bon, "A1", Money::FromUnits(-1))->Storno();
+        rig.sim->Control("reset");
+        garble(kPayment);
+        TPayItem(*rig.store, *bon, Money::FromUnits(10), 2).Pay();
+        rig.sim->Control("reset");
+        garble(kClose);
+        bon->CloseAndArchive(true);
+        rig.sim->Control("reset");
+        EXPECT_EQ(rig.ScalarInt("select count(*) from sales where bon_id=" + std::to_string(bon->BonId())), 2);
+        EXPECT_EQ(rig.Scalar("select pay_2 || '|' || iznos from payments where bon_id=" + std::to_string(bon->BonId())),
+                  "10.0000|10.0000");
+        EXPECT_EQ(rig.JournalCount("CLOSE"), garbled + 1) << "one receipt each round";
+        EXPECT_EQ(DatabaseTotal(), Money::FromHundredths(rig.sim->State().DayTotal()));
+        EXPECT_EQ(Rows("curr_sales") + Rows("curr_payments"), 0);
+    }
+}
+
 TEST_F(Bon, RecoveryWithAnUnreadableStateChangesNothing)
 {
     bon->SetBonId(5);

@@ -303,35 +303,37 @@ void Fp550Simulator::SendAnswer(const CommandFrame& frame, const SimAnswer& answ
     std::string notes;
     {
         std::lock_guard lock(mu_);
-        if (faults_.lose > 0) {
+        // Faults aimed at one command leave every other answer whole.
+        const bool aimed = faults_.onlyCmd == 0 || faults_.onlyCmd == frame.cmd;
+        if (aimed && faults_.lose > 0) {
             --faults_.lose;
             Trace("lose: answer not sent");
             return;
         }
         uint8_t seq = frame.seq;
-        if (faults_.badSeq > 0) {
+        if (aimed && faults_.badSeq > 0) {
             --faults_.badSeq;
             notes += " badseq";
             seq = static_cast<uint8_t>(seq == 0x7F ? 0x20 : seq + 1);
         }
         uint8_t cmd = frame.cmd;
-        if (faults_.badCmd > 0) {
+        if (aimed && faults_.badCmd > 0) {
             --faults_.badCmd;
             notes += " badcmd";
             cmd = static_cast<uint8_t>(cmd == 0x7F ? 0x20 : cmd + 1);
         }
         bytes = BuildAnswerFrame(seq, cmd, answer.data, answer.status);
-        if (faults_.badSum > 0) {
+        if (aimed && faults_.badSum > 0) {
             --faults_.badSum;
             notes += " badsum";
             bytes[bytes.size() - 2] = static_cast<char>(bytes[bytes.size() - 2] == 0x30 ? 0x31 : 0x30);
         }
-        if (faults_.badLen > 0) {
+        if (aimed && faults_.badLen > 0) {
             --faults_.badLen;
             notes += " badlen";
             bytes[1] = 0x10;
         }
-        if (faults_.trunc > 0) {
+        if (aimed && faults_.trunc > 0) {
             --faults_.trunc;
             notes += " trunc";
             bytes.resize(bytes.size() / 2);

@@ -80,6 +80,7 @@ std::string ApplyControl(const std::string& rawLine, SimFaults& f, SimState& st,
     if (cmd == "badseq") return count(f.badSeq);
     if (cmd == "badcmd") return count(f.badCmd);
     if (cmd == "badlen") return count(f.badLen);
+    if (cmd == "oncmd") return count(f.onlyCmd);
     if (cmd == "late") {
         f.lateMs = static_cast<int>(Integer(line, arg(1), 0, 600000));
         return "ok";

@@ -58,6 +58,7 @@ struct SimFaults {
     int badLen = 0;      // next answers with a length byte below 0x20
     int trunc = 0;       // next answers cut after half their bytes
     int cutAfter = -1;   // commands still answered before the line goes dead; -1 no cut
+    int onlyCmd = 0;     // the answer faults above hit only this command's answers; 0 every command
     bool cut = false;    // the line is dead: nothing is executed or answered
     int delayMs = 0;     // processing time of every command (0x16 sent meanwhile)
     std::map<int, int> commandDelayMs;  // processing time of single commands
