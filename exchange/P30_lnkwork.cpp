@@ -88,7 +88,7 @@ TAnswerOutbox& TFormLnkWork::Outbox() {
 void TFormLnkWork::HoldFailure(const std::string& receiptName, const std::string& text) {
     if (receiptName.empty()) return;
     try {
-        Outbox().HoldFailure(receiptName, text + "\r\n");
+        Outbox().HoldFailure(receiptName, text);
     } catch (const std::exception& e) {
         store_.linkLog.Write("The failure of " + receiptName + " could not be held: " + e.what());
     }

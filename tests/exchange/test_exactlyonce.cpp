@@ -1,0 +1,146 @@
+// Every request carried out once and answered once, whatever the exchange
+// directories refuse and wherever the link stops: request files that cannot be
+// removed, an answer directory that refuses files, rows of a command file begun
+// by a run that stopped, and answers that recovery must not invent.
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "RequestFilesRig.h"
+#include "app/P00_durable.h"
+#include "app/P00_util.h"
+#include "exchange/P30_outbox.h"
+#include "exchange/P30_requestjournal.h"
+#include "printer/P00_fp.h"
+#include "store/P30_commonlink.h"
+#include "store/P31_bon.h"
+
+namespace velbrin::test {
+namespace {
+
+const std::vector<AbcRow> kOne = {Line("1001", "12.50"), EndRow()};
+
+class ExactlyOnceTest : public RequestFilesTest {
+protected:
+    int Closed() { return ReadBooks(rig->Journal()).closed; }
+    int CashRows() { return static_cast<int>(rig->ScalarInt("select count(*) from cash")); }
+    int PrinterCashIn() { return static_cast<int>(rig->sim->State().cashIn); }
+    // FromFpDir replaced by a plain file (refused even to root), and put back.
+    void RefuseAnswers() {
+        const std::string from = rig->ini->FromFpDir();
+        ASSERT_EQ(::rename(from.c_str(), (from + ".away").c_str()), 0);
+        WriteWholeFile(from, "");
+    }
+    void TakeAnswers() {
+        const std::string from = rig->ini->FromFpDir();
+        ASSERT_EQ(::unlink(from.c_str()), 0);
+        ASSERT_EQ(::rename((from + ".away").c_str(), from.c_str()), 0);
+    }
+};
+
+TEST_F(ExactlyOnceTest, RequestsThatCannotBeRemovedAreCarriedOutOnceAndToldOnce) {
+    StartTraced();
+    const std::string to = rig->ini->ToFpDir();
+    DropReceipt("ABC_5.zvx", kOne);
+    Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}}));
+    Drop("TXT_1.zvx", TextPacket({"one"}));
+    // A read-only view of ToFpDir: the link reads requests and cannot remove them.
+    if (::mount(to.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount(nullptr, to.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+        ::umount(to.c_str());
+        GTEST_SKIP() << "needs a read-only bind mount (root)";
+    }
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { ::umount(dir.c_str()); }
+    } unmount{to};
+    for (int cycle = 0; cycle < 4; ++cycle) work->PollExchange();
+    Restart();
+    for (int cycle = 0; cycle < 2; ++cycle) work->PollExchange();
+    EXPECT_EQ(Closed(), 1);
+    EXPECT_EQ(CashRows(), 1);
+    EXPECT_EQ(PrinterCashIn(), 1000);
+    EXPECT_EQ(rig->JournalCount("NF_OPEN"), 1);
+    EXPECT_EQ(Answers(), (std::vector<std::string>{"ABC_5.ok", "CMD_1.ok", "TXT_1.ok"}));
+    EXPECT_EQ(rig->app.notices.size(), 1u) << "told once in this run";
+}
+
+TEST_F(ExactlyOnceTest, CommandAnsweredWhileFromFpDirRefusedIsNotCarriedOutAgainAfterARestart) {
+    StartTraced();
+    RefuseAnswers();
+    Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}}));
+    work->PollExchange();
+    EXPECT_FALSE(FileExists(ToFp("CMD_1.zvx")));
+    Restart();
+    work->PollExchange();
+    TakeAnswers();
+    work->PollExchange();
+    EXPECT_EQ(CashRows(), 1);
+    EXPECT_EQ(PrinterCashIn(), 1000);
+    EXPECT_EQ(Answers(), std::vector<std::string>{"CMD_1.ok"});
+}
+
+TEST_F(ExactlyOnceTest, RowsOfACommandFileDoneBeforeAStopAreNotRepeated) {
+    struct Case {
+        const char* label;
+        bool printerTookSecond;  // the stop came after the printer took row 1
+    };
+    for (const Case c : {Case{"stopped after row 0", false}, Case{"stopped between printer and database", true}}) {
+        SCOPED_TRACE(c.label);
+        StartTraced();
+        Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}, {"50", "20.00"}, {"60", "5.00"}}));
+        // What a run that was stopped had done: row 0 wholly, and maybe row 1 on the printer only.
+        const std::string id = FileIdentityOf(ToFp("CMD_1.zvx"));
+        TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
+        journal.Load();
+        journal.MarkRowBegun(id, 0, "2026-12-08 10:00:00:001");
+        rig->commonLink->CashMovement(Money::FromUnits(10), "2026-12-08 10:00:00:001");
+        journal.MarkRowDone(id, 0);
+        if (c.printerTookSecond) {
+            journal.MarkRowBegun(id, 1, "2026-12-08 10:00:00:002");
+            rig->fp->CashInOut(Money::FromUnits(20));
+        }
+        Restart();
+        work->PollExchange();
+        EXPECT_EQ(PrinterCashIn(), 3000);
+        EXPECT_EQ(rig->sim->State().cashOut, 500);
+        EXPECT_EQ(CashRows(), 3);
+        EXPECT_EQ(rig->ScalarMoney("select sum(cash_in) from cash"), Money::FromUnits(30));
+        EXPECT_EQ(Answers(), std::vector<std::string>{"CMD_1.ok"});
+        TearDown();
+    }
+}
+
+TEST_F(ExactlyOnceTest, ReceiptCancelledJustBeforeAStopIsAnsweredAsTheFailureItWas) {
+    StartTraced();
+    DropReceipt("ABC_7.zvx", kOne);
+    work->LoadAbcFile("ABC_7.zvx");
+    work->PrepareReceipt();
+    TBon& bon = *work->Receipt();
+    bon.BeginReceipt();
+    rig->Exec("update curr_abc set tax_id='S' where seq=0");
+    // As the failure handler does: the failure held, the receipt cancelled and
+    // archived; the link stops before its answer is written.
+    work->Outbox().HoldFailure("ABC_7.zvx", "Komanda 52 - Prodaja artikla");
+    work->CancelReceipt();
+    EXPECT_EQ(rig->ScalarInt("select count(*) from curr_abc"), 0);
+    Restart();
+    EXPECT_EQ(Answers(), std::vector<std::string>{"ABC_7.err"});
+    EXPECT_EQ(Answer("ABC_7.err"), "Komanda 52 - Prodaja artikla\r\n");
+}
+
+TEST_F(ExactlyOnceTest, TextCancellingAReceiptLeftOpenNeverAnswersInAReceiptsName) {
+    StartTraced();
+    DropReceipt("ABC_1.zvx", kOne);
+    work->PollExchange();
+    ASSERT_EQ(Answers(), std::vector<std::string>{"ABC_1.ok"});
+    DeleteFileReport(FromFp("ABC_1.ok"));
+    rig->fp->OpenReceipt();  // a fiscal receipt open when the text comes
+    Drop("TXT_1.zvx", TextPacket({"one"}));
+    work->PollExchange();
+    Restart();
+    work->PollExchange();
+    EXPECT_EQ(Answers(), std::vector<std::string>{"TXT_1.err"});
+}
+
+}  // namespace
+}  // namespace velbrin::test
