@@ -139,7 +139,6 @@ bool TFormLnkWork::FlushUnwritten() {
         store_.linkLog.Write("The answer " + u.result + " is written down");
         unwritten_.erase(unwritten_.begin());
     }
-    if (outboxNoticeGiven_) outboxNoticeGiven_ = false;
     return true;
 }
 
@@ -148,10 +147,17 @@ void TFormLnkWork::PollExchange() {
     // decimal point, whatever the locale says, so there is no process setting to renew.
     // No request is taken while an answer has no place to be written down.
     if (!FlushUnwritten() || !Outbox().Writable()) {
+        if (!outboxNoticeGiven_) store_.linkLog.Write("No request is taken: answers cannot be written into " + KeptAnswersDir());
         Notice(outboxNoticeGiven_, msg_.GetMsg(kMsgOutboxFull) + "\r\n" + KeptAnswersDir());
         return;
     }
+    if (outboxNoticeGiven_) {
+        store_.linkLog.Write("Answers can be written into " + KeptAnswersDir() + " again");
+        outboxNoticeGiven_ = false;
+    }
     DeliverKeptAnswers();
+    // A link that runs for weeks keeps its journal small between starts too.
+    if (Journal().Appended() > kCompactAfterRecords) CompactJournal();
     const std::string dir = ini_.ToFpDir();
     const std::vector<std::string> work = TRequestScan::WorkList(dir);
     struct Forget {

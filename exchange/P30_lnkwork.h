@@ -35,6 +35,8 @@ public:
     static constexpr int kMaxReceiptLines = 250;
     // Entries looked at when the exchange directory is swept at start-up.
     static constexpr std::size_t kMaxSweepEntries = 100000;
+    // Records the request journal gathers before it is compacted within a run.
+    static constexpr int kCompactAfterRecords = 5000;
 
     TFormLnkWork(TStoreContext& store, TFormConvert& convert, TFormCommonLink& commonLink);
     ~TFormLnkWork();

@@ -19,6 +19,7 @@ void TRequestJournal::Load() {
     begun_.clear();
     lines_.clear();
     lastSeq_ = 0;
+    appended_ = 0;
     if (!FileExists(path_)) return;
     const std::string text = ReadWholeFile(path_);
     std::size_t start = 0;
@@ -70,6 +71,7 @@ void TRequestJournal::Apply(const std::string& line) {
 void TRequestJournal::Append(const std::string& line) {
     AppendDurably(path_, line + "\n");
     Apply(line);
+    ++appended_;
 }
 
 void TRequestJournal::Compact(const std::set<std::string>& presentIds) {

@@ -45,6 +45,8 @@ public:
     std::string RowInDoubt(const std::string& id, int row) const;
 
     uint64_t LastSeq() const { return lastSeq_; }
+    // Records appended since the journal was last read or compacted.
+    int Appended() const { return appended_; }
     // The request named in the last record when that record is an answer ("" else):
     // an answer written just before a stop is the last thing the journal holds.
     const std::string& LastAnswered() const { return lastAnswered_; }
@@ -63,6 +65,7 @@ private:
     std::map<std::string, std::pair<int, std::string>> begun_;
     std::map<std::string, std::string> lines_;  // id -> its records, for compaction
     uint64_t lastSeq_ = 0;
+    int appended_ = 0;
     std::string lastAnswered_;
 };
 

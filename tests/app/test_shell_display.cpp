@@ -6,6 +6,9 @@
 #include "app/P00_inilink.h"
 #include "app/P00_marker.h"
 #include "app/shell/P00_formyellowmsg.h"
+#ifdef VELBRIN_HAVE_PRINTER
+#include "tools/fp550sim/Fp550Simulator.h"
+#endif
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -138,6 +141,45 @@ TEST(ProgramOnDisplay, SilentPrinterShowsNumberedMessageOneAndEnds) {
     EXPECT_TRUE(std::regex_search(inst.LinkLog(), std::regex(kStamp + " Prekid komunikacije sa FP-550!\r\n")))
         << inst.LinkLog();
     ::close(master);
+#endif
+}
+
+TEST(ProgramOnDisplay, ReceiptsAreAnsweredOnceFromFpDirIsBackWithoutARestart) {
+#ifndef VELBRIN_HAVE_PRINTER
+    GTEST_SKIP() << "needs the printer";
+#else
+    LinkInstallation inst;
+    sim::Fp550Simulator printer(inst.dir.Path() + "/printer.state");
+    inst.Ini("[Portovi]\nFP=" + printer.Start() + "\n");
+    LinkProcess link(inst, {});
+    const std::string to = inst.root + "/Exch/Lnk/To_FP", from = inst.root + "/Exch/Lnk/From_FP";
+    ASSERT_TRUE(WaitFor([&] { return HeldIn(inst.runtime, "ZorvexStarted") && DirectoryExists(from); }, 20000));
+    auto drop = [&](const std::string& name) {
+        WriteWholeFile(to + "/." + name, "1001,1,\"Hleb\",1.50,1\r\nKRAJBONA,0,-,0,0\r\n");
+        ::rename((to + "/." + name).c_str(), (to + "/" + name).c_str());
+    };
+    auto gone = [&](const std::string& name) { return !FileExists(to + "/" + name); };
+    // FromFpDir replaced by a plain file, as a share that drops would leave it.
+    ASSERT_EQ(::rename(from.c_str(), (from + ".away").c_str()), 0);
+    WriteWholeFile(from, "");
+    drop("ABC_1.csv");
+    EXPECT_TRUE(WaitFor([&] { return gone("ABC_1.csv") && gone("ABC_1.zvx"); }, 20000));
+    // The operator is told in a box that does not stop the link; closed by a key.
+    EXPECT_EQ(PressKeyIn("Velbrin - LINK", "Return", 20), 0);
+    drop("ABC_2.csv");
+    EXPECT_TRUE(WaitFor([&] { return gone("ABC_2.csv") && gone("ABC_2.zvx"); }, 20000)) << "still taking receipts";
+    ASSERT_EQ(::unlink(from.c_str()), 0);
+    ASSERT_EQ(::rename((from + ".away").c_str(), from.c_str()), 0);
+    drop("ABC_3.csv");
+    EXPECT_TRUE(WaitFor([&] { return FileExists(from + "/ABC_3.ok"); }, 20000)) << inst.LinkLog();
+    for (const char* name : {"ABC_1.ok", "ABC_2.ok", "ABC_3.ok"})
+        EXPECT_EQ(FileExists(from + "/" + name) ? ReadWholeFile(from + "/" + name) : "<none>", "1.50\r\n") << name;
+    EXPECT_TRUE(link.Running());
+    link.Stop();
+    EXPECT_EQ(link.WaitExit(15000), 0);
+    const std::string log = inst.LinkLog();
+    EXPECT_NE(log.find("does not take them"), std::string::npos) << log;
+    EXPECT_NE(log.find("delivered again"), std::string::npos) << log;
 #endif
 }
 

@@ -79,6 +79,23 @@ TEST_F(ExactlyOnceTest, CommandAnsweredWhileFromFpDirRefusedIsNotCarriedOutAgain
     EXPECT_EQ(Answers(), std::vector<std::string>{"CMD_1.ok"});
 }
 
+TEST_F(ExactlyOnceTest, NoRequestIsTakenWhileAnswersHaveNoPlaceToBeWrittenDown) {
+    StartTraced();
+    const std::string outbox = work->KeptAnswersDir();
+    ASSERT_TRUE(DeleteFileReport(outbox) || ::rmdir(outbox.c_str()) == 0 || !DirectoryExists(outbox));
+    WriteWholeFile(outbox, "");  // a file where the outbox should be
+    DropReceipt("ABC_5.zvx", kOne);
+    for (int cycle = 0; cycle < 3; ++cycle) work->PollExchange();
+    EXPECT_TRUE(FileExists(ToFp("ABC_5.zvx"))) << "not taken";
+    EXPECT_EQ(Closed(), 0);
+    EXPECT_EQ(rig->app.notices.size(), 1u);
+    EXPECT_TRUE(rig->app.errors.empty());
+    ASSERT_TRUE(DeleteFileReport(outbox));
+    work->PollExchange();
+    EXPECT_EQ(Answers(), std::vector<std::string>{"ABC_5.ok"});
+    EXPECT_EQ(Closed(), 1);
+}
+
 TEST_F(ExactlyOnceTest, RowsOfACommandFileDoneBeforeAStopAreNotRepeated) {
     struct Case {
         const char* label;

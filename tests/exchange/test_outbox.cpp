@@ -1,0 +1,88 @@
+// The request journal and the answer outbox on their own: what survives a stop
+// at any point of writing an answer down and delivering it.
+#include "app/P00_durable.h"
+#include "app/P00_util.h"
+#include "exchange/P30_outbox.h"
+#include "exchange/P30_requestjournal.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace velbrin::test {
+namespace {
+
+class OutboxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ForceDirectories(from());
+        journal.Load();
+    }
+    std::string from() const { return dir.Path() + "/From_FP"; }
+    std::string kept() const { return dir.Path() + "/Answers"; }
+    std::vector<std::string> Delivered() const { return ListPlainFiles(from(), 100); }
+
+    TempDir dir;
+    TRequestJournal journal{dir.Path() + "/Requests.journal"};
+    TAnswerOutbox outbox{kept(), [this] { return from(); }, journal};
+};
+
+TEST_F(OutboxTest, JournalSurvivesAReadAfterAStopMidAppendAndCompactionKeepsTheNumbering) {
+    journal.MarkTaken("1:10:5:7", "ABC_1.zvx");
+    journal.MarkAnswered(4, "1:11:5:7", "CMD_1.zvx");
+    journal.MarkRowBegun("1:12:9:9", 0, "2026-12-08 10:00:00:001");
+    journal.MarkRowDone("1:12:9:9", 0);
+    journal.MarkRowBegun("1:12:9:9", 1, "2026-12-08 10:00:00:002");
+    AppendDurably(journal.Path(), "R 1:12:9:9 1");  // cut before its line end
+    TRequestJournal again(journal.Path());
+    again.Load();
+    EXPECT_TRUE(again.CarriedOut("1:10:5:7"));
+    EXPECT_TRUE(again.CarriedOut("1:11:5:7"));
+    EXPECT_FALSE(again.CarriedOut("1:10:5:8")) << "same name, rewritten file";
+    EXPECT_EQ(again.RowsDone("1:12:9:9"), 1);
+    EXPECT_EQ(again.RowInDoubt("1:12:9:9", 1), "2026-12-08 10:00:00:002");
+    EXPECT_EQ(again.LastSeq(), 4u);
+
+    again.Compact({"1:12:9:9"});
+    TRequestJournal compacted(journal.Path());
+    compacted.Load();
+    EXPECT_FALSE(compacted.CarriedOut("1:10:5:7"));
+    EXPECT_EQ(compacted.RowsDone("1:12:9:9"), 1);
+    EXPECT_EQ(compacted.LastSeq(), 4u) << "answer numbers never go back";
+}
+
+TEST_F(OutboxTest, AnswersWaitWhileFromFpDirRefusesAndGoInTheOrderWritten) {
+    std::vector<std::pair<bool, std::string>> changes;
+    outbox.OnDeliveryChange([&](bool stopped, const std::string&) { changes.push_back({stopped, ""}); });
+    ::rmdir(from().c_str());
+    WriteWholeFile(from(), "");
+    outbox.Put("ABC_2.ok", "1.00\r\n", "", "ABC_2.zvx");
+    outbox.Put("ABC_1.ok", "2.00\r\n", "", "ABC_1.zvx");
+    EXPECT_FALSE(outbox.Deliver());
+    EXPECT_FALSE(outbox.Deliver());
+    EXPECT_EQ(outbox.Waiting(), 2u);
+    DeleteFileReport(from());
+    ForceDirectories(from());
+    // Only the first waits when the folder takes one name and not the other.
+    ForceDirectories(from() + "/ABC_1.ok");
+    EXPECT_FALSE(outbox.Deliver());
+    EXPECT_EQ(Delivered(), std::vector<std::string>{"ABC_2.ok"});
+    ::rmdir((from() + "/ABC_1.ok").c_str());
+    EXPECT_TRUE(outbox.Deliver());
+    EXPECT_EQ(ReadWholeFile(from() + "/ABC_1.ok"), "2.00\r\n");
+    EXPECT_EQ(changes.size(), 2u) << "told once when it stops and once when it goes again";
+}
+
+TEST_F(OutboxTest, StartUpPutsRecordedDraftsInPlaceAndDropsTheOthers) {
+    ForceDirectories(kept());
+    // A stop after the draft was recorded, and one before.
+    WriteFileDurably(kept() + "/.0000000007-ABC_7.ok.draft", "7.00\r\n");
+    journal.MarkAnswered(7, "1:7:1:1", "ABC_7.zvx");
+    WriteFileDurably(kept() + "/.0000000008-ABC_8.ok.draft", "8.00\r\n");
+    outbox.Settle();
+    EXPECT_TRUE(outbox.Deliver());
+    EXPECT_EQ(Delivered(), std::vector<std::string>{"ABC_7.ok"});
+    EXPECT_TRUE(ListPlainFiles(kept(), 100, true).empty());
+}
+
+}  // namespace
+}  // namespace velbrin::test
