@@ -65,13 +65,11 @@ void TFormLnkWork::OpenJournal() {
     journal_->Load();
     outbox_ = std::make_unique<TAnswerOutbox>(KeptAnswersDir(), [this] { return ini_.FromFpDir(); }, *journal_);
     outbox_->OnDeliveryChange([this](bool stopped, const std::string& why) {
-        if (stopped) {
-            store_.linkLog.Write("Answers wait in " + KeptAnswersDir() + ": " + why + " does not take them");
+        store_.linkLog.Write(why);
+        if (stopped)
             Notice(deliveryNoticeGiven_, msg_.GetMsg(kMsgAnswersWait) + "\r\n" + why);
-        } else {
-            store_.linkLog.Write("Answers are delivered again into " + why);
+        else
             deliveryNoticeGiven_ = false;
-        }
     });
 }
 

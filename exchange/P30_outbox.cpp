@@ -96,7 +96,11 @@ bool TAnswerOutbox::DeliverOne(const std::string& name) {
 bool TAnswerOutbox::Deliver() {
     for (const std::string& name : Kept()) {
         if (DeliverOne(name)) continue;
-        const std::string why = fromFpDir_() + ": " + LastSystemError();
+        uint64_t seq = 0;
+        std::string result;
+        ParseKept(name, seq, result);
+        const std::string why = "The answer " + result + " waits in " + dir_ + " until " + fromFpDir_() +
+                                " takes it: " + LastSystemError();
         if (!stopped_) {
             stopped_ = true;
             if (onChange_) onChange_(true, why);
@@ -105,7 +109,7 @@ bool TAnswerOutbox::Deliver() {
     }
     if (stopped_) {
         stopped_ = false;
-        if (onChange_) onChange_(false, fromFpDir_());
+        if (onChange_) onChange_(false, "Answers are delivered again into " + fromFpDir_());
     }
     return true;
 }

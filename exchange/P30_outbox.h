@@ -18,7 +18,8 @@ class TRequestJournal;
 
 class TAnswerOutbox {
 public:
-    // Told when delivery stops (true) and when it goes again (false).
+    // Told when delivery stops (true) and when it goes again (false), with a
+    // line for the link log.
     using StateChange = std::function<void(bool stopped, const std::string& why)>;
 
     TAnswerOutbox(std::string dir, std::function<std::string()> fromFpDir, TRequestJournal& journal);
