@@ -73,8 +73,10 @@ FirebirdServer::FirebirdServer(const std::string& wireCrypt) : root_(dir_.File("
 FirebirdServer::~FirebirdServer()
 {
     if (server_ <= 0) return;
+    // The server ends at once on SIGTERM unless a refused login keeps it waiting
+    // for a while; its databases are the test's and may go as they are.
     ::kill(server_, SIGTERM);
-    for (int i = 0; i < 100 && Alive(server_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 20 && Alive(server_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (Alive(server_)) ::kill(server_, SIGKILL);
     ::waitpid(server_, nullptr, 0);
 }

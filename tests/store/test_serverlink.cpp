@@ -13,6 +13,9 @@ TEST_F(ReceiptTest, ReceiptDayClosingAndExportsRunThroughTheServersLinkUser)
     if (!server.Failure().empty()) GTEST_SKIP() << server.Failure();
     // The rig's database goes to the server: nothing may hold it embedded meanwhile.
     bon.reset();
+    rig.store.reset();
+    rig.zets.reset();
+    rig.commonLink.reset();
     rig.connection.reset();
     const std::string file = rig.ini->DbPath();
     const TDbLogin user{"KASA1", "Kasa1-lozinka"};
