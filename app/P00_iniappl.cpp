@@ -50,13 +50,16 @@ std::string ReadRegistryRaw(const std::string& name) {
 
 }  // namespace
 
-std::string TIniAppl::ReadRegistryText(const std::string& name) { return ExpandHome(ReadRegistryRaw(name)); }
+std::string TIniAppl::ReadRegistryText(const std::string& name) {
+    return ExpandHome(ReadRegistryRaw(name));
+}
 
 TDbLogin TIniAppl::ReadDbServerLogin() {
     TDbLogin login{ReadRegistryRaw(kServerUserKey), ReadRegistryRaw(kServerPasswordKey)};
     if (!login.password.empty() && ReadableByEveryone(RegistryPath()))
-        throw LinkError("The database server password is in a file every user can read: " + RegistryPath() +
-                        " (make it readable by the link's user only, chmod 0600 or 0640)");
+        throw LinkError(
+            "The database server password is in a file every user can read: " + RegistryPath() +
+            " (make it readable by the link's user only, chmod 0600 or 0640)");
     return login;
 }
 

@@ -70,7 +70,8 @@ namespace {
 // server on this machine (its loopback provider), with the program's password. A
 // server must encrypt the line, and the login is the salted password exchange.
 const char* const kEmbeddedConfig = "Providers = Engine12";
-const char* const kServerConfig = "Providers = Remote\nWireCrypt = Required\nAuthClient = Srp256, Srp";
+const char* const kServerConfig =
+    "Providers = Remote\nWireCrypt = Required\nAuthClient = Srp256, Srp";
 
 }  // namespace
 
@@ -79,7 +80,8 @@ void TSqlConnection::Open(const std::string& database, const TDbLogin& serverLog
     Close();
     const bool server = NamesServer(database);
     const std::string context =
-        "Baza: " + database + (server ? "\nServer: " + ServerOf(database) + ", user: " + serverLogin.user : "");
+        "Baza: " + database +
+        (server ? "\nServer: " + ServerOf(database) + ", user: " + serverLogin.user : "");
     if (server && (serverLogin.user.empty() || serverLogin.password.empty()))
         throw LinkError(context + "\nno user and password for the database server are set");
     fb::Status status(master_);

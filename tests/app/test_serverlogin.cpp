@@ -1,20 +1,21 @@
 // The server login of the settings store and the rule that keeps its password
 // away from the other users of the machine.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
 #include "app/P00_iniappl.h"
 #include "app/P00_util.h"
 #include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 namespace velbrin::test {
 namespace {
 
 struct Store {
-    explicit Store(const std::string& values, mode_t mode) : registry(dir.Path(), dir.Path() + "/inst") {
+    explicit Store(const std::string& values, mode_t mode)
+        : registry(dir.Path(), dir.Path() + "/inst") {
         path = TIniAppl::RegistryPath();
-        WriteWholeFile(path, "[Software\\Helvane\\Velbrin]\nLocal_Install_Dir=/srv/velbrin\n" + values);
+        WriteWholeFile(path,
+                       "[Software\\Helvane\\Velbrin]\nLocal_Install_Dir=/srv/velbrin\n" + values);
         ::chmod(path.c_str(), mode);
     }
     TempDir dir;

@@ -1,13 +1,11 @@
 // The real program with its database on a server: a server that refuses or cannot
 // be reached ends the start like a database that cannot be opened, named with the
 // user in the box and the link log, and a readable server password stops it first.
-#include "LinkProcess.h"
-
-#include "tools/fp550sim/Fp550Simulator.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
+
+#include "LinkProcess.h"
+#include "tools/fp550sim/Fp550Simulator.h"
 
 using namespace velbrin;
 using namespace velbrin::test;
@@ -19,7 +17,8 @@ namespace {
 std::string FailedStartLog(mode_t storeMode, const std::string& expected) {
     LinkInstallation inst;
     sim::Fp550Simulator sim(inst.dir.Path() + "/printer.state");
-    inst.Ini("[Portovi]\nFP=" + sim.Start() + "\n[Osnovno]\nDbPath=127.0.0.1/1:/srv/velbrin/kasa1.fdb\n");
+    inst.Ini("[Portovi]\nFP=" + sim.Start() +
+             "\n[Osnovno]\nDbPath=127.0.0.1/1:/srv/velbrin/kasa1.fdb\n");
     WriteWholeFile(inst.registry, "[Software\\Helvane\\Velbrin]\nLocal_Install_Dir=" + inst.root +
                                       "\nDb_Server_User=KASA1\nDb_Server_Password=Tajna-77\n");
     ::chmod(inst.registry.c_str(), storeMode);
@@ -29,7 +28,8 @@ std::string FailedStartLog(mode_t storeMode, const std::string& expected) {
     // the error box waits for the operator; a stop request ends it with 0 as well
     link.Stop();
     EXPECT_EQ(link.WaitExit(10000), 0);
-    EXPECT_FALSE(FileExists(inst.root + "/DataBase/Zorvex.fdb")) << "no local copy for a server database";
+    EXPECT_FALSE(FileExists(inst.root + "/DataBase/Zorvex.fdb"))
+        << "no local copy for a server database";
     return inst.LinkLog();
 }
 

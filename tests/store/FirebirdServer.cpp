@@ -1,8 +1,5 @@
 #include "FirebirdServer.h"
 
-#include "DbTestSupport.h"
-#include "app/P00_util.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -18,14 +15,16 @@
 #include <thread>
 #include <vector>
 
+#include "DbTestSupport.h"
+#include "app/P00_util.h"
+
 extern char** environ;
 
 namespace velbrin::test {
 namespace {
 
 // A port of 127.0.0.1 that nobody listens on just now.
-int FreePort()
-{
+int FreePort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return 0;
     sockaddr_in address{};
@@ -40,8 +39,7 @@ int FreePort()
     return port;
 }
 
-bool Accepts(int port)
-{
+bool Accepts(int port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
     sockaddr_in address{};
@@ -54,40 +52,38 @@ bool Accepts(int port)
 }
 
 // A word for sh, quoted whatever it holds.
-std::string ShellWord(const std::string& text)
-{
+std::string ShellWord(const std::string& text) {
     std::string word = "'";
     for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return word + "'";
 }
 
-bool Alive(pid_t pid) { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
+bool Alive(pid_t pid) {
+    return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0;
+}
 
 }  // namespace
 
-FirebirdServer::FirebirdServer(const std::string& wireCrypt) : root_(dir_.File("root"))
-{
+FirebirdServer::FirebirdServer(const std::string& wireCrypt) : root_(dir_.File("root")) {
     failure_ = Start(wireCrypt);
 }
 
-FirebirdServer::~FirebirdServer()
-{
+FirebirdServer::~FirebirdServer() {
     if (server_ <= 0) return;
     // The server ends at once on SIGTERM unless a refused login keeps it waiting
     // for a while; its databases are the test's and may go as they are.
     ::kill(server_, SIGTERM);
-    for (int i = 0; i < 20 && Alive(server_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 20 && Alive(server_); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (Alive(server_)) ::kill(server_, SIGKILL);
     ::waitpid(server_, nullptr, 0);
 }
 
-std::string FirebirdServer::Path(const std::string& file) const
-{
+std::string FirebirdServer::Path(const std::string& file) const {
     return "127.0.0.1/" + std::to_string(port_) + ":" + file;
 }
 
-std::string FirebirdServer::Run(const std::string& command, int& code) const
-{
+std::string FirebirdServer::Run(const std::string& command, int& code) const {
     std::string text;
     FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
     if (pipe == nullptr) {
@@ -103,65 +99,72 @@ std::string FirebirdServer::Run(const std::string& command, int& code) const
 }
 
 int FirebirdServer::Isql(const std::string& file, const TDbLogin& login, const std::string& sql,
-                         std::string* output) const
-{
+                         std::string* output) const {
     const std::string script = dir_.File("statements.sql");
     WriteWholeFile(script, sql);
     int code = 0;
-    std::string text = Run("env ISC_USER=" + ShellWord(login.user) + " ISC_PASSWORD=" + ShellWord(login.password) + " " VELBRIN_ISQL_FB
-                           " -q -i " + script + " " + Path(file), code);
+    std::string text =
+        Run("env ISC_USER=" + ShellWord(login.user) + " ISC_PASSWORD=" + ShellWord(login.password) +
+                " " VELBRIN_ISQL_FB " -q -i " + script + " " + Path(file),
+            code);
     if (output != nullptr) *output = text;
     return code;
 }
 
-int FirebirdServer::MakeLinkUser(const std::string& file, const TDbLogin& user, std::string* output) const
-{
+int FirebirdServer::MakeLinkUser(const std::string& file, const TDbLogin& user,
+                                 std::string* output) const {
     int code = 0;
-    std::string text = Run("env ISQL=" VELBRIN_ISQL_FB " ISC_USER=SYSDBA ISC_PASSWORD=" + ShellWord(Admin().password) +
-                               " VELBRIN_DB_USER_PASSWORD=" + ShellWord(user.password) + " sh " VELBRIN_SERVER_USER_SCRIPT
-                               " " + ShellWord(Path(file)) + " " + ShellWord(user.user) + " </dev/null",
-                           code);
+    std::string text = Run(
+        "env ISQL=" VELBRIN_ISQL_FB " ISC_USER=SYSDBA ISC_PASSWORD=" + ShellWord(Admin().password) +
+            " VELBRIN_DB_USER_PASSWORD=" + ShellWord(user.password) +
+            " sh " VELBRIN_SERVER_USER_SCRIPT " " + ShellWord(Path(file)) + " " +
+            ShellWord(user.user) + " </dev/null",
+        code);
     if (output != nullptr) *output = text;
     return code;
 }
 
-std::string FirebirdServer::NewDatabase(const std::string& name) const
-{
+std::string FirebirdServer::NewDatabase(const std::string& name) const {
     const std::string path = dir_.File(name);
-    if (!CopyFileOverwrite(TemplateDbPath(), path)) throw LinkError("cannot copy " + TemplateDbPath());
+    if (!CopyFileOverwrite(TemplateDbPath(), path))
+        throw LinkError("cannot copy " + TemplateDbPath());
     return path;
 }
 
-std::string FirebirdServer::Start(const std::string& wireCrypt)
-{
+std::string FirebirdServer::Start(const std::string& wireCrypt) {
     if (!FileExists(VELBRIN_FIREBIRD_SERVER)) return "firebird3.0-server is not installed";
     // The engine's own files are shared; the configuration and security database are ours.
     const std::string engine = VELBRIN_FIREBIRD_ROOT;
     if (!ForceDirectories(root_ + "/lock")) return "cannot make " + root_;
-    for (const char* shared : {"plugins", "lib", "UDF", "firebird.msg", "plugins.conf", "fbtrace.conf"})
+    for (const char* shared :
+         {"plugins", "lib", "UDF", "firebird.msg", "plugins.conf", "fbtrace.conf"})
         if (::symlink((engine + "/" + shared).c_str(), (root_ + "/" + shared).c_str()) != 0)
             return "cannot link " + engine + "/" + shared;
     // The character sets are copied: through a link the server loads the module
     // and then does not know WIN1250.
     if (!ForceDirectories(root_ + "/intl")) return "cannot make " + root_ + "/intl";
     for (const char* file : {"intl/libfbintl.so", "intl/fbintl.conf"})
-        if (!CopyFileOverwrite(engine + "/" + file, root_ + "/" + file)) return "cannot copy " + engine + "/" + file;
+        if (!CopyFileOverwrite(engine + "/" + file, root_ + "/" + file))
+            return "cannot copy " + engine + "/" + file;
     port_ = FreePort();
     if (port_ == 0) return "no free port";
     const std::string security = root_ + "/security3.fdb";
-    WriteWholeFile(root_ + "/firebird.conf", "RemoteServicePort = " + std::to_string(port_) +
-                                                 "\nRemoteBindAddress = 127.0.0.1\nWireCrypt = " + wireCrypt +
-                                                 "\nSecurityDatabase = " + security + "\n");
+    WriteWholeFile(root_ + "/firebird.conf",
+                   "RemoteServicePort = " + std::to_string(port_) +
+                       "\nRemoteBindAddress = 127.0.0.1\nWireCrypt = " + wireCrypt +
+                       "\nSecurityDatabase = " + security + "\n");
     WriteWholeFile(root_ + "/databases.conf", "security.db = " + security + "\n");
 
     // The security database is made by the embedded engine under this configuration,
     // which knows it as its own, and gets the administrator's password.
     const std::string env = "env FIREBIRD='" + root_ + "' FIREBIRD_LOCK='" + root_ + "/lock' ";
     int code = 0;
-    std::string text = Run("echo \"create database '" + security + "';\" | " + env + VELBRIN_ISQL_FB " -q -b", code);
+    std::string text = Run(
+        "echo \"create database '" + security + "';\" | " + env + VELBRIN_ISQL_FB " -q -b", code);
     if (code != 0) return "cannot make the security database: " + text;
     text = Run("echo \"create or alter user SYSDBA password '" + Admin().password +
-                   "' using plugin Srp; commit;\" | " + env + VELBRIN_ISQL_FB " -q -b -user SYSDBA " + security,
+                   "' using plugin Srp; commit;\" | " + env +
+                   VELBRIN_ISQL_FB " -q -b -user SYSDBA " + security,
                code);
     if (code != 0) return "cannot set the administrator's password: " + text;
 
@@ -175,13 +178,15 @@ std::string FirebirdServer::Start(const std::string& wireCrypt)
     std::vector<char*> envp;
     for (std::string& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
-    const int log = ::open((root_ + "/server.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int log =
+        ::open((root_ + "/server.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (log < 0) return "cannot write the server's log";
     server_ = ::fork();
     if (server_ == 0) {
         ::dup2(log, 1);
         ::dup2(log, 2);
-        ::execle(VELBRIN_FIREBIRD_SERVER, VELBRIN_FIREBIRD_SERVER, static_cast<char*>(nullptr), envp.data());
+        ::execle(VELBRIN_FIREBIRD_SERVER, VELBRIN_FIREBIRD_SERVER, static_cast<char*>(nullptr),
+                 envp.data());
         ::_exit(127);
     }
     ::close(log);
@@ -190,7 +195,8 @@ std::string FirebirdServer::Start(const std::string& wireCrypt)
         if (!Alive(server_)) return "the server ended at once";
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    return Accepts(port_) ? std::string() : "the server does not listen on port " + std::to_string(port_);
+    return Accepts(port_) ? std::string()
+                          : "the server does not listen on port " + std::to_string(port_);
 }
 
 }  // namespace velbrin::test

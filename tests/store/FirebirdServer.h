@@ -4,12 +4,12 @@
 // id when the object goes. Several test programs may each run one at a time.
 #pragma once
 
-#include "store/P00_connection.h"
-#include "support/TestSupport.h"
-
 #include <sys/types.h>
 
 #include <string>
+
+#include "store/P00_connection.h"
+#include "support/TestSupport.h"
 
 namespace velbrin::test {
 
@@ -34,7 +34,8 @@ public:
     int Isql(const std::string& file, const TDbLogin& login, const std::string& sql,
              std::string* output = nullptr) const;
     // Runs the technician's script of db/ that makes the link's user on a database.
-    int MakeLinkUser(const std::string& file, const TDbLogin& user, std::string* output = nullptr) const;
+    int MakeLinkUser(const std::string& file, const TDbLogin& user,
+                     std::string* output = nullptr) const;
 
     // A database file the server may use, copied from the empty template.
     std::string NewDatabase(const std::string& name) const;

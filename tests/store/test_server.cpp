@@ -2,14 +2,13 @@
 // ("127.0.0.1/port:/path"), as a workstation that keeps its database on a shop's
 // server uses them: logged in as the link's own user, over an encrypted line.
 // Each test starts a server of its own and stops it by its process id afterwards.
-#include "DbTestSupport.h"
-
-#include "CommonLinkRig.h"
-#include "FirebirdServer.h"
-#include "app/P00_util.h"
-
 #include <chrono>
 #include <thread>
+
+#include "CommonLinkRig.h"
+#include "DbTestSupport.h"
+#include "FirebirdServer.h"
+#include "app/P00_util.h"
 
 namespace velbrin::test {
 namespace {
@@ -17,8 +16,7 @@ namespace {
 const TDbLogin kLinkUser{"VELBRIN_LINK", "Kasa-1'x"};
 
 // The text of the LinkError that opening raises, or "opened".
-std::string OpenFailure(const std::string& path, const TDbLogin& login)
-{
+std::string OpenFailure(const std::string& path, const TDbLogin& login) {
     try {
         TFormConnection connection(path, login);
     } catch (const LinkError& e) {
@@ -29,8 +27,7 @@ std::string OpenFailure(const std::string& path, const TDbLogin& login)
 
 class ServerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         UseTestFirebirdLock();
         if (!server.Failure().empty()) GTEST_SKIP() << server.Failure();
         file = server.NewDatabase("Zorvex.fdb");
@@ -39,8 +36,7 @@ protected:
     }
 
     // The server may need a moment for its first attach after it began to listen.
-    std::unique_ptr<TFormConnection> Connect(const TDbLogin& login)
-    {
+    std::unique_ptr<TFormConnection> Connect(const TDbLogin& login) {
         for (int attempt = 0;; ++attempt) {
             try {
                 return std::make_unique<TFormConnection>(server.Path(file), login);
@@ -52,8 +48,7 @@ protected:
     }
 
     // The given statement through the link's user fails.
-    void ExpectRefused(TFormConnection& connection, const std::string& sql)
-    {
+    void ExpectRefused(TFormConnection& connection, const std::string& sql) {
         TSqlQuery q(connection);
         q.SetSQL(sql);
         EXPECT_THROW(q.ExecSQL(), LinkError) << sql;
@@ -63,8 +58,7 @@ protected:
     std::string file;
 };
 
-std::string Scalar(TFormConnection& connection, const std::string& sql)
-{
+std::string Scalar(TFormConnection& connection, const std::string& sql) {
     TSqlQuery q(connection);
     q.SetSQL(sql);
     q.Open();
@@ -73,12 +67,12 @@ std::string Scalar(TFormConnection& connection, const std::string& sql)
     return value;
 }
 
-TEST_F(ServerTest, LinkWorksThroughItsOwnUserOnAnEncryptedLine)
-{
+TEST_F(ServerTest, LinkWorksThroughItsOwnUserOnAnEncryptedLine) {
     std::unique_ptr<TFormConnection> connection = Connect(kLinkUser);
     TSqlQuery q(*connection);
-    q.SetSQL("insert into arts(art_id,tax_id,plu_id,plu_naziv,cena,update_typ) "
-             "values(:art_id,'2','2',:plu_naziv,:cena,'N')");
+    q.SetSQL(
+        "insert into arts(art_id,tax_id,plu_id,plu_naziv,cena,update_typ) "
+        "values(:art_id,'2','2',:plu_naziv,:cena,'N')");
     q.SetString("art_id", "A'1");
     q.SetString("plu_naziv", "\x8A\x9A\xE8 'x' \"y\"");
     q.SetMoney("cena", Money::Parse("12.3456"));
@@ -96,20 +90,26 @@ TEST_F(ServerTest, LinkWorksThroughItsOwnUserOnAnEncryptedLine)
     rig.commonLink->StoreLastBonId(77);
     EXPECT_EQ(Scalar(*connection, "select vle_value from vle where vle_key='BonID'"), "77");
     EXPECT_EQ(Scalar(*connection, "select current_user from rdb$database"), kLinkUser.user);
-    EXPECT_EQ(Scalar(*connection, "select rdb$get_context('SYSTEM','WIRE_ENCRYPTED') from rdb$database"), "TRUE");
+    EXPECT_EQ(
+        Scalar(*connection, "select rdb$get_context('SYSTEM','WIRE_ENCRYPTED') from rdb$database"),
+        "TRUE");
 
     // The server's own view: every attachment but the administrator's is the link's.
     std::unique_ptr<TFormConnection> admin = Connect(server.Admin());
-    EXPECT_EQ(Scalar(*admin, "select count(*) from mon$attachments a where a.mon$remote_protocol is not null "
-                             "and a.mon$attachment_id <> current_connection and a.mon$user <> 'VELBRIN_LINK'"),
-              "0");
-    EXPECT_EQ(Scalar(*admin, "select count(*) from mon$attachments a where a.mon$user = 'VELBRIN_LINK'"), "1");
+    EXPECT_EQ(
+        Scalar(*admin,
+               "select count(*) from mon$attachments a where a.mon$remote_protocol is not null "
+               "and a.mon$attachment_id <> current_connection and a.mon$user <> 'VELBRIN_LINK'"),
+        "0");
+    EXPECT_EQ(
+        Scalar(*admin, "select count(*) from mon$attachments a where a.mon$user = 'VELBRIN_LINK'"),
+        "1");
 }
 
-TEST_F(ServerTest, RefusedLoginNamesServerAndUserButNeverThePassword)
-{
+TEST_F(ServerTest, RefusedLoginNamesServerAndUserButNeverThePassword) {
     Connect(kLinkUser);  // the server is up and the user exists
-    const std::string server_part = "Server: " + server.Path(file).substr(0, server.Path(file).find(':'));
+    const std::string server_part =
+        "Server: " + server.Path(file).substr(0, server.Path(file).find(':'));
     const TDbLogin wrongPassword{kLinkUser.user, "Pogresna-99"};
     std::string text = OpenFailure(server.Path(file), wrongPassword);
     EXPECT_NE(text.find("Baza: " + server.Path(file)), std::string::npos) << text;
@@ -128,24 +128,25 @@ TEST_F(ServerTest, RefusedLoginNamesServerAndUserButNeverThePassword)
     EXPECT_NE(text.find("no user and password for the database server"), std::string::npos) << text;
 }
 
-TEST(ServerConnection, UnreachableServerNamesServerAndUser)
-{
+TEST(ServerConnection, UnreachableServerNamesServerAndUser) {
     // Port 1 of loopback has no listener.
     const std::string text = OpenFailure("127.0.0.1/1:/srv/kasa1.fdb", kLinkUser);
     EXPECT_NE(text.find("Server: 127.0.0.1/1, user: VELBRIN_LINK"), std::string::npos) << text;
     EXPECT_EQ(text.find(kLinkUser.password), std::string::npos) << text;
 }
 
-TEST_F(ServerTest, LinkUserRunsTheLinksStatementsButCannotChangeMetadataOrUsers)
-{
+TEST_F(ServerTest, LinkUserRunsTheLinksStatementsButCannotChangeMetadataOrUsers) {
     std::unique_ptr<TFormConnection> connection = Connect(kLinkUser);
     TSqlQuery q(*connection);
-    for (const char* sql : {"insert into vle(vle_key,vle_value) values('X','1')", "update vle set vle_value='2' where vle_key='X'",
-                            "delete from vle where vle_key='X'", "insert into cash(zet_id,trm_id,dtm_tran,usr_id,cash_in,cash_out) "
-                            "values('000001','001','2027-03-01 09:05:03:007','XXXX',1,0)",
-                            "insert into zets(zet_id,trm_id) values('000001','001')",
-                            "update zets set dtm_tran='2027-03-01 22:00:00' where zet_id='000001'",
-                            "delete from sales where zet_id='000001'", "delete from payments where zet_id='000001'"}) {
+    for (const char* sql :
+         {"insert into vle(vle_key,vle_value) values('X','1')",
+          "update vle set vle_value='2' where vle_key='X'", "delete from vle where vle_key='X'",
+          "insert into cash(zet_id,trm_id,dtm_tran,usr_id,cash_in,cash_out) "
+          "values('000001','001','2027-03-01 09:05:03:007','XXXX',1,0)",
+          "insert into zets(zet_id,trm_id) values('000001','001')",
+          "update zets set dtm_tran='2027-03-01 22:00:00' where zet_id='000001'",
+          "delete from sales where zet_id='000001'",
+          "delete from payments where zet_id='000001'"}) {
         q.SetSQL(sql);
         EXPECT_NO_THROW(q.ExecSQL()) << sql;
     }
@@ -162,8 +163,7 @@ TEST_F(ServerTest, LinkUserRunsTheLinksStatementsButCannotChangeMetadataOrUsers)
     EXPECT_EQ(Scalar(*connection, "select count(*) from zets"), "1");
 }
 
-TEST_F(ServerTest, ScriptRunsAgainOnADatabaseInUseAndKeepsItsData)
-{
+TEST_F(ServerTest, ScriptRunsAgainOnADatabaseInUseAndKeepsItsData) {
     std::unique_ptr<TFormConnection> connection = Connect(kLinkUser);
     {
         TSqlQuery q(*connection);
@@ -179,8 +179,7 @@ TEST_F(ServerTest, ScriptRunsAgainOnADatabaseInUseAndKeepsItsData)
     EXPECT_EQ(Scalar(*connection, "select vle_value from vle where vle_key='BonID'"), "41");
 }
 
-TEST(ServerConnection, ServerThatDoesNotEncryptIsRefused)
-{
+TEST(ServerConnection, ServerThatDoesNotEncryptIsRefused) {
     UseTestFirebirdLock();
     FirebirdServer server("Disabled");
     if (!server.Failure().empty()) GTEST_SKIP() << server.Failure();
@@ -188,13 +187,14 @@ TEST(ServerConnection, ServerThatDoesNotEncryptIsRefused)
     std::string output;
     ASSERT_EQ(server.MakeLinkUser(file, kLinkUser, &output), 0) << output;  // it answers isql-fb
     const std::string text = OpenFailure(server.Path(file), kLinkUser);
-    EXPECT_NE(text.find("Server: " + server.Path(file).substr(0, server.Path(file).find(':')) + ", user: VELBRIN_LINK"),
-              std::string::npos) << text;
+    EXPECT_NE(text.find("Server: " + server.Path(file).substr(0, server.Path(file).find(':')) +
+                        ", user: VELBRIN_LINK"),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("wire encryption"), std::string::npos) << text;
 }
 
-TEST(ServerConnection, ServerPathsAreToldFromFiles)
-{
+TEST(ServerConnection, ServerPathsAreToldFromFiles) {
     EXPECT_TRUE(TSqlConnection::NamesServer("localhost:/var/db/Zorvex.fdb"));
     EXPECT_TRUE(TSqlConnection::NamesServer("shop-srv/3051:/db/kasa1.fdb"));
     EXPECT_TRUE(TSqlConnection::NamesServer("inet://shop-srv/db/kasa1.fdb"));

@@ -7,8 +7,7 @@
 namespace velbrin::test {
 namespace {
 
-TEST_F(ReceiptTest, ReceiptDayClosingAndExportsRunThroughTheServersLinkUser)
-{
+TEST_F(ReceiptTest, ReceiptDayClosingAndExportsRunThroughTheServersLinkUser) {
     FirebirdServer server;
     if (!server.Failure().empty()) GTEST_SKIP() << server.Failure();
     // The rig's database goes to the server: nothing may hold it embedded meanwhile.
