@@ -98,19 +98,6 @@ std::string FirebirdServer::Run(const std::string& command, int& code) const {
     return text;
 }
 
-int FirebirdServer::Isql(const std::string& file, const TDbLogin& login, const std::string& sql,
-                         std::string* output) const {
-    const std::string script = dir_.File("statements.sql");
-    WriteWholeFile(script, sql);
-    int code = 0;
-    std::string text =
-        Run("env ISC_USER=" + ShellWord(login.user) + " ISC_PASSWORD=" + ShellWord(login.password) +
-                " " VELBRIN_ISQL_FB " -q -i " + script + " " + Path(file),
-            code);
-    if (output != nullptr) *output = text;
-    return code;
-}
-
 int FirebirdServer::MakeLinkUser(const std::string& file, const TDbLogin& user,
                                  std::string* output) const {
     int code = 0;

@@ -1,7 +1,8 @@
 // A Firebird server of the test's own on loopback: its configuration, security
 // database and lock folder live in a temporary directory, it listens on a free
 // port of 127.0.0.1 and runs as the test's user, and it is stopped by its process
-// id when the object goes. Several test programs may each run one at a time.
+// id when the object goes. Every object is a server of its own, so test programs
+// may run theirs side by side.
 #pragma once
 
 #include <sys/types.h>
@@ -29,11 +30,8 @@ public:
     // The server's administrator.
     TDbLogin Admin() const { return {"SYSDBA", "Adm1n-test"}; }
 
-    // Runs SQL text through isql-fb on the server as login; the exit code, and what
-    // isql-fb wrote (both streams) in output when given.
-    int Isql(const std::string& file, const TDbLogin& login, const std::string& sql,
-             std::string* output = nullptr) const;
-    // Runs the technician's script of db/ that makes the link's user on a database.
+    // Runs the technician's script of db/ that makes the link's user on a database;
+    // its exit code, and what it wrote (both streams) in output when given.
     int MakeLinkUser(const std::string& file, const TDbLogin& user,
                      std::string* output = nullptr) const;
 
