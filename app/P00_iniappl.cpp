@@ -34,15 +34,33 @@ std::string TIniAppl::ExpandHome(const std::string& text) {
     return base + text.substr(1);
 }
 
-std::string TIniAppl::ReadRegistryText(const std::string& name) {
+namespace {
+
+// A value of the settings store as it is written; empty text on any error.
+std::string ReadRegistryRaw(const std::string& name) {
     try {
         CSimpleIniA reg(false, false, false);
-        if (reg.LoadFile(RegistryPath().c_str()) < 0) return {};
-        const char* v = reg.GetValue(kRegistrySection, name.c_str(), nullptr);
-        return v ? ExpandHome(v) : std::string();
+        if (reg.LoadFile(TIniAppl::RegistryPath().c_str()) < 0) return {};
+        const char* v = reg.GetValue(TIniAppl::kRegistrySection, name.c_str(), nullptr);
+        return v ? std::string(v) : std::string();
     } catch (...) {
         return {};
     }
+}
+
+}  // namespace
+
+std::string TIniAppl::ReadRegistryText(const std::string& name) {
+    return ExpandHome(ReadRegistryRaw(name));
+}
+
+TDbLogin TIniAppl::ReadDbServerLogin() {
+    TDbLogin login{ReadRegistryRaw(kServerUserKey), ReadRegistryRaw(kServerPasswordKey)};
+    if (!login.password.empty() && ReadableByEveryone(RegistryPath()))
+        throw LinkError(
+            "The database server password is in a file every user can read: " + RegistryPath() +
+            " (make it readable by the link's user only, chmod 0600 or 0640)");
+    return login;
 }
 
 void TIniAppl::LoadIni() {

@@ -2,9 +2,10 @@
 // use, never written) and an in-memory copy of one INI file.
 #pragma once
 
+#include "store/P00_connection.h"
+
 #include <memory>
 #include <string>
-
 
 namespace velbrin {
 
@@ -31,6 +32,14 @@ public:
     static std::string RegistryPath();
     // A leading "~" (alone or before "/") of a store value stands for $HOME.
     static std::string ExpandHome(const std::string& text);
+
+    // The login for a database server: the store values "Db_Server_User" and
+    // "Db_Server_Password", taken as they stand ("~" is not expanded). Raises
+    // LinkError naming the store when it holds a password that every user of the
+    // machine can read; the link must not start with its server login exposed.
+    static constexpr const char* kServerUserKey = "Db_Server_User";
+    static constexpr const char* kServerPasswordKey = "Db_Server_Password";
+    static TDbLogin ReadDbServerLogin();
 
     // In-memory INI access. Reads never write; the Ensure* family writes the value
     // back into memory. WriteFile puts the copy on disk (raises LinkError on failure).

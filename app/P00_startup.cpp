@@ -2,6 +2,7 @@
 
 #include "app/P00_inilink.h"
 #include "app/P00_util.h"
+#include "store/P00_connection.h"
 
 #include <unistd.h>
 
@@ -45,11 +46,7 @@ bool TStartupSequence::RunTolerant(TAppServices& app, const std::function<void()
     return !app.Terminated();
 }
 
-bool IsServerDbPath(const std::string& dbPath) {
-    auto colon = dbPath.find(':');
-    auto slash = dbPath.find('/');
-    return colon != std::string::npos && colon > 0 && (slash == std::string::npos || colon < slash);
-}
+bool IsServerDbPath(const std::string& dbPath) { return TSqlConnection::NamesServer(dbPath); }
 
 std::string ShippedTemplateDbPath() {
     char exe[4096];

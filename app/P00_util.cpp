@@ -37,6 +37,11 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool ReadableByEveryone(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IROTH) != 0;
+}
+
 bool ForceDirectories(const std::string& path) {
     if (path.empty()) return false;
     std::error_code ec;

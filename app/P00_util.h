@@ -25,6 +25,8 @@ bool MoveFileTo(const std::string& source, const std::string& target);
 bool DeleteFileReport(const std::string& path);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// True when the file's permission bits let every user of the machine read it.
+bool ReadableByEveryone(const std::string& path);
 // Creates a directory with all missing parents; true when it exists afterwards.
 bool ForceDirectories(const std::string& path);
 // Directory part of a path, up to (not including) the last '/'; empty when none.

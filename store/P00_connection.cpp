@@ -52,16 +52,46 @@ void TSqlConnection::ShutdownClient()
     fb_shutdown(10000, fb_shutrsn_app_stopped);
 }
 
-void TSqlConnection::Open(const std::string& database)
+bool TSqlConnection::NamesServer(const std::string& database)
+{
+    const auto colon = database.find(':');
+    return colon != std::string::npos && colon > 0;
+}
+
+std::string TSqlConnection::ServerOf(const std::string& database)
+{
+    return NamesServer(database) ? database.substr(0, database.find(':')) : std::string();
+}
+
+namespace {
+
+// Per-attachment settings of the client library. A file stays with the engine in
+// this process: without this the client would hand a file it cannot open to a
+// server on this machine (its loopback provider), with the program's password. A
+// server must encrypt the line, and the login is the salted password exchange.
+const char* const kEmbeddedConfig = "Providers = Engine12";
+const char* const kServerConfig =
+    "Providers = Remote\nWireCrypt = Required\nAuthClient = Srp256, Srp";
+
+}  // namespace
+
+void TSqlConnection::Open(const std::string& database, const TDbLogin& serverLogin)
 {
     Close();
+    const bool server = NamesServer(database);
+    const std::string context =
+        "Baza: " + database +
+        (server ? "\nServer: " + ServerOf(database) + ", user: " + serverLogin.user : "");
+    if (server && (serverLogin.user.empty() || serverLogin.password.empty()))
+        throw LinkError(context + "\nno user and password for the database server are set");
     fb::Status status(master_);
     ThrowStatusWrapper* st = status.Ptr();
     IXpbBuilder* dpb = nullptr;
     try {
         dpb = util_->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0);
-        dpb->insertString(st, isc_dpb_user_name, kUser);
-        dpb->insertString(st, isc_dpb_password, Password());
+        dpb->insertString(st, isc_dpb_user_name, server ? serverLogin.user.c_str() : kUser);
+        dpb->insertString(st, isc_dpb_password, server ? serverLogin.password.c_str() : Password());
+        dpb->insertString(st, isc_dpb_config, server ? kServerConfig : kEmbeddedConfig);
         dpb->insertString(st, isc_dpb_lc_ctype, "WIN1250");
         dpb->insertInt(st, isc_dpb_sql_dialect, static_cast<int>(kDialect));
         if (provider_ == nullptr) provider_ = master_->getDispatcher();
@@ -72,7 +102,7 @@ void TSqlConnection::Open(const std::string& database)
     } catch (const FbException& error) {
         if (dpb != nullptr) dpb->dispose();
         attachment_ = nullptr;
-        throw LinkError("Baza: " + database + "\n" + fb::ErrorText(util_, error));
+        throw LinkError(context + "\n" + fb::ErrorText(util_, error));
     }
 }
 
@@ -102,9 +132,9 @@ IAttachment* TSqlConnection::Attachment() const
     return attachment_;
 }
 
-TFormConnection::TFormConnection(const std::string& dbPath)
+TFormConnection::TFormConnection(const std::string& dbPath, const TDbLogin& serverLogin)
 {
-    SQLConnection1.Open(dbPath);
+    SQLConnection1.Open(dbPath, serverLogin);
 }
 
 TFormConnection::~TFormConnection() = default;

@@ -13,10 +13,18 @@ class IUtil;
 
 namespace velbrin {
 
-// An attachment to a Firebird database through the client library: a file path
-// opens it with the embedded engine inside this process, "host:/path" goes to a
-// server. Always user SYSDBA with the program's password, character set WIN1250
-// and SQL dialect 3.
+// Who the link logs in as on a database server ("host:/path"). A database file
+// opened by the embedded engine never uses it.
+struct TDbLogin {
+    std::string user;
+    std::string password;
+};
+
+// An attachment to a Firebird database through the client library, character set
+// WIN1250 and SQL dialect 3. A file path opens it with the embedded engine inside
+// this process, as SYSDBA with the program's password, and with no way out to a
+// server. A server path logs in with the given login over an encrypted line only:
+// the program's own password never leaves the process.
 class TSqlConnection {
 public:
     TSqlConnection();
@@ -24,8 +32,9 @@ public:
     TSqlConnection(const TSqlConnection&) = delete;
     TSqlConnection& operator=(const TSqlConnection&) = delete;
 
-    // Raises LinkError "Baza: <path>" plus the database's message when it fails.
-    void Open(const std::string& database);
+    // Raises LinkError "Baza: <path>" plus the database's message when it fails;
+    // for a server also the server and the user, never the password.
+    void Open(const std::string& database, const TDbLogin& serverLogin = {});
     void Close();
     bool Connected() const { return attachment_ != nullptr; }
     const std::string& Database() const { return database_; }
@@ -39,6 +48,12 @@ public:
     // The one-character administrator password the empty database is made for.
     static const char* Password();
     static constexpr unsigned kDialect = 3;
+
+    // True when the client library would take the path to a server: it has a
+    // colon after its first character ("host:/path", "host/3050:/path").
+    static bool NamesServer(const std::string& database);
+    // The server part of a server path ("host/3050" of "host/3050:/path").
+    static std::string ServerOf(const std::string& database);
 
     // Ends the embedded engine and the client library's threads. Called once on the
     // way out of a program, after every connection is closed; no attach after it.
@@ -55,7 +70,7 @@ private:
 // Owner of the shared connection: opens it on construction, closes it on destruction.
 class TFormConnection {
 public:
-    explicit TFormConnection(const std::string& dbPath);
+    explicit TFormConnection(const std::string& dbPath, const TDbLogin& serverLogin = {});
     ~TFormConnection();
     TFormConnection(const TFormConnection&) = delete;
     TFormConnection& operator=(const TFormConnection&) = delete;

@@ -9,7 +9,7 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
       app_(app),
       FormMainLINK(app),
       FormFP(FormMainLINK.FPDef(), app),
-      Connection(FormMainLINK.Ini().DbPath()),
+      Connection(FormMainLINK.Ini().DbPath(), TIniAppl::ReadDbServerLogin()),
       FormCommonLink(Connection, FormMainLINK.Ini(), FormFP, messages, app, FormConvert),
       FormZets(Connection, FormMainLINK.Ini(), FormFP, FormCommonLink),
       YellowMsg(messages, FormMainLINK.Ini(), LinkLog),

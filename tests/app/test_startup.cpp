@@ -164,8 +164,10 @@ TEST(PrepareInstallation, RemoteExchangeFoldersAreMadeThere) {
 
 TEST(PrepareInstallation, ServerPathsAreToldFromFiles) {
     struct Case { const char* path; bool server; };
+    // The client library takes any colon after the first character for a server,
+    // even inside a folder name, so the start must not make a file there either.
     const Case cases[] = {{"localhost:/var/db/Zorvex.fdb", true}, {"10.0.0.5:/db.fdb", true},
-                          {"/srv/db/Zorvex.fdb", false}, {"/srv/a:b/Zorvex.fdb", false},
-                          {"Zorvex.fdb", false}, {":x", false}};
+                          {"shop-srv/3051:/db.fdb", true}, {"/srv/db/Zorvex.fdb", false},
+                          {"/srv/a:b/Zorvex.fdb", true}, {"Zorvex.fdb", false}, {":x", false}};
     for (const Case& c : cases) EXPECT_EQ(IsServerDbPath(c.path), c.server) << c.path;
 }

@@ -1,127 +1,78 @@
 // The same connection and queries through a Firebird server on loopback
-// ("localhost:/path"), as a workstation that keeps its database on a server uses them.
-// The test starts the server itself and stops it by its process id afterwards.
-#include "DbTestSupport.h"
-
-#include "app/P00_util.h"
-#include "CommonLinkRig.h"
-
-#include <pwd.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// ("127.0.0.1/port:/path"), as a workstation that keeps its database on a shop's
+// server uses them: logged in as the link's own user, over an encrypted line.
+// Each test starts a server of its own and stops it by its process id afterwards.
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <thread>
+
+#include "CommonLinkRig.h"
+#include "DbTestSupport.h"
+#include "FirebirdServer.h"
+#include "app/P00_util.h"
 
 namespace velbrin::test {
 namespace {
 
-const char* const kInitScript = "/etc/init.d/firebird3.0";
-const char* const kServerPidFile = "/var/run/firebird3.0/firebird.pid";
+const TDbLogin kLinkUser{"VELBRIN_LINK", "Kasa-1'x"};
 
-// Process id of the running guard process, 0 when none runs.
-pid_t GuardPid()
-{
-    FILE* pipe = ::popen("pidof fbguard", "r");
-    if (pipe == nullptr) return 0;
-    long pid = 0;
-    if (std::fscanf(pipe, "%ld", &pid) != 1) pid = 0;
-    ::pclose(pipe);
-    return static_cast<pid_t>(pid);
+// The text of the LinkError that opening raises, or "opened".
+std::string OpenFailure(const std::string& path, const TDbLogin& login) {
+    try {
+        TFormConnection connection(path, login);
+    } catch (const LinkError& e) {
+        return e.what();
+    }
+    return "opened";
 }
 
-bool Alive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UseTestFirebirdLock();
+        if (!server.Failure().empty()) GTEST_SKIP() << server.Failure();
+        file = server.NewDatabase("Zorvex.fdb");
+        std::string output;
+        ASSERT_EQ(server.MakeLinkUser(file, kLinkUser, &output), 0) << output;
+    }
 
-// Waits at most about two seconds for a process to end.
-bool WaitGone(pid_t pid)
-{
-    for (int i = 0; i < 40 && Alive(pid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return !Alive(pid);
-}
-
-class ServerProcess {
-public:
-    // Starts the server with the init script; empty text on success, else why not.
-    std::string Start()
-    {
-        if (std::system(("env -u FIREBIRD_LOCK " + std::string(kInitScript) + " start >/dev/null 2>&1").c_str()) != 0)
-            return "the init script failed to start the server";
-        for (int i = 0; i < 100 && (guard_ = GuardPid()) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (guard_ == 0) return "the server did not come up";
-        // The guard writes the server's process id; the server listens shortly after.
-        for (int i = 0; i < 100 && server_ == 0; ++i) {
-            long pid = 0;
-            if (FILE* f = std::fopen(kServerPidFile, "r")) {
-                if (std::fscanf(f, "%ld", &pid) != 1) pid = 0;
-                std::fclose(f);
+    // The server may need a moment for its first attach after it began to listen.
+    std::unique_ptr<TFormConnection> Connect(const TDbLogin& login) {
+        for (int attempt = 0;; ++attempt) {
+            try {
+                return std::make_unique<TFormConnection>(server.Path(file), login);
+            } catch (const LinkError&) {
+                if (attempt == 20) throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
-            server_ = static_cast<pid_t>(pid);
-            if (server_ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return {};
-    }
-
-    ~ServerProcess()
-    {
-        // Ending the guard ends the server it watches; the server is ended itself if it stays.
-        if (Alive(guard_)) {
-            ::kill(guard_, SIGTERM);
-            WaitGone(guard_);
-        }
-        if (Alive(server_)) {
-            ::kill(server_, SIGTERM);
-            if (!WaitGone(server_)) ::kill(server_, SIGKILL);
         }
     }
 
-private:
-    pid_t guard_ = 0;
-    pid_t server_ = 0;
+    // The given statement through the link's user fails.
+    void ExpectRefused(TFormConnection& connection, const std::string& sql) {
+        TSqlQuery q(connection);
+        q.SetSQL(sql);
+        EXPECT_THROW(q.ExecSQL(), LinkError) << sql;
+    }
+
+    FirebirdServer server;
+    std::string file;
 };
 
-TEST(ServerConnection, WorksThroughALoopbackServer)
-{
-    if (::geteuid() != 0) GTEST_SKIP() << "starting the Firebird server needs root";
-    if (!FileExists(kInitScript) || !FileExists("/usr/sbin/fbguard"))
-        GTEST_SKIP() << "firebird3.0-server is not installed";
-    if (GuardPid() != 0) GTEST_SKIP() << "a Firebird server already runs here; it is left alone";
-    const passwd* firebirdUser = ::getpwnam("firebird");
-    if (firebirdUser == nullptr) GTEST_SKIP() << "no user 'firebird'";
+std::string Scalar(TFormConnection& connection, const std::string& sql) {
+    TSqlQuery q(connection);
+    q.SetSQL(sql);
+    q.Open();
+    std::string value = q.Eof() ? std::string() : Trim(q.AsString(0));
+    q.Close();
+    return value;
+}
 
-    UseTestFirebirdLock();
-    TempDir dir;
-    const std::string path = dir.File("Zorvex.fdb");
-    ASSERT_TRUE(CopyFileOverwrite(TemplateDbPath(), path));
-    // While no server runs, the embedded engine gives SYSDBA the program's password. It runs in
-    // a process of its own: an engine keeps the security database open for a while after use,
-    // and the server could not log anybody in while this process held it.
-    const std::string setPassword = std::string("echo \"create or alter user SYSDBA password '") +
-                                    TSqlConnection::Password() + "' using plugin Srp; commit;\" | " VELBRIN_ISQL_FB
-                                    " -q -b -user SYSDBA " + path;
-    ASSERT_EQ(std::system(setPassword.c_str()), 0) << setPassword;
-    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
-    ASSERT_EQ(::chown(path.c_str(), firebirdUser->pw_uid, firebirdUser->pw_gid), 0);
-
-    ServerProcess server;
-    const std::string failure = server.Start();
-    if (!failure.empty()) GTEST_SKIP() << failure;
-
-    std::unique_ptr<TFormConnection> connection;
-    for (int attempt = 0; attempt < 40 && connection == nullptr; ++attempt) {
-        try {
-            connection = std::make_unique<TFormConnection>("localhost:" + path);
-        } catch (const LinkError&) {
-            if (attempt == 39) throw;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
+TEST_F(ServerTest, LinkWorksThroughItsOwnUserOnAnEncryptedLine) {
+    std::unique_ptr<TFormConnection> connection = Connect(kLinkUser);
     TSqlQuery q(*connection);
-    q.SetSQL("insert into arts(art_id,tax_id,plu_id,plu_naziv,cena,update_typ) "
-             "values(:art_id,'2','2',:plu_naziv,:cena,'N')");
+    q.SetSQL(
+        "insert into arts(art_id,tax_id,plu_id,plu_naziv,cena,update_typ) "
+        "values(:art_id,'2','2',:plu_naziv,:cena,'N')");
     q.SetString("art_id", "A'1");
     q.SetString("plu_naziv", "\x8A\x9A\xE8 'x' \"y\"");
     q.SetMoney("cena", Money::Parse("12.3456"));
@@ -134,12 +85,122 @@ TEST(ServerConnection, WorksThroughALoopbackServer)
     EXPECT_EQ(q.AsMoney("cena"), Money::Parse("12.3456"));
     q.Close();
 
-    CommonLinkRig rig(*connection, dir.Path());
+    TempDir install;
+    CommonLinkRig rig(*connection, install.Path());
     rig.commonLink->StoreLastBonId(77);
-    q.SetSQL("select vle_value from vle where vle_key='BonID'");
-    q.Open();
-    EXPECT_EQ(q.AsInteger("vle_value"), 77);
-    q.Close();
+    EXPECT_EQ(Scalar(*connection, "select vle_value from vle where vle_key='BonID'"), "77");
+    EXPECT_EQ(Scalar(*connection, "select current_user from rdb$database"), kLinkUser.user);
+    EXPECT_EQ(
+        Scalar(*connection, "select rdb$get_context('SYSTEM','WIRE_ENCRYPTED') from rdb$database"),
+        "TRUE");
+
+    // The server's own view: every attachment but the administrator's is the link's.
+    std::unique_ptr<TFormConnection> admin = Connect(server.Admin());
+    EXPECT_EQ(
+        Scalar(*admin,
+               "select count(*) from mon$attachments a where a.mon$remote_protocol is not null "
+               "and a.mon$attachment_id <> current_connection and a.mon$user <> 'VELBRIN_LINK'"),
+        "0");
+    EXPECT_EQ(
+        Scalar(*admin, "select count(*) from mon$attachments a where a.mon$user = 'VELBRIN_LINK'"),
+        "1");
+}
+
+TEST_F(ServerTest, RefusedLoginNamesServerAndUserButNeverThePassword) {
+    Connect(kLinkUser);  // the server is up and the user exists
+    const std::string server_part =
+        "Server: " + server.Path(file).substr(0, server.Path(file).find(':'));
+    const TDbLogin wrongPassword{kLinkUser.user, "Pogresna-99"};
+    std::string text = OpenFailure(server.Path(file), wrongPassword);
+    EXPECT_NE(text.find("Baza: " + server.Path(file)), std::string::npos) << text;
+    EXPECT_NE(text.find(server_part + ", user: VELBRIN_LINK"), std::string::npos) << text;
+    EXPECT_NE(text.find("user name and password are not defined"), std::string::npos) << text;
+    EXPECT_EQ(text.find(wrongPassword.password), std::string::npos) << text;
+
+    text = OpenFailure(server.Path(file), {"NOBODY_HERE", kLinkUser.password});
+    EXPECT_NE(text.find(server_part + ", user: NOBODY_HERE"), std::string::npos) << text;
+    EXPECT_EQ(text.find(kLinkUser.password), std::string::npos) << text;
+
+    // Without a login the link does not even ask the server.
+    text = OpenFailure(server.Path(file), {});
+    EXPECT_NE(text.find("no user and password for the database server"), std::string::npos) << text;
+    text = OpenFailure(server.Path(file), {kLinkUser.user, ""});
+    EXPECT_NE(text.find("no user and password for the database server"), std::string::npos) << text;
+}
+
+TEST(ServerConnection, UnreachableServerNamesServerAndUser) {
+    // Port 1 of loopback has no listener.
+    const std::string text = OpenFailure("127.0.0.1/1:/srv/kasa1.fdb", kLinkUser);
+    EXPECT_NE(text.find("Server: 127.0.0.1/1, user: VELBRIN_LINK"), std::string::npos) << text;
+    EXPECT_EQ(text.find(kLinkUser.password), std::string::npos) << text;
+}
+
+TEST_F(ServerTest, LinkUserRunsTheLinksStatementsButCannotChangeMetadataOrUsers) {
+    std::unique_ptr<TFormConnection> connection = Connect(kLinkUser);
+    TSqlQuery q(*connection);
+    for (const char* sql :
+         {"insert into vle(vle_key,vle_value) values('X','1')",
+          "update vle set vle_value='2' where vle_key='X'", "delete from vle where vle_key='X'",
+          "insert into cash(zet_id,trm_id,dtm_tran,usr_id,cash_in,cash_out) "
+          "values('000001','001','2027-03-01 09:05:03:007','XXXX',1,0)",
+          "insert into zets(zet_id,trm_id) values('000001','001')",
+          "update zets set dtm_tran='2027-03-01 22:00:00' where zet_id='000001'",
+          "delete from sales where zet_id='000001'",
+          "delete from payments where zet_id='000001'"}) {
+        q.SetSQL(sql);
+        EXPECT_NO_THROW(q.ExecSQL()) << sql;
+    }
+    ExpectRefused(*connection, "create table t (a integer)");
+    ExpectRefused(*connection, "alter table zets add extra integer");
+    ExpectRefused(*connection, "drop table cash");
+    ExpectRefused(*connection, "create index arts_by_name on arts (plu_naziv)");
+    ExpectRefused(*connection, "create user INTRUDER password 'x'");
+    ExpectRefused(*connection, "alter user SYSDBA password 'x'");
+    ExpectRefused(*connection, "drop user SYSDBA");
+    ExpectRefused(*connection, "grant select on sales to user INTRUDER");
+    // Day records are never deleted by the link, so its user may not either.
+    ExpectRefused(*connection, "delete from zets");
+    EXPECT_EQ(Scalar(*connection, "select count(*) from zets"), "1");
+}
+
+TEST_F(ServerTest, ScriptRunsAgainOnADatabaseInUseAndKeepsItsData) {
+    std::unique_ptr<TFormConnection> connection = Connect(kLinkUser);
+    {
+        TSqlQuery q(*connection);
+        q.SetSQL("insert into vle(vle_key,vle_value) values('BonID','41')");
+        q.ExecSQL();
+    }
+    connection.reset();
+    const TDbLogin changed{kLinkUser.user, "Nova-lozinka-2"};
+    std::string output;
+    ASSERT_EQ(server.MakeLinkUser(file, changed, &output), 0) << output;
+    EXPECT_NE(OpenFailure(server.Path(file), kLinkUser), "opened");  // the old password is gone
+    connection = Connect(changed);
+    EXPECT_EQ(Scalar(*connection, "select vle_value from vle where vle_key='BonID'"), "41");
+}
+
+TEST(ServerConnection, ServerThatDoesNotEncryptIsRefused) {
+    UseTestFirebirdLock();
+    FirebirdServer server("Disabled");
+    if (!server.Failure().empty()) GTEST_SKIP() << server.Failure();
+    const std::string file = server.NewDatabase("Zorvex.fdb");
+    std::string output;
+    ASSERT_EQ(server.MakeLinkUser(file, kLinkUser, &output), 0) << output;  // it answers isql-fb
+    const std::string text = OpenFailure(server.Path(file), kLinkUser);
+    EXPECT_NE(text.find("Server: " + server.Path(file).substr(0, server.Path(file).find(':')) +
+                        ", user: VELBRIN_LINK"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("wire encryption"), std::string::npos) << text;
+}
+
+TEST(ServerConnection, ServerPathsAreToldFromFiles) {
+    EXPECT_TRUE(TSqlConnection::NamesServer("localhost:/var/db/Zorvex.fdb"));
+    EXPECT_TRUE(TSqlConnection::NamesServer("shop-srv/3051:/db/kasa1.fdb"));
+    EXPECT_TRUE(TSqlConnection::NamesServer("inet://shop-srv/db/kasa1.fdb"));
+    EXPECT_FALSE(TSqlConnection::NamesServer("/home/kasa/Velbrin/DataBase/Zorvex.fdb"));
+    EXPECT_FALSE(TSqlConnection::NamesServer(":x"));
+    EXPECT_EQ(TSqlConnection::ServerOf("shop-srv/3051:/db/kasa1.fdb"), "shop-srv/3051");
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+// The real program with its database on a server: a server that refuses or cannot
+// be reached ends the start like a database that cannot be opened, named with the
+// user in the box and the link log, and a readable server password stops it first.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "LinkProcess.h"
+#include "tools/fp550sim/Fp550Simulator.h"
+
+using namespace velbrin;
+using namespace velbrin::test;
+
+namespace {
+
+// Starts the link on a server database with the given settings-store mode and
+// returns what the link log holds once the start has failed.
+std::string FailedStartLog(mode_t storeMode, const std::string& expected) {
+    LinkInstallation inst;
+    sim::Fp550Simulator sim(inst.dir.Path() + "/printer.state");
+    inst.Ini("[Portovi]\nFP=" + sim.Start() +
+             "\n[Osnovno]\nDbPath=127.0.0.1/1:/srv/velbrin/kasa1.fdb\n");
+    WriteWholeFile(inst.registry, "[Software\\Helvane\\Velbrin]\nLocal_Install_Dir=" + inst.root +
+                                      "\nDb_Server_User=KASA1\nDb_Server_Password=Tajna-77\n");
+    ::chmod(inst.registry.c_str(), storeMode);
+    LinkProcess link(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
+    EXPECT_TRUE(WaitFor([&] { return inst.LinkLog().find(expected) != std::string::npos; }, 15000))
+        << inst.LinkLog();
+    // the error box waits for the operator; a stop request ends it with 0 as well
+    link.Stop();
+    EXPECT_EQ(link.WaitExit(10000), 0);
+    EXPECT_FALSE(FileExists(inst.root + "/DataBase/Zorvex.fdb"))
+        << "no local copy for a server database";
+    return inst.LinkLog();
+}
+
+}  // namespace
+
+TEST(ShellServer, ServerThatCannotBeReachedIsNamedWithTheUserNeverThePassword) {
+    const std::string log = FailedStartLog(0600, "Server: 127.0.0.1/1, user: KASA1");
+    EXPECT_NE(log.find("Baza: 127.0.0.1/1:/srv/velbrin/kasa1.fdb"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Tajna-77"), std::string::npos) << log;
+}
+
+TEST(ShellServer, ServerPasswordThatEveryUserCanReadStopsTheStart) {
+    const std::string log = FailedStartLog(0644, "password is in a file every user can read");
+    EXPECT_NE(log.find("registry.ini"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Baza:"), std::string::npos) << "the server is not asked: " << log;
+    EXPECT_EQ(log.find("Tajna-77"), std::string::npos) << log;
+}
