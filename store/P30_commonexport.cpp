@@ -136,7 +136,8 @@ void TFormCommonLink::ExportQueryToFile(const std::string& sql, const std::strin
     // completed and left in place.
     PendingFile packet(file, TExportWriter::Packet());
     std::optional<PendingFile> converted;
-    if (convert) converted.emplace(ChangeFileExt(file, TExportWriter::Extension(format)), convert_.ExportWriter(format));
+    if (convert)
+        converted.emplace(ChangeFileExt(file, TExportWriter::Extension(format)), convert_.ExportWriter(format));
     std::optional<LinkError> conversionFailure;
     const auto conversionStep = [&](const std::function<void()>& step) {
         if (!converted || conversionFailure) return;
