@@ -177,7 +177,10 @@ void TFormCommonLink::ExportQueryToFile(const std::string& sql, const std::strin
         packet.Place();
         throw *conversionFailure;
     }
-    if (keepPacket) packet.Place();
+    if (keepPacket)
+        packet.Place();
+    else
+        packet.Discard();  // the converted file is the export
 }
 
 void TFormCommonLink::ExportArticles()
