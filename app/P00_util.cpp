@@ -27,6 +27,10 @@ bool MoveFileTo(const std::string& source, const std::string& target) {
 
 bool DeleteFileReport(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool RenameFile(const std::string& source, const std::string& target) {
+    return std::rename(source.c_str(), target.c_str()) == 0;
+}
+
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

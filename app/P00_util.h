@@ -23,6 +23,8 @@ bool CopyFileOverwrite(const std::string& source, const std::string& target);
 bool MoveFileTo(const std::string& source, const std::string& target);
 // Deletes a file; reports success.
 bool DeleteFileReport(const std::string& path);
+// Renames a file within its file system, replacing target in one step. Returns success.
+bool RenameFile(const std::string& source, const std::string& target);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // True when the file's permission bits let every user of the machine read it.

@@ -1,9 +1,7 @@
 #include "formats/P00_convert.h"
 
-#include <cstdio>
 #include <map>
 
-#include "app/P00_money.h"
 #include "app/P00_util.h"
 #include "formats/P01_commatext.h"
 #include "formats/P01_dbf.h"
@@ -206,44 +204,19 @@ void TFormConvert::ConvertExportFile(const std::string& path, const std::string&
     CDS.Clear();
 }
 
+std::unique_ptr<TExportWriter> TFormConvert::ExportWriter(const std::string& format) const {
+    return TExportWriter::ForFormat(format);
+}
+
 std::string TFormConvert::CsvText() const {
     std::string out;
-    for (std::size_t r = 0; r < CDS.RowCount(); ++r) {
-        std::size_t start = out.size();
-        for (std::size_t f = 0; f < CDS.FieldCount(); ++f) {
-            if (f > 0) out.push_back(',');
-            AppendCommaItem(out, CDS.Value(r, f));
-        }
-        if (CDS.FieldCount() == 1 && out.size() == start) out.append("\"\"");
-        out.append("\r\n");
-    }
+    for (std::size_t r = 0; r < CDS.RowCount(); ++r) AppendCsvLine(out, CDS, r);
     return out;
 }
 
 std::string TFormConvert::TxtText() const {
     std::string out;
-    char buffer[128];
-    for (std::size_t r = 0; r < CDS.RowCount(); ++r) {
-        for (std::size_t f = 0; f < CDS.FieldCount(); ++f) {
-            const TFieldDef& def = CDS.Field(f);
-            const std::string& value = CDS.Value(r, f);
-            if (def.IsShortInteger()) {
-                long long v = value.empty() ? 0 : StrToInt(value);
-                std::snprintf(buffer, sizeof buffer, "%10lld", v);
-                out.append(buffer);
-            } else if (def.kind == TFieldKind::FixedFmt) {
-                double v = value.empty() ? 0.0 : Money::Parse(value).ToDouble();
-                std::snprintf(buffer, sizeof buffer, "%*.*f", def.width, def.decimals, v);
-                out.append(buffer);
-            } else {
-                // "%-S.Ss": left-aligned, padded and cut to the declared size.
-                std::size_t size = static_cast<std::size_t>(def.width);
-                out.append(value, 0, std::min(size, value.size()));
-                if (value.size() < size) out.append(size - value.size(), ' ');
-            }
-        }
-        out.append("\r\n");
-    }
+    for (std::size_t r = 0; r < CDS.RowCount(); ++r) AppendTxtLine(out, CDS, r);
     return out;
 }
 

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "formats/P01_datapacket.h"
+#include "formats/P01_exportwriter.h"
 
 namespace velbrin {
 
@@ -21,6 +23,9 @@ public:
     void ConvertInputFile(const std::string& path);
     // Writes the packet at path as ".csv", ".txt" or ".dbf" beside it; nothing for "XML".
     void ConvertExportFile(const std::string& path, const std::string& format);
+    // The writer of the same converted file ("XML" excepted), fed a batch of rows
+    // at a time, for exports too large to hold as one packet.
+    std::unique_ptr<TExportWriter> ExportWriter(const std::string& format) const;
 
     // The kind prefix ("ABC_", "ART-", "TXT_", "CMD_") of an upper-cased file name.
     // Raises "Exc-104 pattern imena file-a: " + name when none matches.

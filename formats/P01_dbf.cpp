@@ -38,38 +38,6 @@ std::uint32_t GetU32(const char* b) {
     return GetU16(b) | (GetU16(b + 2) << 16);
 }
 
-class FileOutput : public DbfOutput {
-public:
-    ~FileOutput() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool Create(const std::string& name) override {
-        fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        return fd_ >= 0;
-    }
-    bool Write(std::string_view bytes) override {
-        while (!bytes.empty()) {
-            ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-    bool Seek(std::uint64_t offset) override {
-        return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
-    }
-    bool SeekEnd() override { return ::lseek(fd_, 0, SEEK_END) >= 0; }
-    bool Close() override {
-        int fd = fd_;
-        fd_ = -1;
-        return fd >= 0 && ::close(fd) == 0;
-    }
-
-private:
-    int fd_ = -1;
-};
-
 class FileInput : public DbfInput {
 public:
     ~FileInput() override {
@@ -157,83 +125,129 @@ DbfFile::Descriptor DbfFile::DescriptorFor(const TFieldDef& def) {
     return d;
 }
 
-DbfFile::DbfFile(const std::string& name, const TDataPacket& data, const DbfDate& date,
-                 DbfOutput* output) {
-    FileOutput file;
-    Write(name, data, date, output ? *output : file);
+namespace {
+
+// Types without a declared size (date-time, floating point, 64-bit integers)
+// become zero-width fields: their values are not stored, as in the TXT export.
+std::vector<bool> StoredFields(const TDataPacket& layout) {
+    std::vector<bool> stored;
+    for (const TFieldDef& def : layout.Fields())
+        stored.push_back(def.kind == TFieldKind::String || DbfFile::DescriptorFor(def).Width() > 0);
+    return stored;
 }
 
-void DbfFile::Write(const std::string& name, const TDataPacket& data, const DbfDate& date,
-                    DbfOutput& out) {
-    // Everything the table cannot hold is refused before the file is created.
-    if (data.FieldCount() > kMaxFields) throw LinkError("DBF Error - more than 100 fields!");
+// Raises the error for the first stored value of rows longer than its field;
+// first is the record number of the first row.
+void CheckValues(const TDataPacket& rows, const std::vector<DbfFile::Descriptor>& descriptors,
+                 const std::vector<bool>& stored, std::size_t first) {
+    for (std::size_t r = 0; r < rows.RowCount(); ++r)
+        for (std::size_t f = 0; f < descriptors.size(); ++f)
+            if (stored[f] && rows.Value(r, f).size() > descriptors[f].Width())
+                throw LinkError("DBF Error - value of " + descriptors[f].name + " in record " +
+                                std::to_string(first + r) + " is longer than its field!");
+}
+
+}  // namespace
+
+std::vector<DbfFile::Descriptor> DbfFile::Layout(const TDataPacket& layout) {
+    if (layout.FieldCount() > kMaxFields) throw LinkError("DBF Error - more than 100 fields!");
+    std::vector<Descriptor> descriptors;
     std::size_t recordLength = 1;
-    for (const TFieldDef& def : data.Fields()) {
+    for (const TFieldDef& def : layout.Fields()) {
         if (def.name.size() > kMaxNameLength)
             throw LinkError("DBF Error - field name " + def.name +
                             " is longer than 10 characters!");
-        descriptors_.push_back(DescriptorFor(def));
-        recordLength += descriptors_.back().Width();
+        descriptors.push_back(DescriptorFor(def));
+        recordLength += descriptors.back().Width();
     }
     if (recordLength > 0xFFFF) throw LinkError("DBF Error - record longer than 65535 bytes!");
-    // Types without a declared size (date-time, floating point, 64-bit integers)
-    // become zero-width fields: their values are not stored, as in the TXT export.
-    std::vector<bool> stored;
-    for (const TFieldDef& def : data.Fields())
-        stored.push_back(def.kind == TFieldKind::String || DescriptorFor(def).Width() > 0);
-    for (std::size_t r = 0; r < data.RowCount(); ++r)
-        for (std::size_t f = 0; f < descriptors_.size(); ++f)
-            if (stored[f] && data.Value(r, f).size() > descriptors_[f].Width())
-                throw LinkError("DBF Error - value of " + descriptors_[f].name + " in record " +
-                                std::to_string(r + 1) + " is longer than its field!");
-    recordLength_ = recordLength;
+    return descriptors;
+}
 
+DbfFile::DbfFile(const std::string& name, const TDataPacket& data, const DbfDate& date,
+                 DbfOutput* output) {
+    // Everything the table cannot hold is refused before the file is created.
+    CheckValues(data, Layout(data), StoredFields(data), 1);
+    DbfWriter writer(name, data, date, output);
+    writer.Append(data);
+    writer.Finish();
+    descriptors_ = writer.Descriptors();
+    recordCount_ = writer.RecordCount();
+    recordLength_ = writer.RecordLength();
+}
+
+DbfWriter::DbfWriter(const std::string& name, const TDataPacket& layout, const DbfDate& date,
+                     DbfOutput* output)
+    : file_(output ? nullptr : TOutput::ToFile()),
+      out_(output ? *output : *file_),
+      descriptors_(DbfFile::Layout(layout)),
+      stored_(StoredFields(layout)) {
+    for (const DbfFile::Descriptor& d : descriptors_) recordLength_ += d.Width();
     const std::size_t headerLength = kDescriptorSize * descriptors_.size() + 33;
-    std::string header(kHeaderSize, '\0');
-    header[0] = 3;
-    header[1] = static_cast<char>(date.year - 1900);
-    header[2] = static_cast<char>(date.month);
-    header[3] = static_cast<char>(date.day);
-    PutU16(header, 8, static_cast<std::uint32_t>(headerLength));
-    PutU16(header, 10, static_cast<std::uint32_t>(recordLength));
+    header_.assign(kHeaderSize, '\0');
+    header_[0] = 3;
+    header_[1] = static_cast<char>(date.year - 1900);
+    header_[2] = static_cast<char>(date.month);
+    header_[3] = static_cast<char>(date.day);
+    PutU16(header_, 8, static_cast<std::uint32_t>(headerLength));
+    PutU16(header_, 10, static_cast<std::uint32_t>(recordLength_));
 
-    if (!out.Create(name)) throw LinkError("DBF Error - create file!");
-    if (!out.Write(header)) FailOpen(out, "DBF Error - fixed header!");
-    for (const Descriptor& d : descriptors_) {
+    if (!out_.Create(name)) throw LinkError("DBF Error - create file!");
+    open_ = true;
+    if (!out_.Write(header_)) Fail("DBF Error - fixed header!");
+    for (const DbfFile::Descriptor& d : descriptors_) {
         std::string bytes(kDescriptorSize, '\0');
         std::memcpy(bytes.data(), d.name.data(), d.name.size());
         bytes[11] = d.type;
         bytes[16] = static_cast<char>(d.low);
         bytes[17] = static_cast<char>(d.high);
-        if (!out.Write(bytes)) FailOpen(out, "DBF Error - FieldRec");
+        if (!out_.Write(bytes)) Fail("DBF Error - FieldRec");
     }
-    if (!out.Write("\x0D")) FailOpen(out, "DBF Error - 0x0D");
+    if (!out_.Write("\x0D")) Fail("DBF Error - 0x0D");
+    chunk_.reserve(kWriteChunk + recordLength_);
+}
 
+DbfWriter::~DbfWriter() {
+    if (open_) out_.Close();
+}
+
+void DbfWriter::Fail(const std::string& text) {
+    open_ = false;
+    FailOpen(out_, text);
+}
+
+void DbfWriter::Append(const TDataPacket& rows) {
+    try {
+        CheckValues(rows, descriptors_, stored_, records_ + 1);
+    } catch (const LinkError& e) {
+        Fail(e.Text());
+    }
     // Records go out in chunks of whole records; a chunk that cannot be written
     // in full is a record that cannot be written.
-    std::string chunk;
-    chunk.reserve(kWriteChunk + recordLength);
-    for (std::size_t r = 0; r < data.RowCount(); ++r) {
-        chunk.push_back(' ');
+    for (std::size_t r = 0; r < rows.RowCount(); ++r) {
+        chunk_.push_back(' ');
         for (std::size_t f = 0; f < descriptors_.size(); ++f) {
-            if (!stored[f]) continue;
-            const std::string& value = data.Value(r, f);
-            chunk.append(value);
-            chunk.append(descriptors_[f].Width() - value.size(), ' ');
+            if (!stored_[f]) continue;
+            const std::string& value = rows.Value(r, f);
+            chunk_.append(value);
+            chunk_.append(descriptors_[f].Width() - value.size(), ' ');
         }
-        if (chunk.size() >= kWriteChunk) {
-            if (!out.Write(chunk)) FailOpen(out, "DBF Error - insert!");
-            chunk.clear();
+        if (chunk_.size() >= kWriteChunk) {
+            if (!out_.Write(chunk_)) Fail("DBF Error - insert!");
+            chunk_.clear();
         }
     }
-    if (!chunk.empty() && !out.Write(chunk)) FailOpen(out, "DBF Error - insert!");
+    records_ += rows.RowCount();
+}
 
-    recordCount_ = data.RowCount();
-    PutU32(header, 4, static_cast<std::uint32_t>(recordCount_));
-    if (!out.Seek(0) || !out.Write(header) || !out.SeekEnd())
-        FailOpen(out, "DBF Error - fixed header!");
-    if (!out.Write("\x1A")) FailOpen(out, "DBF Error - 0x1A");
-    if (!out.Close()) throw LinkError("DBF Error - close file!");
+void DbfWriter::Finish() {
+    if (!chunk_.empty() && !out_.Write(chunk_)) Fail("DBF Error - insert!");
+    chunk_.clear();
+    PutU32(header_, 4, static_cast<std::uint32_t>(records_));
+    if (!out_.Seek(0) || !out_.Write(header_) || !out_.SeekEnd()) Fail("DBF Error - fixed header!");
+    if (!out_.Write("\x1A")) Fail("DBF Error - 0x1A");
+    open_ = false;
+    if (!out_.Close()) throw LinkError("DBF Error - close file!");
 }
 
 // --- reading --------------------------------------------------------------------

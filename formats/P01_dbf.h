@@ -1,5 +1,5 @@
-// dBase III tables (no memo file): the writer turns a whole data packet into a
-// table, the reader hands each stored record on as one comma-text line.
+// dBase III tables (no memo file): the writer turns a data packet, whole or batch
+// by batch, into a table; the reader hands each stored record on as one comma-text line.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/P01_datapacket.h"
+#include "formats/P01_output.h"
 
 namespace velbrin {
 
@@ -18,18 +19,8 @@ struct DbfDate {
     static DbfDate Today();
 };
 
-// Where the writer's bytes go. The file implementation writes through to the
-// system at once, so a failure is reported by the step that caused it; tests
-// put a failing implementation in its place.
-class DbfOutput {
-public:
-    virtual ~DbfOutput() = default;
-    virtual bool Create(const std::string& name) = 0;  // replaces an existing file
-    virtual bool Write(std::string_view bytes) = 0;    // all bytes or false
-    virtual bool Seek(std::uint64_t offset) = 0;
-    virtual bool SeekEnd() = 0;
-    virtual bool Close() = 0;
-};
+// The writer's bytes go to a TOutput; tests put a failing one in its place.
+using DbfOutput = TOutput;
 
 // Where the reader's bytes come from: a file, or memory for the fuzz target.
 class DbfInput {
@@ -87,16 +78,54 @@ public:
 
     // The descriptor the writer chooses for a packet field.
     static Descriptor DescriptorFor(const TFieldDef& def);
+    // The descriptors of a packet's fields, or LinkError for a layout the table
+    // cannot hold (too many fields, a long name, a record or field too wide).
+    static std::vector<Descriptor> Layout(const TDataPacket& layout);
 
 private:
-    void Write(const std::string& name, const TDataPacket& data, const DbfDate& date,
-               DbfOutput& out);
     void Read(const std::string& name, DbfInput& in);
 
     std::vector<Descriptor> descriptors_;
     std::size_t recordCount_ = 0;
     std::size_t recordLength_ = 0;
     std::string records_;  // the stored records as read, cut into fields on demand
+};
+
+// Writes a table batch by batch, so that a large export is never held at once;
+// the header gets its record count when the table is finished.
+class DbfWriter {
+public:
+    // Refuses a layout the table cannot hold before creating anything, then
+    // creates the table and writes its header and field descriptors.
+    DbfWriter(const std::string& name, const TDataPacket& layout, const DbfDate& date,
+              DbfOutput* output = nullptr);
+    ~DbfWriter();  // closes a table that was not finished
+    DbfWriter(const DbfWriter&) = delete;
+    DbfWriter& operator=(const DbfWriter&) = delete;
+
+    // Appends every row of rows (fields as in the layout). A value longer than its
+    // field closes the table and raises, naming the record counted from the first batch.
+    void Append(const TDataPacket& rows);
+    // Writes what is left, the record count and the end mark, and closes the table.
+    void Finish();
+
+    std::size_t RecordCount() const { return records_; }
+    const std::vector<DbfFile::Descriptor>& Descriptors() const { return descriptors_; }
+    std::size_t RecordLength() const { return recordLength_; }
+
+private:
+    // Closes the table, then raises text (with the closing failure added).
+    [[noreturn]] void Fail(const std::string& text);
+
+    std::unique_ptr<DbfOutput> file_;
+    DbfOutput& out_;
+    bool open_ = false;
+    std::vector<DbfFile::Descriptor> descriptors_;
+    std::vector<bool> stored_;  // per field: whether its values go into the records
+    std::size_t recordLength_ = 1;
+    std::string header_;
+    std::string chunk_;  // whole records not yet written
+    std::size_t records_ = 0;
 };
 
 }  // namespace velbrin

@@ -13,6 +13,7 @@
 #include "formats/P01_datapacket.h"
 #include "store/P00_query.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,9 +28,14 @@ class TFormZets;
 class TIniLink;
 class TMsgTable;
 
-// Lays out the packet from the columns of the open query and copies every row
-// into it: integer columns become "i2"/"i4"/"i8", fixed-point columns fixedFMT
-// with their precision and scale, texts strings of their width; NULL stays absent.
+// Lays out the packet from the columns of the open query, without rows: integer
+// columns become "i2"/"i4"/"i8", fixed-point columns fixedFMT with their precision
+// and scale, texts strings of their width.
+void LayOutPacketFromQuery(TSqlQuery& query, TDataPacket& packet);
+// Replaces the packet's rows by the query's next rows, at most maxRows of them, and
+// returns how many it took; NULL stays absent.
+std::size_t FillRowsFromQuery(TSqlQuery& query, TDataPacket& packet, std::size_t maxRows);
+// The whole result of the open query as one packet.
 void FillPacketFromQuery(TSqlQuery& query, TDataPacket& packet);
 
 class TFormCommonLink {
@@ -100,9 +106,12 @@ public:
     void StoreLastBonId(int64_t n);
 
     // --- exports ---------------------------------------------------------
-    // Runs the select and writes its rows as a data packet to file, then converts
-    // it to "ExportFormat" and removes the packet (see the rules in the source).
-    // bind sets the statement's named parameters.
+    // Rows an export holds in memory at a time.
+    static constexpr std::size_t kExportBatchRows = 500;
+    // Runs the select and writes its rows as a data packet to file and, for
+    // "ExportFormat" other than XML, as the converted file beside it; the packet is
+    // then removed (see the rules in the source). The rows go to the files a
+    // batch at a time. bind sets the statement's named parameters.
     using BindFn = std::function<void(TSqlQuery&)>;
     void ExportQueryToFile(const std::string& sql, const std::string& file, const BindFn& bind = {});
 

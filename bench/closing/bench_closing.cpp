@@ -1,7 +1,10 @@
 // Export of a closed day of 100,000 sale lines (and 10,000 payments) in each
 // export format: seconds and peak resident memory of the whole batch (ZA, ZB
-// and ZC), each format in a process of its own so that one figure does not hide
-// in another. The database is filled inside the engine by one statement.
+// and ZC), each format and way in a process of its own so that one figure does
+// not hide in another. Two ways side by side: the export as the link runs it,
+// rows streamed a batch at a time, and the earlier way, the whole result held as
+// one packet, saved, read back and converted; their files must be the same bytes.
+// The database is filled inside the engine by one statement.
 #include "app/P00_appservices.h"
 #include "app/P00_inilink.h"
 #include "app/P00_msg.h"
@@ -18,12 +21,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 using namespace velbrin;
 
@@ -88,15 +95,61 @@ void FillDatabase(const std::string& path)
                          "where n < " + std::to_string(kLines / 10));
 }
 
-bool MeasureExport(const std::string& format, const std::string& root, const std::string& dbPath)
+const char* const kLastClosedDay = "zet_id=(select max(zet_id) from zets where dtm_tran is not null)";
+
+// The export step before rows were streamed: the whole result in one packet,
+// saved, loaded again by the conversion and written in the export format.
+void WholePacketExport(TFormConnection& connection, TFormConvert& convert, const std::string& sql,
+                       const std::string& file, const std::string& format)
 {
+    TDataPacket packet;
+    TSqlQuery query(connection);
+    query.SetSQL(sql);
+    query.Open();
+    FillPacketFromQuery(query, packet);
+    query.Close();
+    packet.SaveToFile(file);
+    packet.Clear();
+    if (SameText(format, "XML")) return;
+    convert.ConvertExportFile(file, format);
+    DeleteFileReport(file);
+}
+
+enum class Way { Streamed, WholePacket };
+
+// The batch's files by kind (ZA, ZB, ZC) and extension, their numbers aside.
+std::map<std::string, std::string> FilesByKind(const std::string& dir)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        files[entry.path().filename().string().substr(0, 2) + entry.path().extension().string()] =
+            entry.path().string();
+    return files;
+}
+
+// Compared a piece at a time: the children are forked from this process and
+// would otherwise inherit the memory of the comparison in their peak figures.
+bool SameBytes(const std::string& a, const std::string& b)
+{
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    std::vector<char> ba(1 << 16), bb(1 << 16);
+    while (fa && fb) {
+        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
+        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
+        if (fa.gcount() != fb.gcount() || !std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin())) return false;
+    }
+    return !fa && !fb;
+}
+
+bool MeasureExport(const std::string& format, Way way, const std::string& root, const std::string& dbPath)
+{
+    const std::string dir = root + "/" + format + (way == Way::Streamed ? "-streamed" : "-whole");
     std::fflush(stdout);
     const pid_t pid = fork();
     if (pid < 0) return false;
     if (pid == 0) {
         int code = 0;
         try {
-            const std::string dir = root + "/" + format;
             ForceDirectories(dir);
             WriteWholeFile(dir + "/registry.ini",
                            "[Software\\Helvane\\Velbrin]\nLocal_Install_Dir=" + dir + "/install\n");
@@ -117,15 +170,28 @@ bool MeasureExport(const std::string& format, const std::string& root, const std
             const long before = PeakKb();
             const double cpuBefore = CpuSeconds();
             const auto start = std::chrono::steady_clock::now();
-            zets.ExportClosedDay(kStamp);
+            if (way == Way::Streamed) {
+                zets.ExportClosedDay(kStamp);
+            } else {
+                const std::string last = kLastClosedDay;
+                const std::string out = ini.FromFpDir() + "/";
+                WholePacketExport(connection, convert,
+                                  "select * from sales where " + last + " and ind_storno='N' order by art_id",
+                                  out + "ZA0001.xml", format);
+                WholePacketExport(connection, convert, "select * from payments where " + last, out + "ZB0001.xml",
+                                  format);
+                WholePacketExport(connection, convert, "select * from zets where " + last, out + "ZC0001.xml",
+                                  format);
+            }
             const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             const double cpu = CpuSeconds() - cpuBefore;
             std::uintmax_t bytes = 0;
             for (const auto& entry : std::filesystem::directory_iterator(ini.FromFpDir())) bytes += entry.file_size();
             // CPU time beside the wall time: on a shared machine the wall time includes waiting for a core.
-            std::printf("%-4s %7.2f s wall %7.2f s CPU %8.0f lines/s   peak RSS %7ld KB (%6ld KB before)   "
+            std::printf("%-4s %-12s %7.2f s wall %7.2f s CPU %8.0f lines/s   peak RSS %7ld KB (%6ld KB before)   "
                         "files %5.1f MB\n",
-                        format.c_str(), s, cpu, kLines / s, PeakKb(), before, bytes / 1e6);
+                        format.c_str(), way == Way::Streamed ? "streamed" : "whole packet", s, cpu, kLines / s,
+                        PeakKb(), before, bytes / 1e6);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s: %s\n", format.c_str(), e.what());
             code = 1;
@@ -136,6 +202,18 @@ bool MeasureExport(const std::string& format, const std::string& root, const std
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Both ways wrote the same files, byte for byte.
+bool SameFiles(const std::string& format, const std::string& root)
+{
+    const auto streamed = FilesByKind(root + "/" + format + "-streamed/install/Exch/Lnk/From_FP");
+    const auto whole = FilesByKind(root + "/" + format + "-whole/install/Exch/Lnk/From_FP");
+    bool same = streamed.size() == 3 && whole.size() == 3;
+    for (const auto& [kind, path] : streamed) same = same && whole.count(kind) && SameBytes(path, whole.at(kind));
+    std::printf("%-4s %zu files, %s\n", format.c_str(), streamed.size(),
+                same ? "the same bytes both ways" : "FILES DIFFER");
+    return same;
 }
 
 }  // namespace
@@ -175,7 +253,11 @@ int main()
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 1;
     std::printf("closed day: %d sale lines, %d payments, one day record (ZA, ZB, ZC)\n", kLines, kLines / 10);
     bool ok = true;
-    for (const char* format : {"XML", "TXT", "CSV", "DBF"}) ok = MeasureExport(format, root, dbPath) && ok;
+    for (const char* format : {"XML", "TXT", "CSV", "DBF"}) {
+        ok = MeasureExport(format, Way::WholePacket, root, dbPath) && ok;
+        ok = MeasureExport(format, Way::Streamed, root, dbPath) && ok;
+        ok = SameFiles(format, root) && ok;
+    }
     std::filesystem::remove_all(root);
     return ok ? 0 : 1;
 }
