@@ -66,6 +66,26 @@ const MsgText kMessages[] = {
     {60,
      "Poreska grupa je nevazeca\n\nPreporuka:\n\nUnesite vazecu",
      "Tax group wrong\n\nRecomendation:\n\nEnter valid"},
+    // 70 to 75: settings and the start marker, refused before the printer is touched
+    // ("%1".. are filled in by the caller).
+    {70,
+     "Podesavanje u LINK.INI ne moze da radi:\n\n[%1] %2=%3\n\n%4\n\nProgram ce biti prekinut!\n\nPreporuka:\n\nIspravite vrednost u %5 i ponovo pokrenite program",
+     "A setting in LINK.INI cannot work:\n\n[%1] %2=%3\n\n%4\n\nProgram will shutdown!\n\nRecommendation:\n\nCorrect the value in %5 and start the program again"},
+    {71,
+     "Komentar iza vrednosti nije dozvoljen: sve posle \"=\" je vrednost. Komentar stavite u poseban red koji pocinje sa \";\".",
+     "A comment behind the value is not allowed: everything after \"=\" is the value. Put the comment on a line of its own beginning with \";\"."},
+    {72,
+     "Broj terminala mora imati od 1 do 20 znakova, bez \"/\" i \"\\\".",
+     "The terminal number must have 1 to 20 characters, without \"/\" and \"\\\"."},
+    {73,
+     "Port nije prepoznat. Dozvoljeno je \"COMn\" (n od 1 do 256; COM1 je /dev/ttyS0) ili puna putanja uredjaja, na primer /dev/ttyUSB0.",
+     "The port is not recognised. Accepted are \"COMn\" (n from 1 to 256; COM1 is /dev/ttyS0) or a full device path, for example /dev/ttyUSB0."},
+    {74,
+     "Putanja baze mora biti puna putanja datoteke (pocinje sa \"/\") ili server:/putanja.",
+     "The database path must be a full file path (beginning with \"/\") or host:/path."},
+    {75,
+     "Oznaka pokretanja programa ne moze da se otvori:\n%1\n(%2)\nProgram ce biti prekinut!\n\nPreporuka:\n\nDok program ne radi, obrisite oznaku: sudo rm %1",
+     "The program's start marker cannot be opened:\n%1\n(%2)\nProgram will shutdown!\n\nRecommendation:\n\nWhile the program is not running, delete the marker: sudo rm %1"},
 };
 
 }  // namespace
