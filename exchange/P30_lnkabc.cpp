@@ -120,7 +120,7 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
 void TFormLnkWork::PrepareReceipt() {
     TBon& bon = Bon();
     // The first end row counts, the same one at which the line loops stop.
-    QSql.SetSQL("select seq from curr_abc where upper(art_id) = 'KRAJBONA' order by seq");
+    QSql.SetSQL("select seq from curr_abc where upper(trim(art_id)) = 'KRAJBONA' order by seq");
     QSql.Open();
     if (QSql.Eof()) {
         QSql.Close();
