@@ -78,6 +78,14 @@ std::string TFormLnkWork::HeldReceiptName() {
 void TFormLnkWork::LoadAbcFile(const std::string& name) {
     const std::string path = ToFpPath(name);
     try {
+        // curr_abc is empty between receipts; one still there is not finished and
+        // stays, whatever this file holds (even when it cannot be read).
+        if (!Bon().AbcIsEmpty()) {
+            abcHeld_ = true;
+            const std::string held = HeldReceiptName();
+            throw LinkError(name + " not taken in: the receipt " + (held.empty() ? "of a previous run" : held) +
+                            " is still unfinished in curr_abc");
+        }
         CDSInput.LoadFromFile(path);
         if (CDSInput.RowCount() > kMaxAbcRows) throw LinkError(msg_.GetMsg(53));
         QSql.SetSQL(

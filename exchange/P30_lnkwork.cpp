@@ -58,6 +58,7 @@ void TFormLnkWork::PollExchange() {
     // Amounts are formatted and parsed by our own fixed-point code with "." as the
     // decimal point, whatever the locale says, so there is no process setting to renew.
     DeliverKeptAnswers();
+    ResolveHeldReceipt();
     const std::string dir = ini_.ToFpDir();
     const std::vector<std::string> work = TRequestScan::WorkList(dir);
     for (const std::string& entry : work) {
@@ -231,7 +232,11 @@ void TFormLnkWork::RecoverExchange() {
         }
         return;
     }
-    if (bon.FileName().empty()) return;
+    if (bon.FileName().empty()) {
+        // The printer did not tell its state: the receipt stays for a later cycle.
+        receiptHeld_ = !bon.AbcIsEmpty();
+        return;
+    }
     if (bon.AbcIsEmpty()) {
         WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
     } else {
