@@ -91,7 +91,7 @@ void SyncDirectory(const std::string& dir) {
     ::close(fd);
 }
 
-int RenameFile(const std::string& from, const std::string& to) {
+int RenameOrErrno(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 

@@ -26,7 +26,7 @@ void AppendDurably(const std::string& path, std::string_view bytes);
 void SyncDirectory(const std::string& dir);
 
 // Renames a file; 0 on success, else the errno of the failure (EXDEV across file systems).
-int RenameFile(const std::string& from, const std::string& to);
+int RenameOrErrno(const std::string& from, const std::string& to);
 // Plain files of dir whose names do not begin with "." (hidden: only those that
 // do), at most maxEntries looked at, sorted.
 std::vector<std::string> ListPlainFiles(const std::string& dir, std::size_t maxEntries, bool hidden = false);

@@ -7,6 +7,25 @@
 
 namespace velbrin {
 
+std::string OneLogEntry(const std::string& text) {
+    std::string entry;
+    bool first = true;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t lf = text.find('\n', start);
+        if (lf == std::string::npos) lf = text.size();
+        std::string line = text.substr(start, lf - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (first)
+            entry = line;
+        else if (!Trim(line).empty())
+            entry += " | " + line;
+        first = false;
+        start = lf + 1;
+    }
+    return entry;
+}
+
 void TLogFile::Write(const std::string& text) const noexcept {
     try {
         if (path_.empty() || path_ <= " ") return;

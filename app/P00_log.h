@@ -6,6 +6,10 @@
 
 namespace velbrin {
 
+// A text of several lines as one log entry: its first line first, the other
+// lines (empty ones left out) joined behind it with " | ".
+std::string OneLogEntry(const std::string& text);
+
 class TLogFile {
 public:
     TLogFile() = default;

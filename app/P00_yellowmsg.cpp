@@ -10,10 +10,9 @@ TYellowMsg::TYellowMsg(const TMsgTable& messages, const TIniAppl& ini, const TLo
     : messages_(messages), ini_(ini), linkLog_(linkLog) {}
 
 std::string TYellowMsg::FirstLine(const std::string& text) {
-    auto lf = text.find('\n');
-    // A text without any line feed is logged with an empty text: the entry only
-    // records that a message was shown.
-    return lf == std::string::npos ? std::string() : text.substr(0, lf);
+    // The whole text in one entry, beginning with its first line (for a printer
+    // failure the command's caption, then the cause).
+    return OneLogEntry(text);
 }
 
 void TYellowMsg::PrepareNumbered(int n) {

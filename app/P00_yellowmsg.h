@@ -45,7 +45,7 @@ public:
 
     // Layout from the size the label needs for its text.
     static TYellowMsgLayout Layout(int labelWidth, int labelHeight);
-    // The part of a text before its first line feed, as it goes into the log.
+    // The text as it goes into the log: one entry, its first line first.
     static std::string FirstLine(const std::string& text);
 
 private:

@@ -94,6 +94,14 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
     const std::string path = ToFpPath(name);
     const std::string id = FileIdentityOf(path);
     try {
+        // curr_abc is empty between receipts; one still there is not finished and
+        // stays, whatever this file holds (even when it cannot be read).
+        if (!Bon().AbcIsEmpty()) {
+            abcHeld_ = true;
+            const std::string held = HeldReceiptName();
+            throw LinkError(name + " not taken in: the receipt " + (held.empty() ? "of a previous run" : held) +
+                            " is still unfinished in curr_abc");
+        }
         CDSInput.LoadFromFile(path);
         if (CDSInput.RowCount() > kMaxAbcRows) throw LinkError(msg_.GetMsg(53));
         QSql.SetSQL(
@@ -139,7 +147,7 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
 void TFormLnkWork::PrepareReceipt() {
     TBon& bon = Bon();
     // The first end row counts, the same one at which the line loops stop.
-    QSql.SetSQL("select seq from curr_abc where upper(art_id) = 'KRAJBONA' order by seq");
+    QSql.SetSQL("select seq from curr_abc where upper(trim(art_id)) = 'KRAJBONA' order by seq");
     QSql.Open();
     if (QSql.Eof()) {
         QSql.Close();

@@ -219,6 +219,12 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
             const std::string text = e.what();
             // The next start can still close the day: the file waits for it.
             if (AnsweredCommErrOnStop(text)) return;
+            // The printer printed its Z report and the database half or the export
+            // failed: with the printer's day closed the next cycle applies the file.
+            if (fp_.IsReceiptClosed()) {
+                store_.linkLog.Write(name + " waits: the day closing failed after the Z report: " + text);
+                return;
+            }
             // The printer refused the closing. Trying again every cycle would only
             // repeat the refusal; the cash register learns why and sends the file again.
             WriteResult(name, text, false);

@@ -156,6 +156,7 @@ void TFormLnkWork::PollExchange() {
     DeliverKeptAnswers();
     // A link that runs for weeks keeps its journal small between starts too.
     if (Journal().Appended() > kCompactAfterRecords) CompactJournal();
+    ResolveHeldReceipt();
     const std::string dir = ini_.ToFpDir();
     const std::vector<std::string> work = TRequestScan::WorkList(dir);
     struct Forget {
@@ -364,7 +365,11 @@ void TFormLnkWork::RecoverExchange() {
         }
         return;
     }
-    if (bon.FileName().empty()) return;
+    if (bon.FileName().empty()) {
+        // The printer did not tell its state: the receipt stays for a later cycle.
+        receiptHeld_ = !bon.AbcIsEmpty();
+        return;
+    }
     if (bon.AbcIsEmpty()) {
         WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
     } else {

@@ -155,6 +155,15 @@ private:
     // Set when LoadAbcFile refused a file because curr_abc still holds a receipt:
     // that receipt must survive the failure of the new file.
     bool abcHeld_ = false;
+
+    // A receipt the start could not settle because the printer did not tell its
+    // transaction state: settled by the first cycle in which the printer answers
+    // the state query (asked quietly every kHeldProbeCycles cycles meanwhile).
+    static constexpr int kHeldProbeCycles = 10;
+    void ResolveHeldReceipt();
+    bool PrinterAnswersState();
+    bool receiptHeld_ = false;
+    int heldProbeWait_ = 0;
 };
 
 }  // namespace velbrin

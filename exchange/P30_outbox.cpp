@@ -71,7 +71,7 @@ bool TAnswerOutbox::DeliverOne(const std::string& name) {
     ParseKept(name, seq, result);
     const std::string kept = JoinPath(dir_, name);
     const std::string answer = JoinPath(fromFpDir_(), result);
-    const int err = RenameFile(kept, answer);
+    const int err = RenameOrErrno(kept, answer);
     if (err == 0) {
         SyncDirectory(fromFpDir_());
         return true;
@@ -87,7 +87,7 @@ bool TAnswerOutbox::DeliverOne(const std::string& name) {
         DeleteFileReport(part);
         return false;
     }
-    if (RenameFile(part, answer) != 0) return false;  // finished by Settle
+    if (RenameOrErrno(part, answer) != 0) return false;  // finished by Settle
     SyncDirectory(fromFpDir_());
     DeleteFileReport(kept);
     return true;
@@ -121,7 +121,7 @@ void TAnswerOutbox::Settle() {
         if (!ParseKept(name, seq, result) || !journal_.Delivering(seq)) continue;
         // Cut short between the copy and the removal of the kept answer.
         const std::string part = JoinPath(fromFpDir_(), "." + result + ".part");
-        if (FileExists(part)) RenameFile(part, JoinPath(fromFpDir_(), result));
+        if (FileExists(part)) RenameOrErrno(part, JoinPath(fromFpDir_(), result));
         DeleteFileReport(JoinPath(dir_, name));
     }
     // Drafts: ".<seq>-<answer>.draft", written before the answer was recorded.

@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <chrono>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -58,12 +62,14 @@ TPosixComPort::TPosixComPort(std::string name) : name_(std::move(name)) {}
 
 TPosixComPort::~TPosixComPort() { Close(); }
 
-std::string ComPortFailureText(const std::string& name, const std::string& what, int err) {
+std::string ComPortFailureText(const std::string& name, const std::string& what, int err, const std::string& rights) {
     std::string text = "Port " + name;
     std::string device = ComPortDevicePath(name);
     if (!device.empty() && device != name) text += " (" + device + ")";
     text += ": " + what;
-    if (err == EACCES || err == EPERM)
+    if ((err == EACCES || err == EPERM) && !rights.empty())
+        text += ": permission denied (" + rights + ")";
+    else if (err == EACCES || err == EPERM)
         text += ": permission denied (the user needs to be a member of the dialout group)";
     else if (err == EWOULDBLOCK || err == EBUSY)
         text += ": in use by another program";
@@ -75,7 +81,58 @@ std::string ComPortFailureText(const std::string& name, const std::string& what,
     return text;
 }
 
-void TPosixComPort::Fail(const std::string& what, int err) const { throw LinkError(ComPortFailureText(name_, what, err)); }
+namespace {
+
+std::string OwnerName(uid_t uid) {
+    const passwd* pw = ::getpwuid(uid);
+    return pw ? pw->pw_name : std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid) {
+    const group* gr = ::getgrgid(gid);
+    return gr ? gr->gr_name : std::to_string(gid);
+}
+
+// True when the running process carries the group (it was in the session at login).
+bool InSession(gid_t gid) {
+    if (::getegid() == gid) return true;
+    gid_t groups[256];
+    const int n = ::getgroups(256, groups);
+    return n > 0 && std::find(groups, groups + n, gid) != groups + n;
+}
+
+// True when the group database makes the user a member (perhaps only since the login).
+bool MemberOf(gid_t gid) {
+    const passwd* pw = ::getpwuid(::geteuid());
+    if (!pw) return false;
+    gid_t groups[256];
+    int n = 256;
+    if (::getgrouplist(pw->pw_name, pw->pw_gid, groups, &n) < 0) return false;
+    return std::find(groups, groups + n, gid) != groups + n;
+}
+
+}  // namespace
+
+std::string ComPortRightsText(const std::string& device) {
+    struct stat st {};
+    if (device.empty() || ::stat(device.c_str(), &st) != 0) return {};
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    const std::string group = GroupName(st.st_gid);
+    std::string text = device + " belongs to " + OwnerName(st.st_uid) + ":" + group + " with mode " + mode;
+    if ((st.st_mode & 060) != 060)
+        return text + "; its group may not read and write it: the device needs a udev rule giving it to the "
+                      "dialout group with mode 0660";
+    if (InSession(st.st_gid)) return text;
+    if (MemberOf(st.st_gid))
+        return text + "; the user is a member of " + group + ", but not yet in this session: log in again";
+    return text + "; the user needs to be a member of the group " + group + ", then log in again";
+}
+
+void TPosixComPort::Fail(const std::string& what, int err) const {
+    const std::string rights = err == EACCES || err == EPERM ? ComPortRightsText(ComPortDevicePath(name_)) : "";
+    throw LinkError(ComPortFailureText(name_, what, err, rights));
+}
 
 void TPosixComPort::Open() {
     if (IsOpen()) return;

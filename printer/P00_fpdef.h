@@ -39,7 +39,14 @@ std::string ComPortDevicePath(const std::string& name);
 // The operator text of a port failure: names the port and its device, says what
 // failed and why, with a hint for the usual causes (no permission, no device,
 // another program holding the port).
-std::string ComPortFailureText(const std::string& name, const std::string& what, int err);
+// `rights`, when not empty, replaces the general hint of a refused permission.
+std::string ComPortFailureText(const std::string& name, const std::string& what, int err,
+                               const std::string& rights = "");
+
+// Why the user may not open the device: its owner, group and mode, and what
+// would help (a udev rule, the group, logging in again); empty when the device
+// cannot be examined.
+std::string ComPortRightsText(const std::string& device);
 
 // True when a configured name is opened at start: it begins with "COM" (any
 // case) or with "/".

@@ -15,7 +15,7 @@ public:
     }
 };
 
-constexpr uint8_t kSoh = 0x01, kEot = 0x03, kSep = 0x04, kEnq = 0x05, kNak = 0x15;
+constexpr uint8_t kSoh = 0x01, kEot = 0x03, kSep = 0x04, kEnq = 0x05, kNak = 0x15, kSyn = 0x16;
 
 }  // namespace
 
@@ -90,8 +90,8 @@ void TFpSend::SendFrame(TFrameFields& f) {
         case Wait::TimedOut:
             f.resultCode = kFrameNoAnswer;
             continue;
-        case Wait::Busy:
-            // Still busy after the wait limit: sending the frame again only waits again.
+        case Wait::Garbled:
+            // Only noise on the line: sending the frame again only waits again.
             f.resultCode = kFrameNoAnswer;
             return;
         case Wait::Nak:
@@ -127,7 +127,7 @@ void TFpSend::SendFrame(TFrameFields& f) {
 }
 
 TFpSend::Wait TFpSend::WaitForStart() {
-    const int64_t started = clock_.NowMs();
+    int64_t lastSign = clock_.NowMs();  // start of the wait, then the last 0x16
     int misses = 0;
     for (;;) {
         uint8_t b = 0;
@@ -137,9 +137,14 @@ TFpSend::Wait TFpSend::WaitForStart() {
         }
         if (b == kSoh) return Wait::Start;
         if (b == kNak) return Wait::Nak;
-        // 0x16 (still working) or line noise: keep waiting.
+        // 0x16 (still working) or line noise: keep waiting, but noise alone only
+        // for a while.
         misses = 0;
-        if (clock_.NowMs() - started >= kBusyWaitLimitMs) return Wait::Busy;
+        const int64_t now = clock_.NowMs();
+        if (b == kSyn)
+            lastSign = now;
+        else if (now - lastSign >= kNoSignOfLifeLimitMs)
+            return Wait::Garbled;
     }
 }
 

@@ -57,9 +57,12 @@ public:
     static constexpr int kStartMisses = 7;     // consecutive empty reads before a time-out
     static constexpr int kRestReads = 6;       // reads allowed for the rest of an answer
     static constexpr int kWholeFrameWrites = 3;  // writes of one frame before giving up
-    // A printer that keeps reporting "still working" (0x16) is waited for this long
-    // per transmission; a long report prints well within it.
-    static constexpr int64_t kBusyWaitLimitMs = 5 * 60 * 1000;
+    // A printer that keeps reporting "still working" (0x16, about every 60 ms) is
+    // waited for as long as it does: a Z report or a periodic report over a long
+    // range may take many minutes. Bytes that are neither 0x16 nor the start of an
+    // answer (a noisy or foreign line) keep the wait going only this long after the
+    // last 0x16; a silent line ends the wait after kStartMisses empty reads.
+    static constexpr int64_t kNoSignOfLifeLimitMs = 10 * 1000;
 
     TFpSend(TComPort& port, TClock& clock) : port_(port), clock_(clock) {}
 
@@ -76,7 +79,7 @@ public:
     static void PutChecksum(uint16_t sum, uint8_t* out);
 
 private:
-    enum class Wait { Start, Nak, TimedOut, Busy };
+    enum class Wait { Start, Nak, TimedOut, Garbled };
     Wait WaitForStart();
     bool ReadAnswer(TFrameFields& f, uint8_t sent);
 

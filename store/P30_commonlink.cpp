@@ -124,17 +124,18 @@ void TFormCommonLink::DeletePlu(const std::string& plu)
     }
 }
 
-// Walks the printer's table with "F" and "N", deleting what it finds. The walk
-// ends at "no further article", at an answer that names no article (a failed
-// request), when the printer names the same article twice in a row, after
-// kMaxArticleWalk articles, or when the line is lost.
+// Walks the printer's table with "F" and "N", deleting what it finds: field 0
+// "F" means no further article, any other answer names one in field 1. The walk
+// also ends at an answer that names no article (a failed request), when the
+// printer names the same article twice in a row, after kMaxArticleWalk
+// articles, or when the line is lost.
 void TFormCommonLink::DeleteFoundArticles()
 {
     std::string answer = ArticleRequest("F");
     std::string previous;
-    for (int step = 0; answer == "P" && step < kMaxArticleWalk && !app_.Terminated(); ++step) {
+    for (int step = 0; answer != "F" && step < kMaxArticleWalk && !app_.Terminated(); ++step) {
         const std::string plu = fp_.Command().AnswerField(1);
-        if (step > 0 && plu == previous) break;
+        if (plu.empty() || (step > 0 && plu == previous)) break;
         previous = plu;
         DeletePlu(plu);
         if (app_.Terminated()) break;

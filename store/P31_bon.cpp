@@ -20,7 +20,10 @@ enum TrailerRow { kPay1, kPay2, kPay3, kPay4, kUsrId, kUsrName, kCmd159, kCardId
 const char* const kTrailerKeywords[kTrailerRows] = {"PAY_1", "PAY_2",    "PAY_3",  "PAY_4",
                                                     "USR_ID", "USR_NAME", "CMD159", "CARD_ID"};
 
-bool IsEndRow(const std::string& artId) { return UpperCase(artId) == "KRAJBONA"; }
+// Keywords are matched without their surrounding blanks and without regard to
+// case, as everywhere a receipt's rows are read.
+std::string Keyword(const std::string& artId) { return UpperCase(Trim(artId)); }
+bool IsEndRow(const std::string& artId) { return Keyword(artId) == "KRAJBONA"; }
 
 }  // namespace
 
@@ -47,7 +50,7 @@ void TBon::ReadTrailer()
         if (!query_.Eof()) query_.Next();
         // One pass: each keyword is taken only where it stands in its turn.
         for (int k = 0; k < kTrailerRows && !query_.Eof(); ++k) {
-            if (UpperCase(query_.AsString("art_id")) != kTrailerKeywords[k]) continue;
+            if (Keyword(query_.AsString("art_id")) != kTrailerKeywords[k]) continue;
             const std::string text = query_.AsString("plu_naziv");
             switch (k) {
             case kUsrId: usrId_ = LeftStr(text, 4); break;

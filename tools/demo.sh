@@ -15,6 +15,17 @@ seconds="${DEMO_SECONDS:-3}"
 
 step() { printf '\n=== %s\n' "$*"; }
 
+# Answers, logs, LINK.INI and the journal are Windows-1250 bytes (the en dash of
+# an ".err" is 0x96): converted for a UTF-8 terminal only on the way to the
+# screen, the files stay as they are. Bytes the code page leaves undefined are dropped.
+to_terminal() {
+    if [ "$(locale charmap 2>/dev/null)" = UTF-8 ] && command -v iconv >/dev/null; then
+        iconv -c -f WINDOWS-1250 -t UTF-8
+    else
+        cat
+    fi
+}
+
 install_packages() {
     [ "${DEMO_SKIP_PACKAGES:-0}" = 1 ] && return
     step "Installing the Debian packages"
@@ -82,11 +93,11 @@ drop_samples() {
     step "Answers in $from_fp"
     for f in "$from_fp"/*; do
         [ -f "$f" ] || continue
-        printf '  %-16s %s\n' "$(basename "$f")" "$(tr -d '\r' <"$f" | tr '\n' ' ')"
+        printf '  %-16s %s\n' "$(basename "$f")" "$(tr -d '\r' <"$f" | tr '\n' ' ' | to_terminal)"
     done
     samples_answered || echo "  (not every sample was answered)"
     step "What the printer printed ($inst/fp550.state.journal)"
-    cat "$inst/fp550.state.journal" 2>/dev/null || echo "  (nothing)"
+    to_terminal <"$inst/fp550.state.journal" 2>/dev/null || echo "  (nothing)"
 }
 
 run_link() {
@@ -110,14 +121,14 @@ stop_printer() {
 
 show_results() {
     step "LINK.INI"
-    cat "$inst/Appl/LINK.INI"
+    to_terminal <"$inst/Appl/LINK.INI"
     step "Directory tree"
     (cd "$inst" && find . -path ./xdg -prune -o -print | sort)
     step "Logs"
     for f in "$inst"/Logs/*; do
         [ -f "$f" ] || continue
         echo "--- $f"
-        tr -d '\r' <"$f"
+        tr -d '\r' <"$f" | to_terminal
     done
     [ -n "$(ls -A "$inst/Logs" 2>/dev/null)" ] || echo "(no log entries: nothing went wrong)"
 }
@@ -126,6 +137,9 @@ cleanup() {
     stop_printer
     if [ "${DEMO_KEEP:-0}" = 1 ]; then echo "kept $inst"; else rm -rf "$inst"; fi
 }
+
+# Sourced (by its test), the script only defines its functions.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
 
 install_packages
 make_installation

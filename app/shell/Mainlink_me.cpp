@@ -1,6 +1,7 @@
 #include "app/shell/Mainlink_me.h"
 
 #include "app/P00_marker.h"
+#include "app/P00_startcheck.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -35,9 +36,12 @@ TFormMainLINK::TFormMainLINK(TAppServices& app)
         move(screen->availableGeometry().center() - QPoint(75, 50));
 
     ListenForFocus();
+    // Settings that cannot work end the start before anything is made or printed;
+    // a port that cannot be opened ends it with the installation complete.
+    RefuseUnworkableSettings(ini_);
+    PrepareInstallation(ini_);
     // the printer's port; a port that cannot be opened ends the start
     fpDef_ = std::make_unique<TFormFPDef>(ini_);
-    PrepareInstallation(ini_);
     // (the database-connection owner joins here)
     // Qt sets the locale from the environment; numbers are always "." decimals.
     std::setlocale(LC_NUMERIC, "C");

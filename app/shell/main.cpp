@@ -4,6 +4,7 @@
 #include "app/P00_log.h"
 #include "app/P00_marker.h"
 #include "app/P00_msg.h"
+#include "app/P00_startcheck.h"
 #include "app/P00_startup.h"
 #include "app/P00_util.h"
 #include "app/shell/P00_linkforms.h"
@@ -18,6 +19,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -46,7 +49,23 @@ void LogStartFailure(const std::string& text) {
     if (root.empty()) return;
     std::string logs = JoinPath(root, "Logs");
     if (!ForceDirectories(logs)) return;
-    TLogFile(JoinPath(logs, "LINK_log.txt")).Write(text);
+    TLogFile(JoinPath(logs, "LINK_log.txt")).Write(OneLogEntry(text));
+}
+
+// A start marker that cannot be opened would otherwise end every start in
+// silence: the reason goes to stderr and the link log, and into a box when there
+// is a display.
+void ReportBlockedStart(const velbrin::TNamedMarker& marker, int argc, char** argv) {
+    using namespace velbrin;
+    TMsgTable messages;
+    messages.SetLanguage(ConfiguredLanguage());
+    const std::string text = MarkerFailureText(TNamedMarker::PathOf(marker.Name()), marker.OpenFailure(), messages);
+    std::fprintf(stderr, "%s\n", Cp1250ToUtf8(text).c_str());
+    LogStartFailure(text);
+    if (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")) {
+        QApplication app(argc, argv);
+        TQtAppServices::ErrorBox(text);
+    }
 }
 
 }  // namespace
@@ -55,7 +74,11 @@ int main(int argc, char** argv) {
     using namespace velbrin;
     try {
         TNamedMarker started("ZorvexStarted");
-        if (!started.Acquire()) {
+        if (!started.Acquire() && !started.OpenFailure().empty()) {
+            ReportBlockedStart(started, argc, argv);
+            return 0;
+        }
+        if (!started.Held()) {
             // Another instance runs: ask it to the front, create no window.
             QCoreApplication core(argc, argv);
             TFormMainLINK::AskFirstInstanceToFront();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,10 +21,13 @@ struct RuntimeDir {
     ~RuntimeDir() { ::unsetenv("VELBRIN_RUNTIME_DIR"); }
 };
 
-// What another program on the workstation sees: `flock -n FILE true` fails while held.
+// What another program on the workstation sees with the check the README gives:
+// the lock file exists and cannot be locked. The file is opened read-only, so the
+// check never makes it.
 bool OtherProgramSeesMarker(const std::string& name) {
-    std::string cmd = "flock -n '" + TNamedMarker::PathOf(name) + "' true 2>/dev/null";
-    return std::system(cmd.c_str()) != 0;
+    const std::string path = "'" + TNamedMarker::PathOf(name) + "'";
+    std::string cmd = "test -e " + path + " && ! flock -n 9 9<" + path + " 2>/dev/null";
+    return std::system(cmd.c_str()) == 0;
 }
 
 }  // namespace
@@ -78,4 +82,34 @@ TEST(NamedMarker, RuntimeFolderIsMadeWhenMissing) {
     TNamedMarker m("YellowMsg");
     EXPECT_TRUE(m.Acquire());
     EXPECT_TRUE(FileExists(deeper + "/YellowMsg"));
+}
+
+// A lock file that another user left (root running the check by hand, or an
+// older `flock FILE true`): readable, it still locks; unreadable, the failure
+// names the file's owner and mode instead of passing for "already running".
+TEST(NamedMarker, LockFileOfAnotherUser) {
+    RuntimeDir rt;
+    ::chmod(rt.dir.Path().c_str(), 01777);
+    const std::string path = TNamedMarker::PathOf("ZorvexStarted");
+    EXPECT_FALSE(OtherProgramSeesMarker("ZorvexStarted"));
+    EXPECT_FALSE(FileExists(path)) << "the check made the file it checks";
+    const bool root = ::geteuid() == 0;
+    for (mode_t mode : {0644, 0600}) {
+        WriteWholeFile(path, "");
+        // as root the file is root's and the link runs as another user; otherwise
+        // the owner takes away his own rights
+        ::chmod(path.c_str(), root ? mode : (mode == 0644 ? 0444 : 0));
+        const std::string result = test::AsOrdinaryUser([] {
+            TNamedMarker m("ZorvexStarted");
+            if (m.Acquire()) return std::string(TNamedMarker::IsHeld("ZorvexStarted") ? "held" : "not held");
+            return "refused: " + m.OpenFailure();
+        });
+        if (mode == 0644) {
+            EXPECT_EQ(result, "held");
+        } else {
+            EXPECT_NE(result.find("refused: Permission denied; owner "), std::string::npos) << result;
+            EXPECT_NE(result.find(root ? ", mode 0600" : ", mode 0000"), std::string::npos) << result;
+        }
+        ::unlink(path.c_str());
+    }
 }

@@ -65,7 +65,7 @@ int PressKeyIn(const std::string& title, const std::string& key, int timeoutSeco
 
 TEST(DialogOnDisplay, AnyKeyClosesItAndItHeldTheMarkerWhileOpen) {
     struct Case { int n; std::string key; std::string logged; };
-    const Case cases[] = {{3, "x", "Nestalo je papira na BON-u ili JOURNAL-u!"}, {50, "Escape", ""}, {2, "Return", "Kabl DISPLAY-ja za kupca verovatno u prekidu!"}};
+    const Case cases[] = {{3, "x", "Nestalo je papira na BON-u ili JOURNAL-u!"}, {50, "Escape", "Akcija zahteva ZATVARANJE dana!"}, {2, "Return", "Kabl DISPLAY-ja za kupca verovatno u prekidu!"}};
     for (const Case& c : cases) {
         TempDir dir;
         ScopedRegistry registry(dir.Path(), dir.Path() + "/inst");
@@ -105,8 +105,11 @@ TEST(DialogOnDisplay, AnyKeyClosesItAndItHeldTheMarkerWhileOpen) {
         if (c.n == 50) {
             EXPECT_EQ(dialog.LastLayout().clientWidth, 292);  // short text: label made 260 wide
         }
-        EXPECT_TRUE(std::regex_match(ReadWholeFile(linkLog.Path()), std::regex(kStamp + " " + c.logged + "\r\n")))
-            << c.n;
+        // one entry: the stamp, the first line, then the rest of the message
+        const std::string log = ReadWholeFile(linkLog.Path());
+        EXPECT_TRUE(std::regex_match(log.substr(0, 20), std::regex(kStamp + " "))) << log;
+        EXPECT_EQ(log.substr(20), OneLogEntry(messages.GetMsg(c.n)) + "\r\n");
+        EXPECT_EQ(log.substr(20).rfind(c.logged, 0), 0u) << log;
         EXPECT_EQ(FileExists(ini.FromFpDir() + "/NoPaper.err"), c.n == 3);
     }
 }
@@ -138,7 +141,7 @@ TEST(ProgramOnDisplay, SilentPrinterShowsNumberedMessageOneAndEnds) {
     watcher.join();
     EXPECT_TRUE(held);
     EXPECT_EQ(link.WaitExit(15000), 0);
-    EXPECT_TRUE(std::regex_search(inst.LinkLog(), std::regex(kStamp + " Prekid komunikacije sa FP-550!\r\n")))
+    EXPECT_TRUE(std::regex_search(inst.LinkLog(), std::regex(kStamp + " Prekid komunikacije sa FP-550! \\| Program ce biti prekinut! \\| Preporuka:")))
         << inst.LinkLog();
     ::close(master);
 #endif

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 
 #include <chrono>
@@ -37,14 +39,26 @@ struct Dialog {
 
 }  // namespace
 
+// One entry per message: the stamp, the first line, the other lines behind it.
+bool LoggedAs(const std::string& log, const std::string& text) {
+    return log.size() > 20 && std::regex_match(log.substr(0, 20), std::regex(kStamp + " ")) &&
+           log.substr(20) == text + "\r\n";
+}
+
 TEST(YellowMsg, TitleTextAndLogEntryOfNumberedMessages) {
     struct Case { int n; const char* language; const char* title; const char* logged; };
     const Case cases[] = {
-        {1, "SRB", "MSG - 1001", "Prekid komunikacije sa FP-550!"},
-        {1, "ENG", "MSG - 1001", "Communication with FP-550 interupted!"},
-        {3, "eng", "MSG - 1003", "Nestalo je papira na BON-u ili JOURNAL-u!"},
-        {50, "SRB", "MSG - 1050", ""},  // one line: logged with an empty text
-        {0, "SRB", "MSG - 1000", "Baza podataka necitljiva!"},
+        {1, "SRB", "MSG - 1001",
+         "Prekid komunikacije sa FP-550! | Program ce biti prekinut! | Preporuka: | 1. Proverite sve kablove | "
+         "2. Proverite da li svetli zelena lampica na FP-550 | 3. Proverite da li svetli L1 lampica na GPRS modemu"},
+        {1, "ENG", "MSG - 1001",
+         "Communication with FP-550 interupted! | Program will shutdown! | Recomendation: | 1. Check all cables | "
+         "2. Check green led on FP-550 | 3. Check green led on L1 on GPRS modem"},
+        {3, "eng", "MSG - 1003",
+         "Nestalo je papira na BON-u ili JOURNAL-u! | Preporuka: | 1. ZAMENITE PAPIR! | 2. VRATITE POLUGU! | "
+         "3. ZATVORITE POKLOPAC! | Pritisnite OK kada ga zamenite"},
+        {50, "SRB", "MSG - 1050", "Akcija zahteva ZATVARANJE dana!"},
+        {0, "SRB", "MSG - 1000", "Baza podataka necitljiva! | Preporuka: | Pozovite Helvane-u"},
         {7, "SRB", "MSG - 1007", ""},
     };
     for (const Case& c : cases) {
@@ -53,17 +67,19 @@ TEST(YellowMsg, TitleTextAndLogEntryOfNumberedMessages) {
         d.msg.PrepareNumbered(c.n);
         EXPECT_EQ(d.msg.Title(), c.title);
         EXPECT_EQ(d.msg.Text(), d.messages.GetMsg(c.n));
-        EXPECT_TRUE(std::regex_match(d.Log(), std::regex(kStamp + " " + c.logged + "\r\n"))) << c.n << ": " << d.Log();
+        EXPECT_TRUE(LoggedAs(d.Log(), c.logged)) << c.n << ": " << d.Log();
         EXPECT_EQ(FileExists(d.NoPaper()), c.n == 3) << c.n;
     }
 }
 
-TEST(YellowMsg, FreeTextsAreShownWholeAndLoggedByTheirFirstLine) {
+// A printer failure begins with the command's caption; the cause must reach the log.
+TEST(YellowMsg, FreeTextsAreShownWholeAndLoggedWhole) {
     struct Case { const char* text; const char* logged; };
     const Case cases[] = {
-        {"Firmware 3.00 is not supported", ""},
-        {"Cannot open /dev/ttyS0\nNo such device", "Cannot open /dev/ttyS0"},
-        {"\nafter an empty first line", ""},
+        {"Firmware 3.00 is not supported", "Firmware 3.00 is not supported"},
+        {"Komanda 90\nNema papira", "Komanda 90 | Nema papira"},
+        {"Komanda 76\r\n\r\nPrekid komunikacije\n", "Komanda 76 | Prekid komunikacije"},
+        {"\nafter an empty first line", " | after an empty first line"},
         {"", ""},
     };
     for (const Case& c : cases) {
@@ -71,7 +87,9 @@ TEST(YellowMsg, FreeTextsAreShownWholeAndLoggedByTheirFirstLine) {
         d.msg.PrepareText(c.text);
         EXPECT_EQ(d.msg.Title(), "MSG - 9999");
         EXPECT_EQ(d.msg.Text(), c.text);
-        EXPECT_TRUE(std::regex_match(d.Log(), std::regex(kStamp + " " + c.logged + "\r\n"))) << c.text;
+        const std::string log = d.Log();
+        EXPECT_TRUE(LoggedAs(log, c.logged)) << c.text << ": " << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << c.text;
         EXPECT_FALSE(FileExists(d.NoPaper()));
     }
 }

@@ -110,7 +110,7 @@ void ExchangeTest::Start(const LinkRigOptions& options) {
     work->CreateReceipt();
 }
 
-void ExchangeTest::Restart() {
+void ExchangeTest::Restart(const std::string& printerFault) {
     work.reset();
     rig->store.reset();
     rig->zets.reset();
@@ -118,6 +118,7 @@ void ExchangeTest::Restart() {
     rig->fpDef.reset();
     rig->app = FakeAppServices{};
     rig->sim->Control("reset");
+    if (!printerFault.empty()) rig->sim->Control(printerFault);
     rig->fpDef = std::make_unique<TFormFPDef>(*rig->ini);
     rig->fp = std::make_unique<TFormFP>(*rig->fpDef, rig->app);
     rig->fp->SetLogPath(JoinPath(rig->ini->LogsDir(), "FP550_log.txt"));

@@ -49,7 +49,9 @@ protected:
     void Start(const LinkRigOptions& options = {});
     // A new run of the link on the same database and printer: new port, printer,
     // engine and receipt object, the start-up recovery run.
-    void Restart();
+    // A control line for the simulator applied after its faults were cleared, so
+    // that the start meets it.
+    void Restart(const std::string& printerFault = "");
     void TearDown() override;
 
     std::string ToFp(const std::string& name) const;

@@ -219,6 +219,36 @@ TEST_F(ArticleFileTest, FailingDayClosingOfAReplacement) {
     EXPECT_TRUE(FileExists(ToFp("ART-R2.zvx")));
 }
 
+// The printer printed its Z report, then the export of the closed day failed:
+// the file stays and the next cycle, with the day closed, applies it.
+TEST_F(ArticleFileTest, ReplacementWaitsWhenTheClosingFailsAfterTheZReport) {
+    Start();
+    DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00")});
+    work->PollExchange();
+    SellSomething();
+    rig->ini->WriteString("Praxolt", "SaljiAnalitikeUvek", "D");
+    const std::string from = rig->ini->FromFpDir();
+    ASSERT_EQ(::rename(from.c_str(), (from + ".away").c_str()), 0);
+    WriteWholeFile(from, "not a folder");  // the export has nowhere to go
+
+    DropArticles("ART-R1.zvx", {Art("A", "Hleb novi", "55.00")});
+    EXPECT_NO_THROW(work->PollExchange());
+    EXPECT_EQ(rig->JournalCount("Z "), 1);
+    EXPECT_TRUE(FileExists(ToFp("ART-R1.zvx"))) << "kept for the next cycle";
+    const std::vector<std::string> log = rig->LinkLogLines();
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("ART-R1.zvx waits: the day closing failed after the Z report"), std::string::npos)
+        << log.back();
+
+    ::unlink(from.c_str());
+    ASSERT_EQ(::rename((from + ".away").c_str(), from.c_str()), 0);
+    work->PollExchange();
+    EXPECT_EQ(Answer("ART-R1.ok"), "\r\n");
+    EXPECT_FALSE(FileExists(ToFp("ART-R1.zvx")));
+    EXPECT_EQ(rig->JournalCount("Z "), 1);
+    EXPECT_EQ(PrinterArticle(Plu("A")), "55.00 0.000 Hleb novi");
+}
+
 TEST_F(ArticleFileTest, UnreadablePacketsAreAnsweredAndRemovedWhileTheNextFileIsServed) {
     Start();
     const std::vector<std::string> broken = {"ABC_1.zvx", "ART-N1.zvx", "ART-R1.zvx", "CMD_1.zvx",

@@ -92,6 +92,41 @@ TEST_F(ReceiptIntakeTest, TrailerPaymentsMapOntoPaymentKinds) {
     ExpectBooksBalance();
 }
 
+// Keywords count without their blanks and letter case, in the structure check,
+// the line loops and the trailer alike: a receipt is never printed with part of
+// its file ignored.
+TEST_F(ReceiptIntakeTest, PaddedAndMixedCaseKeywordsAreReadLikeTheExactOnes) {
+    Start();
+    auto pay = [](const std::string& key, const std::string& amount) { return AbcRow{key, "0", "-", amount, "0"}; };
+    const std::vector<AbcRow> thirty = {Line("1001", "10.00", "3")};
+    struct Case {
+        std::string label;
+        std::vector<AbcRow> trailer;
+        std::vector<std::string> paid;
+    };
+    const std::vector<Case> cases = {
+        {"end row with a trailing blank", {EndRow("KRAJBONA "), PayRow(1, "30.00")}, {"C 30.00"}},
+        {"end row with a leading blank", {EndRow(" KrajBona"), PayRow(2, "30.00")}, {"D 30.00"}},
+        {"padded and mixed-case trailer keywords",
+         {EndRow(), pay(" pay_1 ", "10.00"), pay("Pay_2  ", "20.00"), TrailerRow(" usr_id ", "0077"),
+          TrailerRow("Usr_Name ", "Mara"), TrailerRow(" card_id", "C-9")},
+         {"C 10.00", "D 20.00"}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string name = "ABC_" + std::to_string(++n);
+        const std::size_t before = ReadBooks(rig->Journal()).payments.size();
+        DropReceipt(name + ".zvx", With(thirty, c.trailer));
+        work->PollExchange();
+        EXPECT_EQ(Answer(name + ".ok"), "30.00\r\n");
+        const std::vector<std::string> all = ReadBooks(rig->Journal()).payments;
+        EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<long>(before), all.end()), c.paid);
+    }
+    EXPECT_EQ(rig->ScalarInt("select count(*) from payments where usr_id = '0077' and card_id = 'C-9'"), 1);
+    ExpectBooksBalance();
+}
+
 TEST_F(ReceiptIntakeTest, LinesVoidsAndLinesThatFail) {
     Start();
     struct Case {

@@ -142,6 +142,45 @@ TEST_F(RecoveryTest, DisplayUnpluggedStopsBeforePrintingAndTheNextStartPrints) {
     ExpectBooksBalance();
 }
 
+// A start whose printer refuses the transaction-state query keeps the receipt of
+// curr_abc: no later file may take its place or delete it, and the first cycle
+// in which the printer answers settles it without a restart.
+TEST_F(RecoveryTest, ReceiptHeldByAnUnknownStateIsSettledOnceThePrinterAnswers) {
+    Start();
+    DropReceipt("ABC_1.zvx", {Line("1001", "3.00"), EndRow()});
+    work->PollExchange();
+    ASSERT_EQ(Answer("ABC_1.ok"), "3.00\r\n");
+    rig->sim->Control("display off");
+    DropReceipt("ABC_2.zvx", {Line("1001", "3.00", "2"), EndRow()});
+    work->PollExchange();
+    ASSERT_EQ(rig->Scalar("select plu_naziv from curr_abc where seq = 0"), "ABC_2.zvx");
+
+    Restart("refuse 76 1000000");
+    EXPECT_EQ(Answer("ABC_2.ok"), "<none>");
+    Drop("ABC_3.zvx", "not a packet at all");
+    DropReceipt("ABC_4.zvx", std::vector<AbcRow>(TFormLnkWork::kMaxAbcRows + 1, Line("1001", "1.00")));
+    DropReceipt("ABC_5.zvx", {Line("1001", "1.00"), EndRow()});
+    for (int cycle = 0; cycle < 3; ++cycle) work->PollExchange();
+    for (const char* refused : {"ABC_3.err", "ABC_4.err", "ABC_5.err"}) {
+        SCOPED_TRACE(refused);
+        EXPECT_NE(Answer(refused).find("not taken in: the receipt ABC_2.zvx is still unfinished"), std::string::npos)
+            << Answer(refused);
+    }
+    EXPECT_EQ(rig->Scalar("select plu_naziv from curr_abc where seq = 0"), "ABC_2.zvx");
+    EXPECT_EQ(rig->ScalarInt("select count(*) from curr_abc"), 3);
+    EXPECT_EQ(ReadBooks(rig->Journal()).closed, 1);
+
+    rig->sim->Control("refuse 76 0");
+    for (int cycle = 0; cycle <= 10 && Answer("ABC_2.ok") == "<none>"; ++cycle) work->PollExchange();
+    EXPECT_EQ(Answer("ABC_2.ok"), "6.00\r\n");
+    EXPECT_EQ(rig->ScalarInt("select count(*) from curr_abc"), 0);
+    DropReceipt("ABC_6.zvx", {Line("1001", "3.00"), EndRow()});
+    work->PollExchange();
+    EXPECT_EQ(Answer("ABC_6.ok"), "3.00\r\n");
+    EXPECT_EQ(ReadBooks(rig->Journal()).closed, 3);
+    ExpectBooksBalance();
+}
+
 TEST_F(RecoveryTest, ReceiptArchivedJustBeforeTheStopIsAnsweredOnceByTheNextStart) {
     Start();
     DropReceipt("ABC_q'1.zvx", {Line("1001", "2.50", "2"), EndRow(), PayRow(2, "10.00")});

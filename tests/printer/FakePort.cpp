@@ -58,8 +58,8 @@ size_t FakePort::Write(const uint8_t* bytes, size_t k) {
 
 size_t FakePort::Read(uint8_t* buffer, size_t k) {
     if (!readError.empty()) throw LinkError(readError);
-    if (input_.empty() && busyForever) {
-        buffer[0] = 0x16;
+    if ((input_.empty() && busyForever) || clock_.now < busyUntilMs) {
+        buffer[0] = clock_.now < busyUntilMs ? 0x16 : busyByte;
         clock_.now += 60;
         return 1;
     }

@@ -51,7 +51,9 @@ public:
     std::deque<ScriptedAnswer> answers;
     bool answerByDefault = false;
     std::deque<size_t> writeLimits;  // most bytes each next write takes
-    bool busyForever = false;        // an empty input yields 0x16 instead of silence
+    bool busyForever = false;        // an empty input yields busyByte instead of silence
+    int64_t busyUntilMs = 0;         // every read yields 0x16 until the clock reaches this
+    uint8_t busyByte = 0x16;
     std::string openError;           // Open raises this when not empty
     std::string readError;           // Read raises this when not empty
 

@@ -171,13 +171,28 @@ TEST(FrameExchange, EveryTruncatedAnswerFailsCleanly) {
     }
 }
 
-TEST(FrameExchange, PrinterBusyForeverEndsAfterTheWaitLimit) {
+TEST(FrameExchange, PrinterStillWorkingIsWaitedForAsLongAsItTakes) {
+    // a periodic report over years of closings: hours of 0x16, then the answer
     FrameRig r;
-    r.port.busyForever = true;
-    EXPECT_EQ(r.Send(0x45, "0a"), 3);
+    r.port.answerByDefault = true;
+    r.port.busyUntilMs = 3 * 3600 * 1000;
+    EXPECT_EQ(r.Send(0x4F, "010120,311226"), 0);
     EXPECT_EQ(r.port.writes.size(), 1u);
-    EXPECT_GE(r.clock.now, TFpSend::kBusyWaitLimitMs);
-    EXPECT_LT(r.clock.now, TFpSend::kBusyWaitLimitMs + 1000);
+    EXPECT_GE(r.clock.now, r.port.busyUntilMs);
+}
+
+TEST(FrameExchange, LineThatOnlyCarriesNoiseEndsAfterTheLimit) {
+    for (int64_t working : {0, 60 * 60 * 1000}) {
+        // noise from the start, or after an hour of 0x16
+        FrameRig r;
+        r.port.busyUntilMs = working;
+        r.port.busyForever = true;
+        r.port.busyByte = 0x55;
+        EXPECT_EQ(r.Send(0x45, "0a"), 3);
+        EXPECT_EQ(r.port.writes.size(), 1u);
+        EXPECT_GE(r.clock.now - working, TFpSend::kNoSignOfLifeLimitMs);
+        EXPECT_LT(r.clock.now - working, TFpSend::kNoSignOfLifeLimitMs + 1000);
+    }
 }
 
 TEST(FrameExchange, PartialWritesAreBounded) {

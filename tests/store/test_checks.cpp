@@ -287,6 +287,20 @@ TEST_F(ChecksTest, DeletingArticlesRemovesThoseOfArtsAndThoseOnlyThePrinterKnows
     }
 }
 
+// The walk goes on until the printer answers "F"; what stands in field 0 of a
+// found article is the printer's business.
+TEST_F(ChecksTest, ArticleWalkEndsOnlyOnNoFurtherArticle)
+{
+    for (const char* mark : {"P", "A", "1"}) {
+        SCOPED_TRACE(mark);
+        rig.SimControl(std::string("artmark ") + mark);
+        rig.ProgramPrinterArticles(500, 6);
+        link.DeleteAllArticlesInPrinter();
+        EXPECT_EQ(PrinterArticles(), 0);
+    }
+    rig.SimControl("reset");
+}
+
 TEST_F(ChecksTest, PrinterThatStopsAnsweringMidWalkEndsWithMessage52)
 {
     rig.ProgramPrinterArticles(500, 10);

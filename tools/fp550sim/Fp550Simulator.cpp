@@ -261,7 +261,12 @@ void Fp550Simulator::HandleFrame(const CommandFrame& frame)
             }
             if (faults_.cutAfter > 0)
                 --faults_.cutAfter;
-            answer = fiscal_.Execute(frame.cmd, frame.data, faults_.hardware);
+            SimHardware hw = faults_.hardware;
+            if (auto r = faults_.refuse.find(frame.cmd); r != faults_.refuse.end() && r->second > 0) {
+                --r->second;
+                hw.refuseCommand = frame.cmd;
+            }
+            answer = fiscal_.Execute(frame.cmd, frame.data, hw);
             ++executed_;
             if (answer.changed)
                 SaveStateFile(statePath_, state_);

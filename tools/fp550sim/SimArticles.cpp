@@ -6,13 +6,13 @@ namespace velbrin::sim {
 
 using namespace detail;
 
-void SimFiscal::ArticleAnswer(const SimArticle* art, SimAnswer& a)
+void SimFiscal::ArticleAnswer(const SimArticle* art, SimAnswer& a, const std::string& mark)
 {
     if (!art) {
         a.data = "F";
         return;
     }
-    a.data = "P," + std::to_string(art->plu) + "," + art->tax + "," + FormatFixed(art->price, 2) + "," +
+    a.data = mark + "," + std::to_string(art->plu) + "," + art->tax + "," + FormatFixed(art->price, 2) + "," +
              FormatFixed(art->quantity, 3) + "," + art->name;
 }
 
@@ -84,7 +84,7 @@ void SimFiscal::Article(const std::string& data, SimAnswer& a)
         st_.articleCursor = art ? art->plu : 0;
         if (!art && sub == 'N')
             st_.articleCursor = st_.articles.empty() ? 0 : st_.articles.rbegin()->first;
-        ArticleAnswer(art, a);
+        ArticleAnswer(art, a, articleMark_);
         return;
     }
     case 'I':
@@ -94,7 +94,7 @@ void SimFiscal::Article(const std::string& data, SimAnswer& a)
     case 'R': {
         a.changed = false;
         auto it = st_.articles.find(ParsePlu(rest));
-        ArticleAnswer(it == st_.articles.end() ? nullptr : &it->second, a);
+        ArticleAnswer(it == st_.articles.end() ? nullptr : &it->second, a, "P");
         return;
     }
     default:

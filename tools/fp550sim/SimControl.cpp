@@ -135,6 +135,15 @@ std::string ApplyControl(const std::string& rawLine, SimFaults& f, SimState& st,
             f.delayMs = ms;
         return "ok";
     }
+    if (cmd == "refuse") {
+        const int command = static_cast<int>(Integer(line, arg(1), 0x20, 0x7F));
+        f.refuse[command] = static_cast<int>(Integer(line, arg(2), 0, 1000000));
+        return "ok";
+    }
+    if (cmd == "artmark") {
+        f.hardware.articleMark = arg(1);
+        return "ok";
+    }
     if (cmd == "synint") {
         f.synIntervalMs = static_cast<int>(Integer(line, arg(1), 1, 10000));
         return "ok";

@@ -16,6 +16,10 @@
 //   delay MS [CMD]    processing time of every command (or of command CMD, decimal);
 //                     0x16 is sent every synint ms meanwhile
 //   synint MS         spacing of the 0x16 bytes (default 60)
+//   refuse CMD N      the next N frames of command CMD (decimal) are refused with
+//                     a general error and not executed
+//   artmark TEXT      field 0 of a found article in the answers to 107 F and N
+//                     (default "P")
 //   paper off|journal|on   receipt roll out / both rolls out / paper back
 //   display off|on    customer display unplugged / plugged in
 //   fiscal off|on     fiscalised flag (kept in the state file)
@@ -62,6 +66,7 @@ struct SimFaults {
     bool cut = false;    // the line is dead: nothing is executed or answered
     int delayMs = 0;     // processing time of every command (0x16 sent meanwhile)
     std::map<int, int> commandDelayMs;  // processing time of single commands
+    std::map<int, int> refuse;          // frames of a command still to be refused
     int synIntervalMs = 60;
     double noiseRate = 0;  // probability per byte (and per answer for delays)
     std::mt19937 noise;

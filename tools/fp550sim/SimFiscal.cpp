@@ -121,9 +121,12 @@ SimAnswer SimFiscal::Execute(int cmd, const std::string& data, const SimHardware
     StatusBytes& s = a.status;
     const bool displayCmd = cmd == 33 || cmd == 47 || cmd == 35;
     bool refuse = false;
+    articleMark_ = hw.articleMark;
     if (hw.paperOut && PrintsOnPaper(cmd, data))
         refuse = true;
     else if (hw.displayOff && displayCmd)
+        refuse = true, s[0] |= 1u << 5;
+    else if (hw.refuseCommand == cmd)
         refuse = true, s[0] |= 1u << 5;
     if (!refuse) {
         const SimState before = st_;

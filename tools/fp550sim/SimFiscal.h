@@ -16,6 +16,8 @@ struct SimHardware {
     bool paperOut = false;    // receipt roll empty
     bool journalOut = false;  // journal roll empty as well
     bool displayOff = false;  // customer display unplugged
+    int refuseCommand = 0;    // this command is refused with a general error, not executed
+    std::string articleMark = "P";  // field 0 of a found article in the answers to 107 F and N
 };
 
 struct SimAnswer {
@@ -41,7 +43,7 @@ private:
     void CloseReceipt(SimAnswer& a);
     void DailyReport(const std::string& data, SimAnswer& a);
     void Article(const std::string& data, SimAnswer& a);
-    void ArticleAnswer(const SimArticle* art, SimAnswer& a);
+    void ArticleAnswer(const SimArticle* art, SimAnswer& a, const std::string& mark);
     void SetClock(const std::string& data);
     std::string ClockText() const;
     void CheckPassword(const std::string& data, std::string* rest);
@@ -49,6 +51,7 @@ private:
 
     SimState& st_;
     SimJournal& journal_;
+    std::string articleMark_ = "P";
 };
 
 // Commands that print and so are refused while the paper is out.
