@@ -30,7 +30,7 @@ int RenameOrErrno(const std::string& from, const std::string& to);
 // Plain files of dir whose names do not begin with "." (hidden: only those that
 // do), at most maxEntries looked at, sorted.
 std::vector<std::string> ListPlainFiles(const std::string& dir, std::size_t maxEntries, bool hidden = false);
-// True when a file can be made and synced in dir now (it is removed again).
+// True when the link may make files in dir and it has room for a few answers.
 bool CanWriteIn(const std::string& dir);
 // The text of the last failed system call (for log lines).
 std::string LastSystemError();

@@ -121,6 +121,8 @@ std::string TFormLnkWork::RequestIdOf(const std::string& fileName) const {
 void TFormLnkWork::RemoveRequest(const std::string& path) {
     if (DeleteFileReport(path) || !FileExists(path)) return;
     const std::string why = LastSystemError();
+    // Tried again each cycle; said once for each file.
+    if (unremovable_.size() > kMaxSweepEntries || !unremovable_.insert(FileIdentityOf(path)).second) return;
     store_.linkLog.Write("Request " + ExtractFileName(path) + " carried out but not removed from " + ini_.ToFpDir() +
                          ": " + why);
     Notice(removeNoticeGiven_, msg_.GetMsg(kMsgCannotRemoveRequests) + "\r\n" + ini_.ToFpDir() + ": " + why);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,7 @@ private:
     std::string currentName_;
     std::string currentId_;
     bool removeNoticeGiven_ = false;
+    std::set<std::string> unremovable_;  // request files logged as not removable
     bool outboxNoticeGiven_ = false;
     bool deliveryNoticeGiven_ = false;
     // Set when LoadAbcFile refused a file because curr_abc still holds a receipt:
