@@ -80,6 +80,9 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
     try {
         CDSInput.LoadFromFile(path);
         if (CDSInput.RowCount() > kMaxAbcRows) throw LinkError(msg_.GetMsg(53));
+        // The whole file in one commit: until it the file is still there to be
+        // taken in again, and curr_abc never holds half a receipt.
+        TSqlTransaction intake(store_.connection);
         QSql.SetSQL(
             "insert into curr_abc( seq, art_id, tax_id, plu_naziv, cena, kolicina)  "
             "values(:seq,:art_id,:tax_id,:plu_naziv,:cena,:kolicina)");
@@ -108,6 +111,7 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
             QSql.SetMoney("kolicina", CDSInput.MoneyValue(row, "KOLICINA"));
             QSql.ExecSQL();
         }
+        intake.Commit();
         CDSInput.Clear();
         DeleteFileReport(path);
     } catch (...) {

@@ -351,9 +351,10 @@ uint64_t TSqlQuery::ExecSQL()
     Close();
     fb::Status status(connection_.Master());
     ThrowStatusWrapper* st = status.Ptr();
+    ITransaction* shared = connection_.WorkTransaction();
     ITransaction* transaction = nullptr;
     try {
-        transaction = connection_.Attachment()->startTransaction(st, sizeof kWriteTpb, kWriteTpb);
+        transaction = shared != nullptr ? shared : connection_.Attachment()->startTransaction(st, sizeof kWriteTpb, kWriteTpb);
         Prepare(transaction);
         BuildInputMessage();
         Statement& s = *statement_;
@@ -361,11 +362,16 @@ uint64_t TSqlQuery::ExecSQL()
         s.statement->execute(st, transaction, s.input, s.input != nullptr ? s.inputBuffer.data() : nullptr,
                              hasOutput ? s.output : nullptr, hasOutput ? row_.data() : nullptr);
         const uint64_t changed = s.statement->getAffectedRecords(st);
-        transaction->commit(st);
+        if (shared == nullptr) {
+            transaction->commit(st);
+            connection_.CountCommit();
+        }
         return changed;
     } catch (const FbException& error) {
         const std::string text = fb::ErrorText(connection_.Util(), error);
-        if (transaction != nullptr) {
+        // A statement that fails inside a shared transaction is undone by itself;
+        // the transaction is its owner's to end.
+        if (transaction != nullptr && shared == nullptr) {
             try {
                 transaction->rollback(st);
             } catch (const FbException&) {
@@ -374,7 +380,7 @@ uint64_t TSqlQuery::ExecSQL()
         }
         throw LinkError(text);
     } catch (...) {
-        if (transaction != nullptr) {
+        if (transaction != nullptr && shared == nullptr) {
             try {
                 transaction->rollback(st);
             } catch (const FbException&) {
@@ -383,6 +389,52 @@ uint64_t TSqlQuery::ExecSQL()
         }
         throw;
     }
+}
+
+TSqlTransaction::TSqlTransaction(TFormConnection& connection) : connection_(connection.SQLConnection1)
+{
+    if (connection_.WorkTransaction() != nullptr) throw LinkError("Transakcija je vec otvorena");
+    fb::Status status(connection_.Master());
+    try {
+        transaction_ = connection_.Attachment()->startTransaction(status.Ptr(), sizeof kWriteTpb, kWriteTpb);
+    } catch (const FbException& error) {
+        throw LinkError(fb::ErrorText(connection_.Util(), error));
+    }
+    connection_.SetWorkTransaction(transaction_);
+}
+
+TSqlTransaction::~TSqlTransaction()
+{
+    if (transaction_ == nullptr) return;
+    ITransaction* transaction = transaction_;
+    End();
+    fb::Status status(connection_.Master());
+    try {
+        transaction->rollback(status.Ptr());
+    } catch (const FbException&) {
+        // A lost attachment has dropped the transaction with it.
+        transaction->release();
+    }
+}
+
+void TSqlTransaction::End()
+{
+    transaction_ = nullptr;
+    connection_.SetWorkTransaction(nullptr);
+}
+
+void TSqlTransaction::Commit()
+{
+    if (transaction_ == nullptr) throw LinkError("Transakcija nije otvorena");
+    fb::Status status(connection_.Master());
+    try {
+        transaction_->commit(status.Ptr());
+    } catch (const FbException& error) {
+        // Not committed: the destructor rolls it back.
+        throw LinkError(fb::ErrorText(connection_.Util(), error));
+    }
+    End();
+    connection_.CountCommit();
 }
 
 const TSqlField& TSqlQuery::Field(int index) const

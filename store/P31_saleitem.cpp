@@ -147,11 +147,13 @@ void TSaleItem::Load(const Row& row, bool check)
     if (row.Has("fp_command")) fpCommand_ = row.Text("fp_command");
 
     TSqlQuery& q = st_->pluOfArticle;
-    q.SetSQL("select plu_id from arts where art_id = :art_id");
+    q.SetSQL("select plu_id, cena from arts where art_id = :art_id");
     q.SetString("art_id", artId_);
     q.Open();
     long long plu = 0;
     const bool found = !q.Eof() && TryStrToInt(q.AsString("plu_id"), plu);
+    artsPriceKnown_ = !q.Eof();
+    artsPrice_ = artsPriceKnown_ ? q.AsMoney("cena") : Money();
     q.Close();
     pluId_ = found ? plu : 0;
 }
@@ -289,25 +291,32 @@ void TSaleItem::DefineArticle()
         q.SetMoney("cena", cena_);
         q.ExecSQL();
         pluId_ = plu;
+        artsPriceKnown_ = true;
+        artsPrice_ = cena_;
     });
 }
 
 void TSaleItem::UpdatePrice()
 {
     WithContext([this] {
-        TSqlQuery& q = st_->priceOfArticle;
-        q.SetSQL("select cena from arts where art_id = :art_id");
-        q.SetString("art_id", artId_);
-        q.Open();
-        const bool same = !q.Eof() && q.AsMoney("cena") == cena_;
-        q.Close();
-        if (same) return;
+        if (!artsPriceKnown_) {
+            TSqlQuery& q = st_->priceOfArticle;
+            q.SetSQL("select cena from arts where art_id = :art_id");
+            q.SetString("art_id", artId_);
+            q.Open();
+            artsPriceKnown_ = !q.Eof();
+            artsPrice_ = artsPriceKnown_ ? q.AsMoney("cena") : Money();
+            q.Close();
+        }
+        if (artsPriceKnown_ && artsPrice_ == cena_) return;
         ctx_.fp.ProgramArticle("C" + std::to_string(pluId_) + "," + cena_.Format(2));
         TSqlQuery& u = st_->updatePrice;
         u.SetSQL("update arts set cena = :cena where art_id = :art_id");
         u.SetMoney("cena", cena_);
         u.SetString("art_id", artId_);
         u.ExecSQL();
+        artsPriceKnown_ = true;
+        artsPrice_ = cena_;
     });
 }
 
@@ -321,6 +330,7 @@ void TSaleItem::DeleteArticle()
         q.SetString("plu_id", std::to_string(pluId_));
         q.ExecSQL();
         pluId_ = 0;
+        artsPriceKnown_ = false;
     });
 }
 

@@ -117,6 +117,10 @@ private:
     std::string fpCommand_;
     std::string taxId_;
     std::string pluNaziv_;
+    // The price arts holds for the article, read with its PLU, so that an
+    // unchanged price costs no second look-up.
+    bool artsPriceKnown_ = false;
+    Money artsPrice_;
 };
 
 }  // namespace velbrin
