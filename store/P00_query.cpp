@@ -1,12 +1,12 @@
 #include "store/P00_query.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
-
 #include "app/P00_util.h"
 #include "store/P00_connection.h"
 #include "store/P00_fberror.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 namespace velbrin {
 
@@ -23,26 +23,23 @@ const unsigned char kReadTpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_c
 const unsigned char kWriteTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
                                    isc_tpb_rec_version, isc_tpb_wait};
 
-bool IsNameStart(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-bool IsNameChar(char c) {
-    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '$';
-}
+bool IsNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '$'; }
 
-int64_t PowerOfTen(int n) {
+int64_t PowerOfTen(int n)
+{
     int64_t p = 1;
     for (int i = 0; i < n && i < 18; ++i) p *= 10;
     return p;
 }
 
-std::string ScaledToText(int64_t value, int scale) {
+std::string ScaledToText(int64_t value, int scale)
+{
     if (scale >= 0) return std::to_string(value * PowerOfTen(scale));
     const int decimals = -scale;
     const bool negative = value < 0;
     // Work on the magnitude as unsigned so that the lowest int64 is formatted too.
-    const uint64_t magnitude =
-        negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     const uint64_t unit = static_cast<uint64_t>(PowerOfTen(decimals));
     std::string fraction = std::to_string(magnitude % unit);
     fraction.insert(0, static_cast<std::size_t>(decimals) - fraction.size(), '0');
@@ -51,7 +48,8 @@ std::string ScaledToText(int64_t value, int scale) {
 
 }  // namespace
 
-std::string ToPositionalSql(const std::string& sql, std::vector<std::string>& names) {
+std::string ToPositionalSql(const std::string& sql, std::vector<std::string>& names)
+{
     names.clear();
     std::string out;
     out.reserve(sql.size());
@@ -99,16 +97,13 @@ std::string ToPositionalSql(const std::string& sql, std::vector<std::string>& na
     return out;
 }
 
-int TSqlField::Precision() const {
+int TSqlField::Precision() const
+{
     switch (sqlType) {
-        case SQL_SHORT:
-            return 4;
-        case SQL_LONG:
-            return 9;
-        case SQL_INT64:
-            return 18;
-        default:
-            return 0;
+    case SQL_SHORT: return 4;
+    case SQL_LONG: return 9;
+    case SQL_INT64: return 18;
+    default: return 0;
     }
 }
 
@@ -130,7 +125,8 @@ struct TSqlQuery::Statement {
     std::vector<unsigned> inputShape;
     std::vector<unsigned> offsets, nullOffsets;
 
-    void Release() {
+    void Release()
+    {
         if (input != nullptr) input->release();
         if (output != nullptr) output->release();
         if (statement != nullptr) statement->release();
@@ -142,7 +138,8 @@ struct TSqlQuery::Statement {
 
 TSqlQuery::TSqlQuery(TFormConnection& connection) : connection_(connection.SQLConnection1) {}
 
-TSqlQuery::~TSqlQuery() {
+TSqlQuery::~TSqlQuery()
+{
     try {
         Close();
     } catch (const LinkError&) {
@@ -150,7 +147,8 @@ TSqlQuery::~TSqlQuery() {
     }
 }
 
-void TSqlQuery::SetSQL(const std::string& sql) {
+void TSqlQuery::SetSQL(const std::string& sql)
+{
     Close();
     if (statement_ != nullptr && sql == sql_) return;
     statement_.reset();
@@ -160,7 +158,8 @@ void TSqlQuery::SetSQL(const std::string& sql) {
     params_.assign(paramNames_.size(), Param{});
 }
 
-std::vector<int> TSqlQuery::PositionsOf(const std::string& name) {
+std::vector<int> TSqlQuery::PositionsOf(const std::string& name)
+{
     std::vector<int> positions;
     for (std::size_t i = 0; i < paramNames_.size(); ++i)
         if (SameText(paramNames_[i], name)) positions.push_back(static_cast<int>(i));
@@ -168,31 +167,36 @@ std::vector<int> TSqlQuery::PositionsOf(const std::string& name) {
     return positions;
 }
 
-void TSqlQuery::SetString(const std::string& name, const std::string& value) {
+void TSqlQuery::SetString(const std::string& name, const std::string& value)
+{
     for (int i : PositionsOf(name)) params_[i] = Param{Param::Kind::Text, value, 0};
 }
 
-void TSqlQuery::SetInteger(const std::string& name, int64_t value) {
+void TSqlQuery::SetInteger(const std::string& name, int64_t value)
+{
     for (int i : PositionsOf(name)) params_[i] = Param{Param::Kind::Integer, {}, value};
 }
 
-void TSqlQuery::SetMoney(const std::string& name, Money value) {
+void TSqlQuery::SetMoney(const std::string& name, Money value)
+{
     for (int i : PositionsOf(name)) params_[i] = Param{Param::Kind::Money, {}, value.Raw()};
 }
 
-void TSqlQuery::SetNull(const std::string& name) {
+void TSqlQuery::SetNull(const std::string& name)
+{
     for (int i : PositionsOf(name)) params_[i] = Param{Param::Kind::Null, {}, 0};
 }
 
-void TSqlQuery::Prepare(ITransaction* transaction) {
+void TSqlQuery::Prepare(ITransaction* transaction)
+{
     if (statement_ != nullptr) return;
     if (sql_.empty()) throw LinkError("Upit nema SQL tekst");
     fb::Status status(connection_.Master());
     ThrowStatusWrapper* st = status.Ptr();
     auto prepared = std::make_unique<Statement>();
-    prepared->statement = connection_.Attachment()->prepare(
-        st, transaction, 0, positionalSql_.c_str(), TSqlConnection::kDialect,
-        IStatement::PREPARE_PREFETCH_METADATA);
+    prepared->statement = connection_.Attachment()->prepare(st, transaction, 0, positionalSql_.c_str(),
+                                                            TSqlConnection::kDialect,
+                                                            IStatement::PREPARE_PREFETCH_METADATA);
     prepared->output = prepared->statement->getOutputMetadata(st);
     const unsigned count = prepared->output->getCount(st);
     fields_.clear();
@@ -205,26 +209,16 @@ void TSqlQuery::Prepare(ITransaction* transaction) {
         field.length = prepared->output->getLength(st, i);
         field.scale = prepared->output->getScale(st, i);
         switch (field.sqlType) {
-            case SQL_SHORT:
-            case SQL_LONG:
-            case SQL_INT64:
-                field.kind = field.scale < 0 ? TSqlField::Kind::Fixed : TSqlField::Kind::Integer;
-                break;
-            case SQL_FLOAT:
-            case SQL_DOUBLE:
-                field.kind = TSqlField::Kind::Float;
-                break;
-            case SQL_TEXT:
-            case SQL_VARYING:
-                field.kind = TSqlField::Kind::Text;
-                break;
-            case SQL_TYPE_DATE:
-            case SQL_TIMESTAMP:
-                field.kind = TSqlField::Kind::Date;
-                break;
-            default:
-                field.kind = TSqlField::Kind::Other;
-                break;
+        case SQL_SHORT:
+        case SQL_LONG:
+        case SQL_INT64: field.kind = field.scale < 0 ? TSqlField::Kind::Fixed : TSqlField::Kind::Integer; break;
+        case SQL_FLOAT:
+        case SQL_DOUBLE: field.kind = TSqlField::Kind::Float; break;
+        case SQL_TEXT:
+        case SQL_VARYING: field.kind = TSqlField::Kind::Text; break;
+        case SQL_TYPE_DATE:
+        case SQL_TIMESTAMP: field.kind = TSqlField::Kind::Date; break;
+        default: field.kind = TSqlField::Kind::Other; break;
         }
         fields_.push_back(field);
         offsets_.push_back(prepared->output->getOffset(st, i));
@@ -237,7 +231,8 @@ void TSqlQuery::Prepare(ITransaction* transaction) {
 // Lays out the input message from the values set: texts as WIN1250 VARCHAR,
 // integers as BIGINT and money as BIGINT with scale -4, so the database converts
 // to each column's own type exactly.
-void TSqlQuery::BuildInputMessage() {
+void TSqlQuery::BuildInputMessage()
+{
     Statement& s = *statement_;
     if (params_.empty()) {
         if (s.input != nullptr) s.input->release();
@@ -248,8 +243,7 @@ void TSqlQuery::BuildInputMessage() {
     for (std::size_t i = 0; i < params_.size(); ++i) {
         if (params_[i].kind == Param::Kind::Unset)
             throw LinkError("Parametar '" + paramNames_[i] + "' nema vrednost");
-        if (params_[i].text.size() > 32765)
-            throw LinkError("Parametar '" + paramNames_[i] + "' je predugacak");
+        if (params_[i].text.size() > 32765) throw LinkError("Parametar '" + paramNames_[i] + "' je predugacak");
     }
     // Texts get room in steps of 64 bytes, so that the next line's values mostly
     // fit the layout already made.
@@ -272,8 +266,7 @@ void TSqlQuery::BuildInputMessage() {
         if (s.input != nullptr) s.input->release();
         s.input = nullptr;
         s.inputShape.clear();
-        IMetadataBuilder* builder =
-            connection_.Master()->getMetadataBuilder(st, static_cast<unsigned>(params_.size()));
+        IMetadataBuilder* builder = connection_.Master()->getMetadataBuilder(st, static_cast<unsigned>(params_.size()));
         try {
             for (unsigned i = 0; i < params_.size(); ++i) {
                 if (shape[i] >= 2) {
@@ -316,7 +309,8 @@ void TSqlQuery::BuildInputMessage() {
     }
 }
 
-void TSqlQuery::Open() {
+void TSqlQuery::Open()
+{
     Close();
     fb::Status status(connection_.Master());
     ThrowStatusWrapper* st = status.Ptr();
@@ -326,8 +320,7 @@ void TSqlQuery::Open() {
         BuildInputMessage();
         Statement& s = *statement_;
         cursor_ = s.statement->openCursor(st, transaction_, s.input,
-                                          s.input != nullptr ? s.inputBuffer.data() : nullptr,
-                                          s.output, 0);
+                                          s.input != nullptr ? s.inputBuffer.data() : nullptr, s.output, 0);
         eof_ = false;
         Next();
     } catch (const FbException& error) {
@@ -340,7 +333,8 @@ void TSqlQuery::Open() {
     }
 }
 
-void TSqlQuery::Next() {
+void TSqlQuery::Next()
+{
     if (cursor_ == nullptr || eof_) return;
     fb::Status status(connection_.Master());
     ThrowStatusWrapper* st = status.Ptr();
@@ -353,7 +347,8 @@ void TSqlQuery::Next() {
     }
 }
 
-void TSqlQuery::Close() {
+void TSqlQuery::Close()
+{
     eof_ = true;
     IResultSet* cursor = cursor_;
     ITransaction* transaction = transaction_;
@@ -385,22 +380,20 @@ void TSqlQuery::Close() {
     if (!failure.empty()) throw LinkError(failure);
 }
 
-uint64_t TSqlQuery::ExecSQL() {
+uint64_t TSqlQuery::ExecSQL()
+{
     Close();
     fb::Status status(connection_.Master());
     ThrowStatusWrapper* st = status.Ptr();
     ITransaction* shared = connection_.WorkTransaction();
     ITransaction* transaction = nullptr;
     try {
-        transaction = shared != nullptr ? shared
-                                        : connection_.Attachment()->startTransaction(
-                                              st, sizeof kWriteTpb, kWriteTpb);
+        transaction = shared != nullptr ? shared : connection_.Attachment()->startTransaction(st, sizeof kWriteTpb, kWriteTpb);
         Prepare(transaction);
         BuildInputMessage();
         Statement& s = *statement_;
         const bool hasOutput = !fields_.empty();
-        s.statement->execute(st, transaction, s.input,
-                             s.input != nullptr ? s.inputBuffer.data() : nullptr,
+        s.statement->execute(st, transaction, s.input, s.input != nullptr ? s.inputBuffer.data() : nullptr,
                              hasOutput ? s.output : nullptr, hasOutput ? row_.data() : nullptr);
         const uint64_t changed = s.statement->getAffectedRecords(st);
         if (shared == nullptr) {
@@ -432,20 +425,20 @@ uint64_t TSqlQuery::ExecSQL() {
     }
 }
 
-TSqlTransaction::TSqlTransaction(TFormConnection& connection)
-    : connection_(connection.SQLConnection1) {
+TSqlTransaction::TSqlTransaction(TFormConnection& connection) : connection_(connection.SQLConnection1)
+{
     if (connection_.WorkTransaction() != nullptr) throw LinkError("Transakcija je vec otvorena");
     fb::Status status(connection_.Master());
     try {
-        transaction_ =
-            connection_.Attachment()->startTransaction(status.Ptr(), sizeof kWriteTpb, kWriteTpb);
+        transaction_ = connection_.Attachment()->startTransaction(status.Ptr(), sizeof kWriteTpb, kWriteTpb);
     } catch (const FbException& error) {
         throw LinkError(fb::ErrorText(connection_.Util(), error));
     }
     connection_.SetWorkTransaction(transaction_);
 }
 
-TSqlTransaction::~TSqlTransaction() {
+TSqlTransaction::~TSqlTransaction()
+{
     if (transaction_ == nullptr) return;
     ITransaction* transaction = transaction_;
     End();
@@ -458,12 +451,14 @@ TSqlTransaction::~TSqlTransaction() {
     }
 }
 
-void TSqlTransaction::End() {
+void TSqlTransaction::End()
+{
     transaction_ = nullptr;
     connection_.SetWorkTransaction(nullptr);
 }
 
-void TSqlTransaction::Commit() {
+void TSqlTransaction::Commit()
+{
     if (transaction_ == nullptr) throw LinkError("Transakcija nije otvorena");
     fb::Status status(connection_.Master());
     try {
@@ -476,35 +471,38 @@ void TSqlTransaction::Commit() {
     connection_.CountCommit();
 }
 
-const TSqlField& TSqlQuery::Field(int index) const {
-    if (index < 0 || index >= FieldCount())
-        throw LinkError("Kolona " + std::to_string(index) + " ne postoji");
+const TSqlField& TSqlQuery::Field(int index) const
+{
+    if (index < 0 || index >= FieldCount()) throw LinkError("Kolona " + std::to_string(index) + " ne postoji");
     return fields_[static_cast<std::size_t>(index)];
 }
 
-int TSqlQuery::FieldIndex(const std::string& name) const {
+int TSqlQuery::FieldIndex(const std::string& name) const
+{
     for (std::size_t i = 0; i < fields_.size(); ++i)
         if (SameText(fields_[i].name, name)) return static_cast<int>(i);
     return -1;
 }
 
-int TSqlQuery::IndexOf(const std::string& name) const {
+int TSqlQuery::IndexOf(const std::string& name) const
+{
     const int index = FieldIndex(name);
     if (index < 0) throw LinkError("Kolona '" + name + "' ne postoji u upitu: " + sql_);
     return index;
 }
 
-const unsigned char* TSqlQuery::CurrentColumn(int index, bool& isNull) const {
+const unsigned char* TSqlQuery::CurrentColumn(int index, bool& isNull) const
+{
     Field(index);  // raises for an index out of range
     if (cursor_ == nullptr || eof_) throw LinkError("Nema tekuceg reda u upitu: " + sql_);
     int16_t nullFlag = 0;
-    std::memcpy(&nullFlag, row_.data() + nullOffsets_[static_cast<std::size_t>(index)],
-                sizeof nullFlag);
+    std::memcpy(&nullFlag, row_.data() + nullOffsets_[static_cast<std::size_t>(index)], sizeof nullFlag);
     isNull = nullFlag != 0;
     return row_.data() + offsets_[static_cast<std::size_t>(index)];
 }
 
-bool TSqlQuery::IsNull(int index) const {
+bool TSqlQuery::IsNull(int index) const
+{
     bool isNull = false;
     CurrentColumn(index, isNull);
     return isNull;
@@ -512,32 +510,18 @@ bool TSqlQuery::IsNull(int index) const {
 
 namespace {
 
-bool ReadInteger(const TSqlField& field, const unsigned char* data, int64_t& value) {
+bool ReadInteger(const TSqlField& field, const unsigned char* data, int64_t& value)
+{
     switch (field.sqlType) {
-        case SQL_SHORT: {
-            int16_t v;
-            std::memcpy(&v, data, sizeof v);
-            value = v;
-            return true;
-        }
-        case SQL_LONG: {
-            int32_t v;
-            std::memcpy(&v, data, sizeof v);
-            value = v;
-            return true;
-        }
-        case SQL_INT64: {
-            int64_t v;
-            std::memcpy(&v, data, sizeof v);
-            value = v;
-            return true;
-        }
-        default:
-            return false;
+    case SQL_SHORT: { int16_t v; std::memcpy(&v, data, sizeof v); value = v; return true; }
+    case SQL_LONG: { int32_t v; std::memcpy(&v, data, sizeof v); value = v; return true; }
+    case SQL_INT64: { int64_t v; std::memcpy(&v, data, sizeof v); value = v; return true; }
+    default: return false;
     }
 }
 
-double ReadDouble(const TSqlField& field, const unsigned char* data) {
+double ReadDouble(const TSqlField& field, const unsigned char* data)
+{
     if (field.sqlType == SQL_FLOAT) {
         float v;
         std::memcpy(&v, data, sizeof v);
@@ -550,7 +534,8 @@ double ReadDouble(const TSqlField& field, const unsigned char* data) {
 
 }  // namespace
 
-std::string TSqlQuery::AsString(int index) const {
+std::string TSqlQuery::AsString(int index) const
+{
     bool isNull = false;
     const unsigned char* data = CurrentColumn(index, isNull);
     if (isNull) return {};
@@ -558,43 +543,42 @@ std::string TSqlQuery::AsString(int index) const {
     int64_t integer = 0;
     if (ReadInteger(field, data, integer)) return ScaledToText(integer, field.scale);
     switch (field.sqlType) {
-        case SQL_TEXT:
-            return std::string(reinterpret_cast<const char*>(data), field.length);
-        case SQL_VARYING: {
-            uint16_t length;
-            std::memcpy(&length, data, sizeof length);
-            return std::string(reinterpret_cast<const char*>(data) + sizeof length, length);
+    case SQL_TEXT: return std::string(reinterpret_cast<const char*>(data), field.length);
+    case SQL_VARYING: {
+        uint16_t length;
+        std::memcpy(&length, data, sizeof length);
+        return std::string(reinterpret_cast<const char*>(data) + sizeof length, length);
+    }
+    case SQL_FLOAT:
+    case SQL_DOUBLE: {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.15g", ReadDouble(field, data));
+        return text;
+    }
+    case SQL_TYPE_DATE:
+    case SQL_TIMESTAMP: {
+        ISC_DATE date;
+        std::memcpy(&date, data, sizeof date);
+        unsigned y = 0, m = 0, d = 0, h = 0, n = 0, s = 0, f = 0;
+        connection_.Util()->decodeDate(date, &y, &m, &d);
+        char text[32];
+        if (field.sqlType == SQL_TYPE_DATE) {
+            std::snprintf(text, sizeof text, "%04u-%02u-%02u", y, m, d);
+        } else {
+            ISC_TIME time;
+            std::memcpy(&time, data + sizeof date, sizeof time);
+            connection_.Util()->decodeTime(time, &h, &n, &s, &f);
+            std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", y, m, d, h, n, s);
         }
-        case SQL_FLOAT:
-        case SQL_DOUBLE: {
-            char text[40];
-            std::snprintf(text, sizeof text, "%.15g", ReadDouble(field, data));
-            return text;
-        }
-        case SQL_TYPE_DATE:
-        case SQL_TIMESTAMP: {
-            ISC_DATE date;
-            std::memcpy(&date, data, sizeof date);
-            unsigned y = 0, m = 0, d = 0, h = 0, n = 0, s = 0, f = 0;
-            connection_.Util()->decodeDate(date, &y, &m, &d);
-            char text[32];
-            if (field.sqlType == SQL_TYPE_DATE) {
-                std::snprintf(text, sizeof text, "%04u-%02u-%02u", y, m, d);
-            } else {
-                ISC_TIME time;
-                std::memcpy(&time, data + sizeof date, sizeof time);
-                connection_.Util()->decodeTime(time, &h, &n, &s, &f);
-                std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", y, m, d, h, n, s);
-            }
-            return text;
-        }
-        default:
-            throw LinkError("Kolona '" + field.name + "' ima tip koji link ne cita (" +
-                            std::to_string(field.sqlType) + ")");
+        return text;
+    }
+    default:
+        throw LinkError("Kolona '" + field.name + "' ima tip koji link ne cita (" + std::to_string(field.sqlType) + ")");
     }
 }
 
-int64_t TSqlQuery::AsInteger(int index) const {
+int64_t TSqlQuery::AsInteger(int index) const
+{
     bool isNull = false;
     const unsigned char* data = CurrentColumn(index, isNull);
     if (isNull) return 0;
@@ -608,7 +592,8 @@ int64_t TSqlQuery::AsInteger(int index) const {
     return StrToInt(Trim(AsString(index)));
 }
 
-Money TSqlQuery::AsMoney(int index) const {
+Money TSqlQuery::AsMoney(int index) const
+{
     bool isNull = false;
     const unsigned char* data = CurrentColumn(index, isNull);
     if (isNull) return Money{};

@@ -1,6 +1,10 @@
 // Rate of single-statement inserts, each committed on its own, on the embedded
 // engine with forced writes on as the empty database ships; and of the
 // read-only selects that run per receipt line.
+#include "app/P00_util.h"
+#include "store/P00_connection.h"
+#include "store/P00_query.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -8,28 +12,25 @@
 #include <memory>
 #include <string>
 
-#include "app/P00_util.h"
-#include "store/P00_connection.h"
-#include "store/P00_query.h"
-
 using namespace velbrin;
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
+double Seconds(std::chrono::steady_clock::time_point since)
+{
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const int count = argc > 1 ? std::atoi(argv[1]) : 500;
     if (std::getenv("FIREBIRD_LOCK") == nullptr) {
         ForceDirectories(VELBRIN_BENCH_FIREBIRD_LOCK);
         ::setenv("FIREBIRD_LOCK", VELBRIN_BENCH_FIREBIRD_LOCK, 0);
     }
-    const std::string dir =
-        (std::filesystem::temp_directory_path() / "velbrin-bench-store").string();
+    const std::string dir = (std::filesystem::temp_directory_path() / "velbrin-bench-store").string();
     ForceDirectories(dir);
     // A second argument names the folder of the database copy (its disk sets the commit cost).
     const std::string path = (argc > 2 ? std::string(argv[2]) : dir) + "/Zorvex.fdb";
@@ -45,11 +46,9 @@ int main(int argc, char** argv) {
         TSqlQuery insert(connection);
         start = std::chrono::steady_clock::now();
         for (int i = 0; i < count; ++i) {
-            insert.SetSQL(
-                "insert into "
-                "curr_sales(zet_id,trm_id,dtm_tran,bon_id,art_id,tax_id,plu_naziv,kolicina,"
-                "cena,iznos,prc_popust,ind_storno,fp_command) values('000001','000',:dtm_tran,1,"
-                ":art_id,'2',:plu_naziv,:kolicina,:cena,:iznos,0,'N',:fp_command)");
+            insert.SetSQL("insert into curr_sales(zet_id,trm_id,dtm_tran,bon_id,art_id,tax_id,plu_naziv,kolicina,"
+                          "cena,iznos,prc_popust,ind_storno,fp_command) values('000001','000',:dtm_tran,1,"
+                          ":art_id,'2',:plu_naziv,:kolicina,:cena,:iznos,0,'N',:fp_command)");
             insert.SetString("dtm_tran", "2027-03-01 09:05:03:" + std::to_string(100 + i % 900));
             insert.SetString("art_id", "ART" + std::to_string(i));
             insert.SetString("plu_naziv", "Article name " + std::to_string(i));
@@ -60,9 +59,8 @@ int main(int argc, char** argv) {
             insert.ExecSQL();
         }
         double s = Seconds(start);
-        std::printf(
-            "insert + commit (forced writes on): %d in %.2f s, %.0f per second, %.3f ms each\n",
-            count, s, count / s, s * 1000 / count);
+        std::printf("insert + commit (forced writes on): %d in %.2f s, %.0f per second, %.3f ms each\n", count, s,
+                    count / s, s * 1000 / count);
 
         // A receipt file of 250 rows taken into curr_abc: one commit per row, and all
         // rows in one transaction with one commit.
@@ -77,9 +75,8 @@ int main(int argc, char** argv) {
             std::unique_ptr<TSqlTransaction> batch;
             if (together) batch = std::make_unique<TSqlTransaction>(connection);
             for (int i = 0; i < kRows; ++i) {
-                abc.SetSQL(
-                    "insert into curr_abc( seq, art_id, tax_id, plu_naziv, cena, kolicina)  "
-                    "values(:seq,:art_id,:tax_id,:plu_naziv,:cena,:kolicina)");
+                abc.SetSQL("insert into curr_abc( seq, art_id, tax_id, plu_naziv, cena, kolicina)  "
+                           "values(:seq,:art_id,:tax_id,:plu_naziv,:cena,:kolicina)");
                 abc.SetInteger("seq", i);
                 abc.SetString("art_id", "ART" + std::to_string(i));
                 abc.SetString("tax_id", "1");
@@ -90,11 +87,9 @@ int main(int argc, char** argv) {
             }
             if (batch) batch->Commit();
             const double took = Seconds(t);
-            std::printf(
-                "curr_abc intake of %d rows, %-22s %8.2f ms, %.3f ms per row, %llu commits\n",
-                kRows, together ? "one transaction:" : "one commit per row:", took * 1000,
-                took * 1000 / kRows,
-                static_cast<unsigned long long>(connection.SQLConnection1.Commits() - commits0));
+            std::printf("curr_abc intake of %d rows, %-22s %8.2f ms, %.3f ms per row, %llu commits\n", kRows,
+                        together ? "one transaction:" : "one commit per row:", took * 1000, took * 1000 / kRows,
+                        static_cast<unsigned long long>(connection.SQLConnection1.Commits() - commits0));
         };
         intake(false);
         intake(true);
@@ -108,8 +103,7 @@ int main(int argc, char** argv) {
             select.Close();
         }
         s = Seconds(start);
-        std::printf("select (read-only transaction): %d in %.2f s, %.3f ms each\n", count, s,
-                    s * 1000 / count);
+        std::printf("select (read-only transaction): %d in %.2f s, %.3f ms each\n", count, s, s * 1000 / count);
     } catch (const LinkError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

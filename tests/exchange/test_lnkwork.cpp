@@ -1,12 +1,13 @@
 // The exchange cycle on a whole installation: which files are taken, in which
 // order, how foreign encodings are converted and how every request is answered.
+#include "ExchangeRig.h"
+
+#include "app/P00_util.h"
+#include "exchange/P30_requestscan.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "ExchangeRig.h"
-#include "app/P00_util.h"
-#include "exchange/P30_requestscan.h"
 
 using namespace velbrin;
 using namespace velbrin::test;
@@ -36,8 +37,7 @@ TEST_F(LnkWorkTest, EveryEncodingIsPrintedAndAnsweredWithItsTotal) {
         c.write(ToFp(c.name));
         work->PollExchange();
         EXPECT_EQ(Answer(ChangeFileExt(c.name, ".ok")), "28.40\r\n");
-        EXPECT_EQ(Names(rig->ini->ToFpDir()), std::vector<std::string>{})
-            << "request and packet are gone";
+        EXPECT_EQ(Names(rig->ini->ToFpDir()), std::vector<std::string>{}) << "request and packet are gone";
     }
     const JournalBooks books = ReadBooks(rig->Journal());
     EXPECT_EQ(books.closed, 5);
@@ -49,13 +49,11 @@ TEST_F(LnkWorkTest, EveryEncodingIsPrintedAndAnsweredWithItsTotal) {
 TEST_F(LnkWorkTest, ReceiptsByNameWhileOtherNamesStayUntouched) {
     Start();
     // Each receipt has its own price, so the journal tells the order.
-    const std::vector<std::pair<std::string, std::string>> receipts = {{"ABC_10.zvx", "3.00"},
-                                                                       {"ABC_0002.zvx", "1.00"},
-                                                                       {"ABC_2.zvx", "4.00"},
-                                                                       {"abc_0010.zvx", "2.00"}};
+    const std::vector<std::pair<std::string, std::string>> receipts = {
+        {"ABC_10.zvx", "3.00"}, {"ABC_0002.zvx", "1.00"}, {"ABC_2.zvx", "4.00"}, {"abc_0010.zvx", "2.00"}};
     for (const auto& [name, price] : receipts) DropReceipt(name, {Line("7", price), EndRow()});
-    const std::vector<std::string> waiting = {"ART.zvx", "CMD0001.zvx", "README.TXT",
-                                              "TXT-0001.zvx", "cmd.csv"};
+    const std::vector<std::string> waiting = {"ART.zvx", "CMD0001.zvx", "README.TXT", "TXT-0001.zvx",
+                                              "cmd.csv"};
     for (const std::string& name : waiting) Drop(name, "left alone " + name);
 
     work->PollExchange();
@@ -63,12 +61,10 @@ TEST_F(LnkWorkTest, ReceiptsByNameWhileOtherNamesStayUntouched) {
     std::vector<std::string> closes;
     for (const std::string& line : rig->Journal())
         if (line.rfind("CLOSE ", 0) == 0) closes.push_back(line.substr(line.find(' ', 6) + 1));
-    EXPECT_EQ(closes,
-              (std::vector<std::string>{"1.00 1.00", "2.00 2.00", "3.00 3.00", "4.00 4.00"}));
+    EXPECT_EQ(closes, (std::vector<std::string>{"1.00 1.00", "2.00 2.00", "3.00 3.00", "4.00 4.00"}));
     EXPECT_EQ(Answer("abc_0010.ok"), "2.00\r\n");
     EXPECT_EQ(Names(rig->ini->ToFpDir()), waiting);
-    for (const std::string& name : waiting)
-        EXPECT_EQ(ReadWholeFile(ToFp(name)), "left alone " + name);
+    for (const std::string& name : waiting) EXPECT_EQ(ReadWholeFile(ToFp(name)), "left alone " + name);
     ExpectBooksBalance();
 }
 
@@ -79,8 +75,7 @@ TEST_F(LnkWorkTest, BusyFileStopsTheScanWhereItStands) {
     ASSERT_GE(busy, 0);
     // Enumeration order decides: the receipt waits exactly when it comes after the busy file.
     bool receiptFirst = false;
-    for (const std::string& e : TRequestScan::WorkList(rig->ini->ToFpDir()))
-        receiptFirst |= e == "ABC_1.zvx";
+    for (const std::string& e : TRequestScan::WorkList(rig->ini->ToFpDir())) receiptFirst |= e == "ABC_1.zvx";
     work->PollExchange();
     EXPECT_EQ(FileExists(FromFp("ABC_1.ok")), receiptFirst);
     EXPECT_TRUE(FileExists(ToFp("ABC_0.zvx")));
@@ -102,8 +97,7 @@ TEST_F(LnkWorkTest, FailedConversionAnswersTheForeignNameAndEndsTheCycle) {
 
     work->PollExchange();
     EXPECT_NE(Answer("ABC_6.err"), "<none>");
-    EXPECT_FALSE(FileExists(ToFp("ABC_6.zvx")))
-        << "the half-made packet goes with the foreign file";
+    EXPECT_FALSE(FileExists(ToFp("ABC_6.zvx"))) << "the half-made packet goes with the foreign file";
     EXPECT_EQ(Names(rig->ini->ToFpDir()), std::vector<std::string>{"ABC_7.zvx"});
 
     work->PollExchange();
@@ -150,8 +144,7 @@ class UndeliveredAnswerTest : public ExchangeTest {};
 
 }  // namespace
 
-TEST_F(UndeliveredAnswerTest,
-       PrintedReceiptIsAnsweredOkOnceWhenFromFpDirIsBackInTheNextCycleOrAtTheNextStart) {
+TEST_F(UndeliveredAnswerTest, PrintedReceiptIsAnsweredOkOnceWhenFromFpDirIsBackInTheNextCycleOrAtTheNextStart) {
     for (const bool atNextStart : {false, true}) {
         SCOPED_TRACE(atNextStart ? "at the next start" : "in the next cycle");
         Start();
@@ -162,8 +155,7 @@ TEST_F(UndeliveredAnswerTest,
         DropReceipt("ABC_5.zvx", kSmall);
         EXPECT_THROW(work->PollExchange(), LinkError);
         EXPECT_EQ(ReadBooks(rig->Journal()).closed, 1);
-        EXPECT_TRUE(Names(rig->ini->ToFpDir()).empty())
-            << "no draft left to be taken for a request";
+        EXPECT_TRUE(Names(rig->ini->ToFpDir()).empty()) << "no draft left to be taken for a request";
 
         ASSERT_EQ(::unlink(from.c_str()), 0);
         ASSERT_EQ(::rename((from + ".away").c_str(), from.c_str()), 0);
@@ -193,7 +185,7 @@ TEST_F(IntakeCommitTest, FileTakenInWithOneCommitAndEachPrintedLineWithOneMore) 
     Start();
     const TSqlConnection& db = rig->connection->SQLConnection1;
     DropReceipt("ABC_1.zvx", Lines(20, "1001", "1.25"));
-    uint64_t before = db.Commits();
+    const uint64_t before = db.Commits();
     work->LoadAbcFile("ABC_1.zvx");
     EXPECT_EQ(db.Commits() - before, 1u);
     EXPECT_EQ(rig->ScalarInt("select count(*) from curr_abc"), 22);
