@@ -1,12 +1,12 @@
 #include "app/P00_dirwatch.h"
 
+#include "app/P00_util.h"
+
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-
-#include "app/P00_util.h"
 
 namespace velbrin {
 

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <exception>
 
-#include "app/P00_util.h"
-
 namespace velbrin {
 
 TCycleTrigger::TCycleTrigger(QTimer& timer1, std::function<bool()> runCycle)
@@ -13,6 +11,14 @@ TCycleTrigger::TCycleTrigger(QTimer& timer1, std::function<bool()> runCycle)
 
 TCycleTrigger::~TCycleTrigger() {
     notifier_.reset();
+}
+
+void TCycleTrigger::DropNotifier() {
+    if (!notifier_) return;
+    // Its own signal may be on the stack (a landing that ran the cycle): it goes
+    // when control is back in the loop, switched off until then.
+    notifier_->setEnabled(false);
+    notifier_.release()->deleteLater();
 }
 
 bool TCycleTrigger::WatchWanted() {
@@ -28,7 +34,7 @@ void TCycleTrigger::Start(const std::string& dir) {
 }
 
 void TCycleTrigger::Watch() {
-    notifier_.reset();
+    DropNotifier();
     try {
         watch_.Open(dir_);
     } catch (const std::exception&) {
@@ -73,7 +79,7 @@ void TCycleTrigger::RunCycle() {
     }
     inCycle_ = false;
     if (!again) {
-        notifier_.reset();
+        DropNotifier();
         watch_.Close();
         return;
     }

@@ -42,6 +42,7 @@ public:
 
 private:
     void Watch();
+    void DropNotifier();
     void RunCycle();
     // A cycle noted as due while another ran: runs it once the loop is free.
     void RunDueSoon();

@@ -7,9 +7,14 @@
 //     the time until each answer is in From_FP; median, p95 and worst.
 // Both are measured with the directory watch on and with Timer1 alone
 // (VELBRIN_EXCHANGE_WATCH=0), side by side.
-//   bench_link [--prefix DIR] [--rounds N] [--seed S]
-// DIR is an installation prefix (cmake --install BUILD --prefix DIR); without it
-// the programs of this build tree are run.
+//   bench_link [--prefix DIR] [--rounds N] [--seed S] [--in DIR]
+// --prefix names an installation prefix (cmake --install BUILD --prefix DIR);
+// without it the programs of this build tree are run. --in is where the throw-away
+// installations go (default /tmp; its disk sets what a commit costs).
+#include "app/P00_util.h"
+#include "formats/P00_convert.h"
+#include "formats/P01_datapacket.h"
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,10 +32,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/P00_util.h"
-#include "formats/P00_convert.h"
-#include "formats/P01_datapacket.h"
-
 using namespace velbrin;
 using Clock = std::chrono::steady_clock;
 
@@ -42,6 +43,7 @@ struct Options {
     std::string templateDb = VELBRIN_BENCH_TEMPLATE_DB;
     int rounds = 40;
     unsigned seed = 15;
+    std::string in = "/tmp";
 };
 
 double Ms(Clock::duration d) {
@@ -127,8 +129,8 @@ struct Figures {
 };
 
 Figures Run(const Options& o, bool watch) {
-    char tmpl[] = "/tmp/velbrin-bench-link-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) throw LinkError("mkdtemp");
+    std::string tmpl = o.in + "/velbrin-bench-link-XXXXXX";
+    if (::mkdtemp(tmpl.data()) == nullptr) throw LinkError("cannot make a folder in " + o.in);
     const std::string inst = tmpl;
     const std::string to = inst + "/Exch/Lnk/To_FP", from = inst + "/Exch/Lnk/From_FP";
     ForceDirectories(inst + "/run");
@@ -199,6 +201,8 @@ int main(int argc, char** argv) {
             o.templateDb = v + "/share/velbrin/Other/DB_Clear/Zorvex.fdb";
         } else if (a == "--rounds") {
             o.rounds = std::max(1, std::atoi(v.c_str()));
+        } else if (a == "--in") {
+            o.in = v;
         } else if (a == "--seed") {
             o.seed = static_cast<unsigned>(std::strtoul(v.c_str(), nullptr, 10));
         }

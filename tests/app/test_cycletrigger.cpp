@@ -1,22 +1,23 @@
 // The triggers of the exchange cycle in a real Qt event loop: the directory watch
 // next to Timer1, with a cycle that opens a nested loop the way a modal dialog
 // does, and a writer that keeps a request file open across several cycles.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <algorithm>
-#include <functional>
-#include <set>
-#include <string>
-
 #include "app/P00_util.h"
 #include "app/shell/P00_cycletrigger.h"
 #include "exchange/P30_requestscan.h"
 #include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <string>
 
 namespace velbrin {
 namespace {
