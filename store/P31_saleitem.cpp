@@ -141,9 +141,6 @@ void TSaleItem::Load(const Row& row, bool check)
     }
     if (row.Has("plu_naziv")) pluNaziv_ = CleanName(row.Text("plu_naziv"));
     if (row.Has("dtm_tran")) dtmTran_ = row.Text("dtm_tran");
-    // A curr_abc row has no time: the line gets one now, since its time is what
-    // names it when it is cancelled later.
-    if (dtmTran_.empty()) dtmTran_ = bon_ ? bon_->NextTranStamp() : DateTime::Now().TranStamp();
     if (row.Has("fp_command")) fpCommand_ = row.Text("fp_command");
 
     TSqlQuery& q = st_->pluOfArticle;
@@ -156,6 +153,16 @@ void TSaleItem::Load(const Row& row, bool check)
     artsPrice_ = artsPriceKnown_ ? q.AsMoney("cena") : Money();
     q.Close();
     pluId_ = found ? plu : 0;
+}
+
+const std::string& TSaleItem::DtmTran() const
+{
+    // A curr_abc row has no time: the line gets one when it is first needed (its
+    // sale), since its time is what names it when it is cancelled later. Lines
+    // only checked before the receipt opens take none: a distinct stamp may mean
+    // waiting for the clock's next millisecond.
+    if (dtmTran_.empty()) dtmTran_ = bon_ ? bon_->NextTranStamp() : DateTime::Now().TranStamp();
+    return dtmTran_;
 }
 
 int TSaleItem::TaxGroup() const { return static_cast<int>(StrToInt(taxId_)); }
@@ -232,7 +239,7 @@ void TSaleItem::InsertSale()
     q.SetSQL(kInsertSale);
     q.SetString("zet_id", zetId);
     q.SetString("trm_id", ctx_.ini.TerminalNo());
-    q.SetString("dtm_tran", dtmTran_);
+    q.SetString("dtm_tran", DtmTran());
     q.SetInteger("bon_id", bon_->BonId());
     q.SetString("usr_id", bon_->UsrId());
     q.SetString("art_id", artId_);
@@ -250,7 +257,7 @@ void TSaleItem::MarkStorno()
 {
     TSqlQuery& q = st_->markStorno;
     q.SetSQL("update curr_sales set ind_storno='D' where dtm_tran = :dtm_tran");
-    q.SetString("dtm_tran", dtmTran_);
+    q.SetString("dtm_tran", DtmTran());
     q.ExecSQL();
 }
 
