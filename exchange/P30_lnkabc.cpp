@@ -104,6 +104,9 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
         }
         CDSInput.LoadFromFile(path);
         if (CDSInput.RowCount() > kMaxAbcRows) throw LinkError(msg_.GetMsg(53));
+        // The whole file in one commit: until it the file is still there to be
+        // taken in again, and curr_abc never holds half a receipt.
+        TSqlTransaction intake(store_.connection);
         QSql.SetSQL(
             "insert into curr_abc( seq, art_id, tax_id, plu_naziv, cena, kolicina)  "
             "values(:seq,:art_id,:tax_id,:plu_naziv,:cena,:kolicina)");
@@ -132,6 +135,7 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
             QSql.SetMoney("kolicina", CDSInput.MoneyValue(row, "KOLICINA"));
             QSql.ExecSQL();
         }
+        intake.Commit();
         CDSInput.Clear();
         // Taken: from here curr_abc holds the receipt, and the file must never be
         // taken in again, also when ToFpDir does not let it be removed.

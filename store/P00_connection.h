@@ -2,12 +2,14 @@
 // start-up and shared by every query of the program.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace Firebird {
 class IMaster;
 class IProvider;
 class IAttachment;
+class ITransaction;
 class IUtil;
 }  // namespace Firebird
 
@@ -59,11 +61,22 @@ public:
     // way out of a program, after every connection is closed; no attach after it.
     static void ShutdownClient();
 
+    // The write transaction that gathers several statements into one commit
+    // (TSqlTransaction); null while every statement commits by itself.
+    Firebird::ITransaction* WorkTransaction() const { return work_; }
+    void SetWorkTransaction(Firebird::ITransaction* transaction) { work_ = transaction; }
+    // Write transactions committed on this connection (each one a disk sync with
+    // forced writes); the benchmarks print it per receipt line.
+    uint64_t Commits() const { return commits_; }
+    void CountCommit() { ++commits_; }
+
 private:
     Firebird::IMaster* master_ = nullptr;
     Firebird::IUtil* util_ = nullptr;
     Firebird::IProvider* provider_ = nullptr;
     Firebird::IAttachment* attachment_ = nullptr;
+    Firebird::ITransaction* work_ = nullptr;
+    uint64_t commits_ = 0;
     std::string database_;
 };
 

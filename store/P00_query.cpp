@@ -4,6 +4,7 @@
 #include "store/P00_connection.h"
 #include "store/P00_fberror.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -118,6 +119,11 @@ struct TSqlQuery::Statement {
     IMessageMetadata* output = nullptr;
     IMessageMetadata* input = nullptr;
     std::vector<unsigned char> inputBuffer;
+    // Layout of `input`: per parameter 0 for an integer, 1 for money, else the
+    // room of a text. A statement run once per line keeps its layout while the
+    // values fit, instead of building a new one for every execution.
+    std::vector<unsigned> inputShape;
+    std::vector<unsigned> offsets, nullOffsets;
 
     void Release()
     {
@@ -228,44 +234,72 @@ void TSqlQuery::Prepare(ITransaction* transaction)
 void TSqlQuery::BuildInputMessage()
 {
     Statement& s = *statement_;
-    if (s.input != nullptr) {
-        s.input->release();
+    if (params_.empty()) {
+        if (s.input != nullptr) s.input->release();
         s.input = nullptr;
+        s.inputShape.clear();
+        return;
     }
-    if (params_.empty()) return;
-    fb::Status status(connection_.Master());
-    ThrowStatusWrapper* st = status.Ptr();
-    for (std::size_t i = 0; i < params_.size(); ++i)
+    for (std::size_t i = 0; i < params_.size(); ++i) {
         if (params_[i].kind == Param::Kind::Unset)
             throw LinkError("Parametar '" + paramNames_[i] + "' nema vrednost");
-    IMetadataBuilder* builder = connection_.Master()->getMetadataBuilder(st, static_cast<unsigned>(params_.size()));
-    try {
-        for (unsigned i = 0; i < params_.size(); ++i) {
-            const Param& p = params_[i];
-            if (p.kind == Param::Kind::Text || p.kind == Param::Kind::Null) {
-                builder->setType(st, i, SQL_VARYING + 1);
-                builder->setLength(st, i, static_cast<unsigned>(std::max<std::size_t>(p.text.size(), 1)));
-                builder->setCharSet(st, i, kCharSetWin1250);
-            } else {
-                builder->setType(st, i, SQL_INT64 + 1);
-                builder->setLength(st, i, sizeof(int64_t));
-                builder->setScale(st, i, p.kind == Param::Kind::Money ? -4 : 0);
-            }
-        }
-        s.input = builder->getMetadata(st);
-        builder->release();
-    } catch (...) {
-        builder->release();
-        throw;
+        if (params_[i].text.size() > 32765) throw LinkError("Parametar '" + paramNames_[i] + "' je predugacak");
     }
-    s.inputBuffer.assign(s.input->getMessageLength(st), 0);
-    for (unsigned i = 0; i < params_.size(); ++i) {
+    // Texts get room in steps of 64 bytes, so that the next line's values mostly
+    // fit the layout already made.
+    std::vector<unsigned> shape(params_.size());
+    bool fits = s.input != nullptr && s.inputShape.size() == params_.size();
+    for (std::size_t i = 0; i < params_.size(); ++i) {
         const Param& p = params_[i];
-        unsigned char* data = s.inputBuffer.data() + s.input->getOffset(st, i);
+        if (p.kind == Param::Kind::Integer || p.kind == Param::Kind::Money) {
+            shape[i] = p.kind == Param::Kind::Money ? 1 : 0;
+            fits = fits && s.inputShape[i] == shape[i];
+        } else {
+            const unsigned need = static_cast<unsigned>(std::max<std::size_t>(p.text.size(), 1));
+            shape[i] = std::min(32765u, (need + 63) / 64 * 64);
+            fits = fits && s.inputShape[i] >= 2 && s.inputShape[i] >= need;
+        }
+    }
+    fb::Status status(connection_.Master());
+    ThrowStatusWrapper* st = status.Ptr();
+    if (!fits) {
+        if (s.input != nullptr) s.input->release();
+        s.input = nullptr;
+        s.inputShape.clear();
+        IMetadataBuilder* builder = connection_.Master()->getMetadataBuilder(st, static_cast<unsigned>(params_.size()));
+        try {
+            for (unsigned i = 0; i < params_.size(); ++i) {
+                if (shape[i] >= 2) {
+                    builder->setType(st, i, SQL_VARYING + 1);
+                    builder->setLength(st, i, shape[i]);
+                    builder->setCharSet(st, i, kCharSetWin1250);
+                } else {
+                    builder->setType(st, i, SQL_INT64 + 1);
+                    builder->setLength(st, i, sizeof(int64_t));
+                    builder->setScale(st, i, shape[i] == 1 ? -4 : 0);
+                }
+            }
+            s.input = builder->getMetadata(st);
+            builder->release();
+        } catch (...) {
+            builder->release();
+            throw;
+        }
+        s.inputShape = shape;
+        s.offsets.assign(params_.size(), 0);
+        s.nullOffsets.assign(params_.size(), 0);
+        for (unsigned i = 0; i < params_.size(); ++i) {
+            s.offsets[i] = s.input->getOffset(st, i);
+            s.nullOffsets[i] = s.input->getNullOffset(st, i);
+        }
+        s.inputBuffer.assign(s.input->getMessageLength(st), 0);
+    }
+    for (std::size_t i = 0; i < params_.size(); ++i) {
+        const Param& p = params_[i];
+        unsigned char* data = s.inputBuffer.data() + s.offsets[i];
         const int16_t nullFlag = p.kind == Param::Kind::Null ? -1 : 0;
-        std::memcpy(s.inputBuffer.data() + s.input->getNullOffset(st, i), &nullFlag, sizeof nullFlag);
+        std::memcpy(s.inputBuffer.data() + s.nullOffsets[i], &nullFlag, sizeof nullFlag);
         if (p.kind == Param::Kind::Text) {
-            if (p.text.size() > 32765) throw LinkError("Parametar '" + paramNames_[i] + "' je predugacak");
             const uint16_t length = static_cast<uint16_t>(p.text.size());
             std::memcpy(data, &length, sizeof length);
             std::memcpy(data + sizeof length, p.text.data(), p.text.size());
@@ -351,9 +385,10 @@ uint64_t TSqlQuery::ExecSQL()
     Close();
     fb::Status status(connection_.Master());
     ThrowStatusWrapper* st = status.Ptr();
+    ITransaction* shared = connection_.WorkTransaction();
     ITransaction* transaction = nullptr;
     try {
-        transaction = connection_.Attachment()->startTransaction(st, sizeof kWriteTpb, kWriteTpb);
+        transaction = shared != nullptr ? shared : connection_.Attachment()->startTransaction(st, sizeof kWriteTpb, kWriteTpb);
         Prepare(transaction);
         BuildInputMessage();
         Statement& s = *statement_;
@@ -361,11 +396,16 @@ uint64_t TSqlQuery::ExecSQL()
         s.statement->execute(st, transaction, s.input, s.input != nullptr ? s.inputBuffer.data() : nullptr,
                              hasOutput ? s.output : nullptr, hasOutput ? row_.data() : nullptr);
         const uint64_t changed = s.statement->getAffectedRecords(st);
-        transaction->commit(st);
+        if (shared == nullptr) {
+            transaction->commit(st);
+            connection_.CountCommit();
+        }
         return changed;
     } catch (const FbException& error) {
         const std::string text = fb::ErrorText(connection_.Util(), error);
-        if (transaction != nullptr) {
+        // A statement that fails inside a shared transaction is undone by itself;
+        // the transaction is its owner's to end.
+        if (transaction != nullptr && shared == nullptr) {
             try {
                 transaction->rollback(st);
             } catch (const FbException&) {
@@ -374,7 +414,7 @@ uint64_t TSqlQuery::ExecSQL()
         }
         throw LinkError(text);
     } catch (...) {
-        if (transaction != nullptr) {
+        if (transaction != nullptr && shared == nullptr) {
             try {
                 transaction->rollback(st);
             } catch (const FbException&) {
@@ -383,6 +423,52 @@ uint64_t TSqlQuery::ExecSQL()
         }
         throw;
     }
+}
+
+TSqlTransaction::TSqlTransaction(TFormConnection& connection) : connection_(connection.SQLConnection1)
+{
+    if (connection_.WorkTransaction() != nullptr) throw LinkError("Transakcija je vec otvorena");
+    fb::Status status(connection_.Master());
+    try {
+        transaction_ = connection_.Attachment()->startTransaction(status.Ptr(), sizeof kWriteTpb, kWriteTpb);
+    } catch (const FbException& error) {
+        throw LinkError(fb::ErrorText(connection_.Util(), error));
+    }
+    connection_.SetWorkTransaction(transaction_);
+}
+
+TSqlTransaction::~TSqlTransaction()
+{
+    if (transaction_ == nullptr) return;
+    ITransaction* transaction = transaction_;
+    End();
+    fb::Status status(connection_.Master());
+    try {
+        transaction->rollback(status.Ptr());
+    } catch (const FbException&) {
+        // A lost attachment has dropped the transaction with it.
+        transaction->release();
+    }
+}
+
+void TSqlTransaction::End()
+{
+    transaction_ = nullptr;
+    connection_.SetWorkTransaction(nullptr);
+}
+
+void TSqlTransaction::Commit()
+{
+    if (transaction_ == nullptr) throw LinkError("Transakcija nije otvorena");
+    fb::Status status(connection_.Master());
+    try {
+        transaction_->commit(status.Ptr());
+    } catch (const FbException& error) {
+        // Not committed: the destructor rolls it back.
+        throw LinkError(fb::ErrorText(connection_.Util(), error));
+    }
+    End();
+    connection_.CountCommit();
 }
 
 const TSqlField& TSqlQuery::Field(int index) const

@@ -67,7 +67,8 @@ public:
     void Next();
     // Ends the select (and its transaction); harmless when not open.
     void Close();
-    // Runs a data-changing statement in a transaction of its own and commits it.
+    // Runs a data-changing statement in a transaction of its own and commits it,
+    // or, while a TSqlTransaction is open on the connection, inside that one.
     // Returns the number of rows the statement changed.
     uint64_t ExecSQL();
 
@@ -110,6 +111,27 @@ private:
     std::vector<TSqlField> fields_;
     std::vector<unsigned> offsets_, nullOffsets_;
     std::vector<unsigned char> row_;
+};
+
+// Several data-changing statements committed together: while it is open every
+// ExecSQL on the connection runs inside it; Commit makes them durable at once, and
+// an end without Commit (a failure on the way) rolls every one of them back. A
+// statement that fails inside it is undone by itself and the others stay. Selects
+// keep their own transactions, so they do not see its rows before the commit.
+class TSqlTransaction {
+public:
+    explicit TSqlTransaction(TFormConnection& connection);
+    ~TSqlTransaction();
+    TSqlTransaction(const TSqlTransaction&) = delete;
+    TSqlTransaction& operator=(const TSqlTransaction&) = delete;
+
+    void Commit();
+
+private:
+    void End();
+
+    TSqlConnection& connection_;
+    Firebird::ITransaction* transaction_ = nullptr;
 };
 
 // Replaces every :name outside quoted literals, quoted identifiers and comments by

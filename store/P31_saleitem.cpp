@@ -141,19 +141,28 @@ void TSaleItem::Load(const Row& row, bool check)
     }
     if (row.Has("plu_naziv")) pluNaziv_ = CleanName(row.Text("plu_naziv"));
     if (row.Has("dtm_tran")) dtmTran_ = row.Text("dtm_tran");
-    // A curr_abc row has no time: the line gets one now, since its time is what
-    // names it when it is cancelled later.
-    if (dtmTran_.empty()) dtmTran_ = bon_ ? bon_->NextTranStamp() : DateTime::Now().TranStamp();
     if (row.Has("fp_command")) fpCommand_ = row.Text("fp_command");
 
     TSqlQuery& q = st_->pluOfArticle;
-    q.SetSQL("select plu_id from arts where art_id = :art_id");
+    q.SetSQL("select plu_id, cena from arts where art_id = :art_id");
     q.SetString("art_id", artId_);
     q.Open();
     long long plu = 0;
     const bool found = !q.Eof() && TryStrToInt(q.AsString("plu_id"), plu);
+    artsPriceKnown_ = !q.Eof();
+    artsPrice_ = artsPriceKnown_ ? q.AsMoney("cena") : Money();
     q.Close();
     pluId_ = found ? plu : 0;
+}
+
+const std::string& TSaleItem::DtmTran() const
+{
+    // A curr_abc row has no time: the line gets one when it is first needed (its
+    // sale), since its time is what names it when it is cancelled later. Lines
+    // only checked before the receipt opens take none: a distinct stamp may mean
+    // waiting for the clock's next millisecond.
+    if (dtmTran_.empty()) dtmTran_ = bon_ ? bon_->NextTranStamp() : DateTime::Now().TranStamp();
+    return dtmTran_;
 }
 
 int TSaleItem::TaxGroup() const { return static_cast<int>(StrToInt(taxId_)); }
@@ -244,7 +253,7 @@ void TSaleItem::InsertSale()
     q.SetSQL(kInsertSale);
     q.SetString("zet_id", zetId);
     q.SetString("trm_id", ctx_.ini.TerminalNo());
-    q.SetString("dtm_tran", dtmTran_);
+    q.SetString("dtm_tran", DtmTran());
     q.SetInteger("bon_id", bon_->BonId());
     q.SetString("usr_id", bon_->UsrId());
     q.SetString("art_id", artId_);
@@ -262,7 +271,7 @@ void TSaleItem::MarkStorno()
 {
     TSqlQuery& q = st_->markStorno;
     q.SetSQL("update curr_sales set ind_storno='D' where dtm_tran = :dtm_tran");
-    q.SetString("dtm_tran", dtmTran_);
+    q.SetString("dtm_tran", DtmTran());
     q.ExecSQL();
 }
 
@@ -303,25 +312,32 @@ void TSaleItem::DefineArticle()
         q.SetMoney("cena", cena_);
         q.ExecSQL();
         pluId_ = plu;
+        artsPriceKnown_ = true;
+        artsPrice_ = cena_;
     });
 }
 
 void TSaleItem::UpdatePrice()
 {
     WithContext([this] {
-        TSqlQuery& q = st_->priceOfArticle;
-        q.SetSQL("select cena from arts where art_id = :art_id");
-        q.SetString("art_id", artId_);
-        q.Open();
-        const bool same = !q.Eof() && q.AsMoney("cena") == cena_;
-        q.Close();
-        if (same) return;
+        if (!artsPriceKnown_) {
+            TSqlQuery& q = st_->priceOfArticle;
+            q.SetSQL("select cena from arts where art_id = :art_id");
+            q.SetString("art_id", artId_);
+            q.Open();
+            artsPriceKnown_ = !q.Eof();
+            artsPrice_ = artsPriceKnown_ ? q.AsMoney("cena") : Money();
+            q.Close();
+        }
+        if (artsPriceKnown_ && artsPrice_ == cena_) return;
         ctx_.fp.ProgramArticle("C" + std::to_string(pluId_) + "," + cena_.Format(2));
         TSqlQuery& u = st_->updatePrice;
         u.SetSQL("update arts set cena = :cena where art_id = :art_id");
         u.SetMoney("cena", cena_);
         u.SetString("art_id", artId_);
         u.ExecSQL();
+        artsPriceKnown_ = true;
+        artsPrice_ = cena_;
     });
 }
 
@@ -335,6 +351,7 @@ void TSaleItem::DeleteArticle()
         q.SetString("plu_id", std::to_string(pluId_));
         q.ExecSQL();
         pluId_ = 0;
+        artsPriceKnown_ = false;
     });
 }
 

@@ -65,7 +65,8 @@ public:
     Money PrcPopust() const { return prcPopust_; }
     const std::string& TaxId() const { return taxId_; }
     const std::string& PluNaziv() const { return pluNaziv_; }
-    const std::string& DtmTran() const { return dtmTran_; }
+    // The line's time from its row, or a new one (distinct within the receipt).
+    const std::string& DtmTran() const;
     const std::string& FpCommand() const { return fpCommand_; }
 
     // The sale text of printer command 52: PLU "#" price, and "*" quantity when
@@ -113,10 +114,14 @@ private:
     Money cena_;
     Money iznos_;
     Money prcPopust_;
-    std::string dtmTran_;
+    mutable std::string dtmTran_;  // taken when first asked for
     std::string fpCommand_;
     std::string taxId_;
     std::string pluNaziv_;
+    // The price arts holds for the article, read with its PLU, so that an
+    // unchanged price costs no second look-up.
+    bool artsPriceKnown_ = false;
+    Money artsPrice_;
 };
 
 }  // namespace velbrin

@@ -108,7 +108,7 @@ void TFormMainLINK::showEvent(QShowEvent* event) {
 }
 
 void TFormMainLINK::RunStartup() {
-    if (startup_.Run()) EnableTimer1();
+    if (startup_.Run()) cycleTrigger_.Start(ini_.ToFpDir());
 }
 
 void TFormMainLINK::paintEvent(QPaintEvent* event) {
@@ -118,10 +118,7 @@ void TFormMainLINK::paintEvent(QPaintEvent* event) {
     QTimer::singleShot(0, this, [this] { hide(); });
 }
 
-void TFormMainLINK::Timer1Timer() {
-    Timer1.stop();
-    if (cycle_.Tick()) Timer1.start();
-}
+void TFormMainLINK::Timer1Timer() { cycleTrigger_.TimerFired(); }
 
 void TFormMainLINK::Close1Click() {
     Timer1.stop();

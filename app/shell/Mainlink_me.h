@@ -6,6 +6,7 @@
 #include "app/P00_inilink.h"
 #include "app/P00_maincycle.h"
 #include "app/P00_startup.h"
+#include "app/shell/P00_cycletrigger.h"
 #include "printer/P00_fpdef.h"
 
 #include <QLocalServer>
@@ -62,6 +63,8 @@ private:
     QSystemTrayIcon TrayIcon1;
     TStartupSequence startup_;
     TMainCycle cycle_;
+    // Timer1 and the watch of ToFpDir start the cycles, one at a time.
+    TCycleTrigger cycleTrigger_{Timer1, [this] { return cycle_.Tick(); }};
     bool shownOnce_ = false;
     bool hiddenOnce_ = false;
 };

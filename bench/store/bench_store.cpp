@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 using namespace velbrin;
@@ -60,6 +61,38 @@ int main(int argc, char** argv)
         double s = Seconds(start);
         std::printf("insert + commit (forced writes on): %d in %.2f s, %.0f per second, %.3f ms each\n", count, s,
                     count / s, s * 1000 / count);
+
+        // A receipt file of 250 rows taken into curr_abc: one commit per row, and all
+        // rows in one transaction with one commit.
+        constexpr int kRows = 250;
+        TSqlQuery abc(connection);
+        auto intake = [&](bool together) {
+            TSqlQuery clear(connection);
+            clear.SetSQL("delete from curr_abc");
+            clear.ExecSQL();
+            const uint64_t commits0 = connection.SQLConnection1.Commits();
+            const auto t = std::chrono::steady_clock::now();
+            std::unique_ptr<TSqlTransaction> batch;
+            if (together) batch = std::make_unique<TSqlTransaction>(connection);
+            for (int i = 0; i < kRows; ++i) {
+                abc.SetSQL("insert into curr_abc( seq, art_id, tax_id, plu_naziv, cena, kolicina)  "
+                           "values(:seq,:art_id,:tax_id,:plu_naziv,:cena,:kolicina)");
+                abc.SetInteger("seq", i);
+                abc.SetString("art_id", "ART" + std::to_string(i));
+                abc.SetString("tax_id", "1");
+                abc.SetString("plu_naziv", "Article name " + std::to_string(i));
+                abc.SetMoney("cena", Money::Parse("12.50"));
+                abc.SetMoney("kolicina", Money::FromUnits(1));
+                abc.ExecSQL();
+            }
+            if (batch) batch->Commit();
+            const double took = Seconds(t);
+            std::printf("curr_abc intake of %d rows, %-22s %8.2f ms, %.3f ms per row, %llu commits\n", kRows,
+                        together ? "one transaction:" : "one commit per row:", took * 1000, took * 1000 / kRows,
+                        static_cast<unsigned long long>(connection.SQLConnection1.Commits() - commits0));
+        };
+        intake(false);
+        intake(true);
 
         TSqlQuery select(connection);
         start = std::chrono::steady_clock::now();

@@ -184,3 +184,52 @@ TEST_F(UndeliveredAnswerTest, CycleGoesOnWhileFromFpDirRefusesAndDeliversInOrder
         TearDown();
     }
 }
+
+namespace {
+
+class IntakeCommitTest : public ExchangeTest {};
+
+// A receipt file goes into curr_abc whole or not at all, with one commit; printing
+// then costs exactly one more commit per line (its curr_sales row, durable before
+// the next line goes to the printer), however the articles and prices stand.
+TEST_F(IntakeCommitTest, FileTakenInWithOneCommitAndEachPrintedLineWithOneMore) {
+    Start();
+    const TSqlConnection& db = rig->connection->SQLConnection1;
+    DropReceipt("ABC_1.zvx", Lines(20, "1001", "1.25"));
+    const uint64_t before = db.Commits();
+    work->LoadAbcFile("ABC_1.zvx");
+    EXPECT_EQ(db.Commits() - before, 1u);
+    EXPECT_EQ(rig->ScalarInt("select count(*) from curr_abc"), 22);
+    EXPECT_FALSE(FileExists(ToFp("ABC_1.zvx")));
+    rig->Exec("delete from curr_abc");
+
+    // A row the table refuses half-way: nothing of the file stays in curr_abc.
+    std::vector<AbcRow> bad = Lines(6, "1001", "1.25");
+    bad[3].art = "BADROW";
+    std::string packet = AbcPacket(bad);
+    const std::size_t at = packet.find("TAX_ID=\"1\"", packet.find("BADROW"));
+    ASSERT_NE(at, std::string::npos);
+    packet.replace(at, 10, "TAX_ID=\"12345\"");  // wider than the column
+    Drop("ABC_2.zvx", packet);
+    EXPECT_NE(Error([&] { work->LoadAbcFile("ABC_2.zvx"); }), "(no error)");
+    EXPECT_EQ(rig->ScalarInt("select count(*) from curr_abc"), 0);
+    DeleteFileReport(ToFp("ABC_2.zvx"));  // (answering it is the handler's part)
+
+    auto cycleCommits = [&](const std::string& name, const std::vector<AbcRow>& rows) {
+        DropReceipt(name, rows);
+        const uint64_t start = db.Commits();
+        work->PollExchange();
+        EXPECT_NE(Answer(ChangeFileExt(name, ".ok")), "<none>") << name;
+        return db.Commits() - start;
+    };
+    cycleCommits("ABC_3.zvx", Lines(1, "1001", "1.25"));  // the article defined, the day opened
+    const uint64_t one = cycleCommits("ABC_4.zvx", Lines(1, "1001", "1.25"));
+    const uint64_t twenty = cycleCommits("ABC_5.zvx", Lines(20, "1001", "1.25"));
+    EXPECT_EQ(twenty - one, 19u);
+    // A new price is programmed once and stored once, not once per line.
+    const uint64_t repriced = cycleCommits("ABC_6.zvx", Lines(20, "1001", "1.30"));
+    EXPECT_EQ(repriced - twenty, 1u);
+    ExpectBooksBalance();
+}
+
+}  // namespace

@@ -233,6 +233,70 @@ TEST_F(QueryTest, MisuseAndDatabaseFailuresRaiseWithText)
     EXPECT_EQ(Scalar("select count(*) from cash"), "0");
 }
 
+// A statement run per line keeps its parameter layout while the values fit and
+// makes a new one when a text outgrows it; a value longer than its column is still
+// refused however much room the layout gives.
+TEST_F(QueryTest, ReusedStatementTakesTextsOfEveryLength)
+{
+    TSqlQuery q(*connection);
+    const std::string names[] = {"short", std::string(63, 'a'), std::string(64, 'b'), std::string(65, 'c'),
+                                 std::string(255, 'd'), "x", ""};
+    int seq = 1;
+    for (const std::string& name : names) {
+        q.SetSQL("insert into curr_abc(seq, art_id, tax_id, plu_naziv, cena, kolicina) "
+                 "values(:seq, 'A', '1', :plu_naziv, 0, 0)");
+        q.SetInteger("seq", seq++);
+        q.SetString("plu_naziv", name);
+        q.ExecSQL();
+    }
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(Scalar("select plu_naziv from curr_abc where seq = " + std::to_string(i + 1)), names[i]);
+
+    q.SetSQL("insert into cash(usr_id) values(:u)");
+    q.SetString("u", "ab");
+    q.ExecSQL();
+    q.SetString("u", "12345");
+    EXPECT_NE(Error([&] { q.ExecSQL(); }).find("truncation"), std::string::npos);
+    EXPECT_EQ(Scalar("select count(*) from cash"), "1");
+}
+
+// Statements gathered in one transaction become durable together with one commit;
+// one that fails on the way is undone alone; an end without commit keeps nothing.
+TEST_F(QueryTest, TransactionCommitsItsStatementsTogether)
+{
+    TSqlConnection& db = connection->SQLConnection1;
+    TSqlQuery q(*connection);
+    auto insert = [&](int seq) {
+        q.SetSQL("insert into curr_abc(seq, art_id, tax_id, plu_naziv, cena, kolicina) "
+                 "values(:seq, 'A', '1', 'n', 0, 0)");
+        q.SetInteger("seq", seq);
+        q.ExecSQL();
+    };
+    const uint64_t commits0 = db.Commits();
+    {
+        TSqlTransaction batch(*connection);
+        insert(1);
+        insert(2);
+        EXPECT_NE(Error([&] { insert(1); }).find("violation"), std::string::npos) << "the key holds inside it";
+        insert(3);
+        EXPECT_EQ(Scalar("select count(*) from curr_abc"), "0") << "nothing seen before the commit";
+        EXPECT_NE(Error([&] { TSqlTransaction second(*connection); }), "(no error)");
+        batch.Commit();
+    }
+    EXPECT_EQ(db.Commits() - commits0, 1u);
+    EXPECT_EQ(Scalar("select cast(list(seq) as varchar(40)) from curr_abc"), "1,2,3");
+
+    {
+        TSqlTransaction dropped(*connection);
+        insert(4);
+        insert(5);
+    }
+    EXPECT_EQ(Scalar("select count(*) from curr_abc"), "3");
+    insert(6);  // committed by itself again
+    EXPECT_EQ(Scalar("select count(*) from curr_abc"), "4");
+    EXPECT_EQ(db.Commits() - commits0, 2u);
+}
+
 TEST(Connection, MissingDatabaseFailsNamingIt)
 {
     UseTestFirebirdLock();
