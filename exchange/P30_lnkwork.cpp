@@ -244,22 +244,11 @@ std::string TFormLnkWork::KeptAnswersDir() const { return JoinPath(ini_.OtherDir
 void TFormLnkWork::DeliverKeptAnswers() { Outbox().Deliver(); }
 
 std::vector<std::string> TFormLnkWork::PacketsInToFpDir(const std::string& prefix) const {
-    std::vector<std::string> names;
     const std::string dir = ini_.ToFpDir();
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) throw LinkError("Cannot read the directory " + dir);
-    std::size_t seen = 0;
-    while (dirent* e = ::readdir(d)) {
-        if (++seen > kMaxSweepEntries) break;
-        const std::string name = e->d_name;
-        if (name.empty() || name[0] == '.') continue;
-        if (!StartsWithNoCase(name, prefix) || !TRequestScan::IsPacket(name)) continue;
-        struct stat st {};
-        if (::stat(JoinPath(dir, name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        names.push_back(name);
-    }
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
+    if (!DirectoryExists(dir)) throw LinkError("Cannot read the directory " + dir);
+    std::vector<std::string> names;
+    for (const std::string& name : ListPlainFiles(dir, kMaxSweepEntries))
+        if (StartsWithNoCase(name, prefix) && TRequestScan::IsPacket(name)) names.push_back(name);
     return names;
 }
 
