@@ -44,7 +44,7 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
         PrintReceipt();
         if (FlagIsSet(ini_.ReadString("Praxolt", "SaljiRacunUvek"))) ExportReceipt(bon.BonId());
         answerName = bon.FileName();
-        total = bon.PrinterTotal().Format(2);
+        total = bon.ReceiptTotal().Format(2);
     } catch (const std::exception& e) {
         const std::string text = e.what();
         // The link is going down; curr_abc keeps the receipt for the next start.

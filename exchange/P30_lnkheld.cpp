@@ -45,7 +45,7 @@ void TFormLnkWork::ResolveHeldReceipt() {
     if (bon.FileName().empty()) return;
     receiptHeld_ = false;
     if (bon.AbcIsEmpty())
-        WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
+        WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
     else
         ProcessAbcFile("");
 }

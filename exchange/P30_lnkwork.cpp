@@ -281,12 +281,13 @@ void TFormLnkWork::RecoverExchange() {
     if (!due.empty()) {
         try {
             if (bon.AbcIsEmpty() && !SameText(Journal().LastAnswered(), due)) {
+                bon.LoadLastBonId();  // the receipt archived last is the one due
                 // A receipt cancelled on its way out keeps its failure answer.
                 const std::optional<std::string> failure = Outbox().HeldFailure(due);
                 if (failure)
                     WriteResult(due, *failure, false);
                 else
-                    WriteResult(due, bon.PrinterTotal().Format(2), true);
+                    WriteResult(due, bon.ReceiptTotal().Format(2), true);
             }
         } catch (const std::exception& e) {
             store_.linkLog.Write("The answer of " + due + " could not be written: " + e.what());
@@ -362,7 +363,7 @@ void TFormLnkWork::RecoverExchange() {
         return;
     }
     if (bon.AbcIsEmpty()) {
-        WriteResult(bon.FileName(), bon.PrinterTotal().Format(2), true);
+        WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
     } else {
         ProcessAbcFile("");
     }

@@ -168,6 +168,33 @@ bool TBon::CarriedOutBehindUnreadAnswer(bool closed, Money expectedAmount, Money
     return true;
 }
 
+Money TBon::ReceiptTotal()
+{
+    for (int attempt = 0;; ++attempt) {
+        try {
+            return PrinterTotal();
+        } catch (const LinkError&) {
+            // A lost line ends the link; the next start settles the receipt
+            // from the printer's own figures.
+            if (ctx_.app.Terminated() || attempt == 2) {
+                if (ctx_.app.Terminated()) throw;
+                break;
+            }
+        }
+    }
+    if (CountRows("curr_sales") > 0) return LinesSum();
+    query_.SetSQL("select iznos from payments where bon_id = :bon_id and zet_id = :zet_id");
+    query_.SetInteger("bon_id", bonId_);
+    query_.SetString("zet_id", ctx_.zets.CurrentDayId());
+    query_.Open();
+    const bool found = !query_.Eof();
+    const Money total = found ? query_.AsMoney("iznos") : Money();
+    query_.Close();
+    if (!found) throw LinkError("Exc-103 FP");
+    ctx_.linkLog.Write(std::to_string(bonId_) + " total taken from the database: the printer did not tell it");
+    return total;
+}
+
 Money TBon::LinesSum()
 {
     query_.SetSQL("select coalesce(sum(iznos), 0) suma from curr_sales where ind_storno <> 'D'");
@@ -179,7 +206,7 @@ Money TBon::LinesSum()
 
 void TBon::StoreChange()
 {
-    const Money change = paid_ - PrinterTotal();
+    const Money change = paid_ - ReceiptTotal();
     if (change <= Money()) return;
     query_.SetSQL("update curr_payments set kusur=:kusur");
     query_.SetMoney("kusur", change);

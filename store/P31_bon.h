@@ -48,6 +48,12 @@ public:
     // judged by the amounts it now reports. expectedAmount/expectedPaid are what
     // the receipt's amount and paid sum are if it was (negative: not looked at).
     bool CarriedOutBehindUnreadAnswer(bool closed, Money expectedAmount, Money expectedPaid);
+    // The receipt's total for what is stored and answered once the printer has
+    // taken the receipt: the printer's (asked up to three times), else the
+    // database's own (the lines not cancelled, or the archived payment row), so
+    // a garbled state answer never turns a printed receipt into a failure. On a
+    // lost line it raises: the next start settles the receipt from the printer.
+    Money ReceiptTotal();
     // Sum of the receipt's lines not cancelled, as the database has them.
     Money LinesSum();
     // kusur := paid - printer total, when that is above 0.

@@ -380,6 +380,24 @@ TEST_F(Bon, CommandsCarriedOutBehindAGarbledAnswerAreStoredOnceAsThePrinterHasTh
     }
 }
 
+TEST_F(Bon, TotalOfAPrintedReceiptStandsWhenThePrinterAnswersOnlyGarbled)
+{
+    Article("A1", 2, "10");
+    TakeIn({{"A1", "10", "1"}, {"A1", "2.5", "2"}}, {{"PAY_2", "20"}});
+    bon->ReadTrailer();
+    PrintLines(2);
+    rig.sim->Control("oncmd 76");
+    rig.sim->Control("badsum 1000");
+    // Change and the first payment row are figured without the printer's word.
+    TPayItem(*rig.store, *bon, Money::FromUnits(20), 2).Pay();
+    bon->CloseAndArchive(true);
+    EXPECT_EQ(bon->ReceiptTotal(), Money::FromUnits(15)) << "the archived payment row";
+    rig.sim->Control("reset");
+    EXPECT_EQ(rig.Scalar("select iznos || '|' || kusur from payments where bon_id=1"), "15.0000|5.0000");
+    EXPECT_EQ(bon->ReceiptTotal(), Money::FromUnits(15)) << "the printer's";
+    EXPECT_EQ(DatabaseTotal(), Money::FromHundredths(rig.sim->State().DayTotal()));
+}
+
 TEST_F(Bon, RecoveryWithAnUnreadableStateChangesNothing)
 {
     bon->SetBonId(5);
