@@ -200,7 +200,14 @@ void TFormCommonLink::CashMovement(Money amount) { CashMovement(amount, clock_()
 
 void TFormCommonLink::CashMovement(Money amount, const std::string& stamp)
 {
-    fp_.CashInOut(amount);
+    try {
+        fp_.CashInOut(amount);
+    } catch (const LinkError&) {
+        // Taken behind a garbled answer: the printer's cash totals tell, and the
+        // row is then stored by that look.
+        if (fp_.AnswerUnreadable() && CashMovementCarriedOut(amount, stamp)) return;
+        throw;
+    }
     StoreCashRow(amount, stamp);
 }
 

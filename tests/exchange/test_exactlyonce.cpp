@@ -127,6 +127,21 @@ TEST_F(ExactlyOnceTest, RowsOfACommandFileDoneBeforeAStopAreNotRepeated) {
     }
 }
 
+TEST_F(ExactlyOnceTest, DepositTakenBehindAGarbledAnswerIsAnsweredAndStoredOnce) {
+    StartTraced();
+    Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}}));
+    work->PollExchange();
+    rig->sim->Control("oncmd 70");
+    rig->sim->Control("badsum 4");  // every repetition of the deposit's answer
+    Drop("CMD_2.zvx", CommandPacket({{"50", "20.00"}}));
+    work->PollExchange();
+    rig->sim->Control("reset");
+    EXPECT_EQ(Answers(), (std::vector<std::string>{"CMD_1.ok", "CMD_2.ok"}));
+    EXPECT_EQ(PrinterCashIn(), 3000);
+    EXPECT_EQ(CashRows(), 2);
+    EXPECT_EQ(rig->ScalarMoney("select sum(cash_in) from cash"), Money::FromUnits(30));
+}
+
 TEST_F(ExactlyOnceTest, ReceiptCancelledJustBeforeAStopIsAnsweredAsTheFailureItWas) {
     StartTraced();
     DropReceipt("ABC_7.zvx", kOne);
