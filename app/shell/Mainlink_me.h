@@ -4,11 +4,13 @@
 #pragma once
 
 #include "app/P00_inilink.h"
+#include "app/P00_linkstatus.h"
 #include "app/P00_maincycle.h"
 #include "app/P00_startup.h"
 #include "printer/P00_fpdef.h"
 
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -42,6 +44,12 @@ public:
     // "Kraj rada": stops Timer1 and ends the message loop.
     void Close1Click();
 
+    // The tray icon's colour and tooltip for the state shown.
+    void ShowState(TLinkState shown, const std::string& tooltip);
+    QString TrayToolTip() const { return TrayIcon1.toolTip(); }
+    // What a "status" request on the focus channel is answered with.
+    void SetStatusSource(std::function<TStatusAnswer()> source) { statusSource_ = std::move(source); }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -49,6 +57,7 @@ protected:
 
 private:
     void ListenForFocus();
+    void Answer(QLocalSocket* socket);
     void BringToFront();
     void RunStartup();
 
@@ -62,6 +71,7 @@ private:
     QSystemTrayIcon TrayIcon1;
     TStartupSequence startup_;
     TMainCycle cycle_;
+    std::function<TStatusAnswer()> statusSource_;
     bool shownOnce_ = false;
     bool hiddenOnce_ = false;
 };
