@@ -11,9 +11,11 @@ bool TMainCycle::Tick() {
         return true;
     } catch (const std::exception& e) {
         stopped_ = true;
+        app_.SetState(TLinkState::Stopped, true, e.what());
         app_.ShowError(e.what());
     } catch (...) {
         stopped_ = true;
+        app_.SetState(TLinkState::Stopped, true, "Unknown failure in the exchange cycle");
         app_.ShowError("Unknown failure in the exchange cycle");
     }
     return false;

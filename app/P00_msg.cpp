@@ -100,6 +100,43 @@ const MsgText kMessages[] = {
      "Text not printed (or not wholly): the program was stopped."},
 };
 
+struct LinkText {
+    TLinkText id;
+    const char* serbian;
+    const char* english;
+};
+
+const LinkText kLinkTexts[] = {
+    {TLinkText::NoDisplay,
+     "velbrin-link: nema ekrana (DISPLAY) za ikonu programa; program nije pokrenut",
+     "velbrin-link: no display (DISPLAY) to show the tray icon on; the link did not start"},
+    {TLinkText::StateStarting, "Pokretanje", "Starting"},
+    {TLinkText::StateWorking, "Radi; poslednji odgovor u", "Working; last answer at"},
+    {TLinkText::StateNoRequestYet, "Radi; jos nema zahteva", "Working; no request yet"},
+    {TLinkText::StateWaitingOperator, "Ceka operatera", "Waiting for the operator"},
+    {TLinkText::StatePrinterSilent, "Stampac ne odgovara", "Printer not answering"},
+    {TLinkText::StateAnswersWaiting, "Odgovori cekaju: From_FP ih ne prima", "Answers waiting: From_FP refuses them"},
+    {TLinkText::StateStopped, "Zaustavljen posle greske", "Stopped after an error"},
+    {TLinkText::ProgressTitle, "Velbrin - LINK: rad sa stampacem", "Velbrin - LINK: printer work"},
+    {TLinkText::ProgressArticleSync, "Uskladjivanje artikala", "Synchronising articles"},
+    {TLinkText::ProgressArticleDelete, "Brisanje artikala iz stampaca", "Deleting the printer's articles"},
+    {TLinkText::ProgressArticleFile, "Upis artikala", "Writing articles"},
+    {TLinkText::ProgressDayClosing, "Zatvaranje dana i izvoz", "Closing the day and exporting"},
+    {TLinkText::PortNotSerialName, "ne moze da se otvori: nije naziv serijskog porta",
+     "cannot be opened: not a serial port name"},
+    {TLinkText::PortCannotOpen, "ne moze da se otvori", "cannot be opened"},
+    {TLinkText::PortNotSerial, "ne moze da se otvori: nije serijski port", "cannot be opened: not a serial port"},
+    {TLinkText::PortNoPermission, "pristup odbijen (korisnik mora biti u grupi dialout)",
+     "permission denied (the user needs to be a member of the dialout group)"},
+    {TLinkText::PortInUse, "koristi ga drugi program", "in use by another program"},
+    {TLinkText::PortNoDevice, "proverite kabl ili adapter i port u LINK.INI [Portovi] FP",
+     "check the cable or adapter and the port named in LINK.INI [Portovi] FP"},
+    {TLinkText::AnswerWaits, "Odgovor %1 ceka u %2 dok ga %3 ne primi",
+     "The answer %1 waits in %2 until %3 takes it"},
+    {TLinkText::AnswerNotCopied, "Odgovor %1 nije mogao da se kopira u %2",
+     "The answer %1 could not be copied to %2"},
+};
+
 }  // namespace
 
 TMsgTable::TMsgTable() {
@@ -113,6 +150,16 @@ std::string TMsgTable::GetMsg(int n) const {
     if (n < 0 || n >= kCount) return std::string();
     if (language_ == "ENG" && !english_[n].empty()) return english_[n];
     return serbian_[n];
+}
+
+}  // namespace velbrin
+
+namespace velbrin {
+
+std::string TMsgTable::Text(TLinkText id) const {
+    for (const LinkText& t : kLinkTexts)
+        if (t.id == id) return language_ == "ENG" ? t.english : t.serbian;
+    return std::string();
 }
 
 }  // namespace velbrin

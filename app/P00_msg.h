@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace velbrin {
 
@@ -12,6 +13,34 @@ constexpr int kMsgCannotRemoveRequests = 91;
 constexpr int kMsgOutboxFull = 92;
 // A non-fiscal text of a run that stopped, answered at the next start.
 constexpr int kMsgTextDropped = 93;
+// Texts the link shows the operator beside the numbered messages: its state in
+// the tray, progress of long printer work, a display or port it cannot use, an
+// answer it cannot deliver. They follow the language like the numbered ones but
+// keep slots 0..99 as they are (the cash register knows those numbers).
+enum class TLinkText {
+    NoDisplay,          // the tray program found no display to show itself on
+    StateStarting,
+    StateWorking,       // + time of the last answer, or "no request yet"
+    StateNoRequestYet,
+    StateWaitingOperator,
+    StatePrinterSilent,
+    StateAnswersWaiting,
+    StateStopped,
+    ProgressTitle,
+    ProgressArticleSync,
+    ProgressArticleDelete,
+    ProgressArticleFile,
+    ProgressDayClosing,
+    PortNotSerialName,  // "Port NAME: ..." phrases of a port that cannot be opened
+    PortCannotOpen,
+    PortNotSerial,
+    PortNoPermission,
+    PortInUse,
+    PortNoDevice,
+    AnswerWaits,        // "The answer X waits in D until F takes it": X, D, F follow
+    AnswerNotCopied,
+    Count
+};
 
 class TMsgTable {
 public:
@@ -25,6 +54,8 @@ public:
     // Message n (0..99) in the configured language, the Serbian text where the
     // English one is empty; empty text for any other n.
     std::string GetMsg(int n) const;
+    // One of the link's own texts in the configured language.
+    std::string Text(TLinkText id) const;
 
 private:
     std::string language_ = "SRB";

@@ -1,11 +1,15 @@
 #include "app/P00_util.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -229,6 +233,39 @@ std::string Utf8ToCp1250(std::string_view text) {
     bool ascii = true;
     for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     return ascii ? std::string(text) : Iconv(text, "WINDOWS-1250", "UTF-8");
+}
+
+bool AskLocalSocket(const std::string& path, const std::string& request, std::string& answer, int timeoutMs) {
+    answer.clear();
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) return false;
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    const std::string line = request + "\n";
+    if (ok) ok = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (ok) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+            ok = false;
+            break;
+        }
+        char buf[4096];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;  // answered in full
+        if (n < 0) {
+            if (errno != EINTR) ok = false;
+            continue;
+        }
+        answer.append(buf, static_cast<std::size_t>(n));
+        if (answer.size() > 65536) ok = false;
+    }
+    ::close(fd);
+    return ok;
 }
 
 }  // namespace velbrin

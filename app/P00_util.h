@@ -82,4 +82,10 @@ std::string FormatDayId(long long n);
 std::string Cp1250ToUtf8(std::string_view text);
 std::string Utf8ToCp1250(std::string_view text);
 
+// --- local sockets ----------------------------------------------------------------
+// Sends one request line to the Unix socket at path and reads the answer until the
+// other side closes. False when nobody listens there or no complete answer comes
+// within timeoutMs.
+bool AskLocalSocket(const std::string& path, const std::string& request, std::string& answer, int timeoutMs);
+
 }  // namespace velbrin

@@ -237,9 +237,11 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
     if (!LoadRequest(name)) return;
     const std::string id = RequestIdOf(name).empty() ? FileIdentityOf(ToFpPath(name)) : RequestIdOf(name);
     TRequestJournal& journal = Journal();
+    TProgress progress(store_.app, TLinkText::ProgressArticleFile, static_cast<long>(CDSInput.RowCount()));
     // Rows a stopped run carried out (or failed) are not tried again. A stop
     // between the printer taking a row and its record repeats that one row.
     for (std::size_t row = static_cast<std::size_t>(journal.RowsDone(id)); row < CDSInput.RowCount(); ++row) {
+        progress.Step(static_cast<long>(row));
         std::unique_ptr<TSaleItem> item;
         bool failed = false;
         try {

@@ -64,8 +64,10 @@ void TFormLnkWork::OpenJournal() {
     journal_ = std::make_unique<TRequestJournal>(JoinPath(ini_.OtherDir(), "Requests.journal"));
     journal_->Load();
     outbox_ = std::make_unique<TAnswerOutbox>(KeptAnswersDir(), [this] { return ini_.FromFpDir(); }, *journal_);
+    outbox_->OnDelivered([this](const std::string& result) { store_.app.AnswerDelivered(result); });
     outbox_->OnDeliveryChange([this](bool stopped, const std::string& why) {
         store_.linkLog.Write(why);
+        store_.app.SetState(TLinkState::AnswersWaiting, stopped, why);
         if (stopped)
             Notice(deliveryNoticeGiven_, msg_.GetMsg(kMsgAnswersWait) + "\r\n" + why);
         else

@@ -95,10 +95,13 @@ bool TAnswerOutbox::DeliverOne(const std::string& name) {
 
 bool TAnswerOutbox::Deliver() {
     for (const std::string& name : Kept()) {
-        if (DeliverOne(name)) continue;
         uint64_t seq = 0;
         std::string result;
         ParseKept(name, seq, result);
+        if (DeliverOne(name)) {
+            if (onDelivered_) onDelivered_(result);
+            continue;
+        }
         const std::string why = "The answer " + result + " waits in " + dir_ + " until " + fromFpDir_() +
                                 " takes it: " + LastSystemError();
         if (!stopped_) {

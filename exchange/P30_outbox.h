@@ -26,6 +26,8 @@ public:
 
     const std::string& Dir() const { return dir_; }
     void OnDeliveryChange(StateChange change) { onChange_ = std::move(change); }
+    // Told the name of every answer put into FromFpDir (the tray shows the last).
+    void OnDelivered(std::function<void(const std::string& result)> delivered) { onDelivered_ = std::move(delivered); }
 
     // Writes the answer (bytes as they go out) for the request of this identity
     // ("" for answers of no request file) and records the request answered.
@@ -58,6 +60,7 @@ private:
     std::function<std::string()> fromFpDir_;
     TRequestJournal& journal_;
     StateChange onChange_;
+    std::function<void(const std::string&)> onDelivered_;
     bool stopped_ = false;
 };
 

@@ -63,16 +63,21 @@ bool TFormFP::LineLost(int resultCode) {
 void TFormFP::RunCommand(int command, const std::string& data, const std::string& caption) {
     lastCommand_ = command;
     lastData_ = data;
+    // The tray shows a printer that stops answering, and that it answers again.
+    auto noteLine = [&] { app_.SetState(TLinkState::PrinterSilent, LineLost(cmd_.ResultCode()), caption); };
     try {
         cmd_.Execute(lastCommand_, lastData_);
+        noteLine();
         if (cmd_.ResultCode() == 0) return;
         // Paper out: ask for paper for as long as the operator keeps confirming.
         while (cmd_.ResultCode() == kStatusNoJournal || cmd_.ResultCode() == kStatusNoReceiptPaper) {
             app_.ShowNumbered(3);
             cmd_.Execute(lastCommand_, lastData_);
+            noteLine();
             if (cmd_.ResultCode() == 0) return;
         }
     } catch (const LinkError& e) {
+        app_.SetState(TLinkState::PrinterSilent, true, caption);
         throw LinkError(caption + "\n" + e.Text());
     }
     if (LineLost(cmd_.ResultCode())) app_.Terminate();

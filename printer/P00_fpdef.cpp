@@ -58,11 +58,15 @@ bool ComPortNameQualifies(const std::string& name) {
     return StartsWithNoCase(name, "COM") || (!name.empty() && name[0] == '/');
 }
 
-TPosixComPort::TPosixComPort(std::string name) : name_(std::move(name)) {}
+TPosixComPort::TPosixComPort(std::string name, std::string language)
+    : name_(std::move(name)), language_(std::move(language)) {}
 
 TPosixComPort::~TPosixComPort() { Close(); }
 
-std::string ComPortFailureText(const std::string& name, const std::string& what, int err, const std::string& rights) {
+std::string ComPortFailureText(const std::string& name, const std::string& what, int err, const std::string& rights,
+                               const std::string& language) {
+    TMsgTable texts;
+    texts.SetLanguage(language);
     std::string text = "Port " + name;
     std::string device = ComPortDevicePath(name);
     if (!device.empty() && device != name) text += " (" + device + ")";
@@ -70,12 +74,11 @@ std::string ComPortFailureText(const std::string& name, const std::string& what,
     if ((err == EACCES || err == EPERM) && !rights.empty())
         text += ": permission denied (" + rights + ")";
     else if (err == EACCES || err == EPERM)
-        text += ": permission denied (the user needs to be a member of the dialout group)";
+        text += ": " + texts.Text(TLinkText::PortNoPermission);
     else if (err == EWOULDBLOCK || err == EBUSY)
-        text += ": in use by another program";
+        text += ": " + texts.Text(TLinkText::PortInUse);
     else if (err == ENOENT || err == ENXIO || err == ENODEV)
-        text += ": " + std::string(std::strerror(err)) +
-                " (check the cable or adapter and the port named in LINK.INI [Portovi] FP)";
+        text += ": " + std::string(std::strerror(err)) + " (" + texts.Text(TLinkText::PortNoDevice) + ")";
     else if (err != 0)
         text += ": " + std::string(std::strerror(err));
     return text;
@@ -131,26 +134,32 @@ std::string ComPortRightsText(const std::string& device) {
 
 void TPosixComPort::Fail(const std::string& what, int err) const {
     const std::string rights = err == EACCES || err == EPERM ? ComPortRightsText(ComPortDevicePath(name_)) : "";
-    throw LinkError(ComPortFailureText(name_, what, err, rights));
+    throw LinkError(ComPortFailureText(name_, what, err, rights, language_));
+}
+
+void TPosixComPort::FailOpen(TLinkText what, int err) const {
+    TMsgTable texts;
+    texts.SetLanguage(language_);
+    Fail(texts.Text(what), err);
 }
 
 void TPosixComPort::Open() {
     if (IsOpen()) return;
     std::string device = ComPortDevicePath(name_);
-    if (device.empty()) Fail("cannot be opened: not a serial port name", 0);
+    if (device.empty()) FailOpen(TLinkText::PortNotSerialName, 0);
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) Fail("cannot be opened", errno);
+    if (fd < 0) FailOpen(TLinkText::PortCannotOpen, errno);
     // A serial port is exclusive, as on the workstations the link comes from: a
     // second program on the same line would take the printer's answers away.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         ::close(fd);
-        Fail("cannot be opened", EWOULDBLOCK);
+        FailOpen(TLinkText::PortCannotOpen, EWOULDBLOCK);
     }
     termios t{};
     if (::tcgetattr(fd, &t) != 0) {
         int err = errno;
         ::close(fd);
-        Fail("cannot be opened: not a serial port", err);
+        FailOpen(TLinkText::PortNotSerial, err);
     }
     ::cfmakeraw(&t);
     ::cfsetispeed(&t, B19200);
@@ -237,10 +246,10 @@ size_t TPosixComPort::Read(uint8_t* buffer, size_t k) {
 TFormFPDef::TFormFPDef(TIniLink& ini) {
     std::string name = ini.PortName();
     if (ComPortNameQualifies(name)) {
-        port_ = std::make_unique<TPosixComPort>(name);
+        port_ = std::make_unique<TPosixComPort>(name, ini.Language());
         port_->Open();
     } else {
-        port_ = std::make_unique<TPosixComPort>("COM1");
+        port_ = std::make_unique<TPosixComPort>("COM1", ini.Language());
     }
 }
 

@@ -3,6 +3,8 @@
 // one printer port of the process.
 #pragma once
 
+#include "app/P00_msg.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,10 +40,11 @@ std::string ComPortDevicePath(const std::string& name);
 
 // The operator text of a port failure: names the port and its device, says what
 // failed and why, with a hint for the usual causes (no permission, no device,
-// another program holding the port).
-// `rights`, when not empty, replaces the general hint of a refused permission.
+// another program holding the port). `rights`, when not empty, replaces the
+// general hint of a refused permission. The hints follow the language ("ENG" or
+// Serbian, as LINK.INI's Language); the system's own cause stays as it reads.
 std::string ComPortFailureText(const std::string& name, const std::string& what, int err,
-                               const std::string& rights = "");
+                               const std::string& rights = "", const std::string& language = "ENG");
 
 // Why the user may not open the device: its owner, group and mode, and what
 // would help (a udev rule, the group, logging in again); empty when the device
@@ -57,7 +60,8 @@ bool ComPortNameQualifies(const std::string& name);
 // device unplugged, the pseudo-terminal's master closed) raises LinkError.
 class TPosixComPort : public TComPort {
 public:
-    explicit TPosixComPort(std::string name);
+    // language: of the texts of a port that cannot be opened (LINK.INI's Language).
+    explicit TPosixComPort(std::string name, std::string language = "ENG");
     ~TPosixComPort() override;
     TPosixComPort(const TPosixComPort&) = delete;
     TPosixComPort& operator=(const TPosixComPort&) = delete;
@@ -75,7 +79,9 @@ public:
 
 private:
     [[noreturn]] void Fail(const std::string& what, int err) const;
+    [[noreturn]] void FailOpen(TLinkText what, int err) const;
     std::string name_;
+    std::string language_;
     int fd_ = -1;
 };
 

@@ -129,11 +129,13 @@ void TFormCommonLink::DeletePlu(const std::string& plu)
 // also ends at an answer that names no article (a failed request), when the
 // printer names the same article twice in a row, after kMaxArticleWalk
 // articles, or when the line is lost.
-void TFormCommonLink::DeleteFoundArticles()
+void TFormCommonLink::DeleteFoundArticles(int count)
 {
+    TProgress progress(app_, TLinkText::ProgressArticleDelete, count);
     std::string answer = ArticleRequest("F");
     std::string previous;
     for (int step = 0; answer != "F" && step < kMaxArticleWalk && !app_.Terminated(); ++step) {
+        progress.Step(step);
         const std::string plu = fp_.Command().AnswerField(1);
         if (plu.empty() || (step > 0 && plu == previous)) break;
         previous = plu;
@@ -155,12 +157,15 @@ void TFormCommonLink::DeleteAllArticlesInPrinter()
     QSql.Close();
     // A lost line asks the program to end; every further command would only
     // wait for its time limit, so the deletion gives up at once.
-    for (const std::string& plu : plus) {
+    TProgress progress(app_, TLinkText::ProgressArticleDelete, static_cast<long>(plus.size()));
+    for (std::size_t i = 0; i < plus.size(); ++i) {
         if (app_.Terminated()) throw LinkError(messages_.GetMsg(52));
-        DeletePlu(plu);
+        progress.Step(static_cast<long>(i));
+        DeletePlu(plus[i]);
     }
 
-    if (!app_.Terminated() && fp_.CountArticles() > 0) DeleteFoundArticles();
+    if (app_.Terminated()) throw LinkError(messages_.GetMsg(52));
+    if (const int left = fp_.CountArticles(); left > 0) DeleteFoundArticles(left);
     if (app_.Terminated() || fp_.CountArticles() != 0) throw LinkError(messages_.GetMsg(52));
 }
 

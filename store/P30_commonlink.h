@@ -126,7 +126,8 @@ private:
     TFormZets& Zets();
     // Sends 107 with data straight to the printer, without the failure exception.
     std::string ArticleRequest(const std::string& data);
-    void DeleteFoundArticles();
+    // count: how many the printer holds, for the progress shown meanwhile.
+    void DeleteFoundArticles(int count);
     void DeletePlu(const std::string& plu);
     int64_t SelectCount(const std::string& sql, const std::string& column);
 

@@ -2,6 +2,7 @@
 
 #include "app/P00_marker.h"
 #include "app/P00_startcheck.h"
+#include "app/shell/P00_qttext.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,9 +17,24 @@ namespace velbrin {
 
 namespace {
 
-QIcon TrayPicture() {
+// The yellow "L" while starting; green while working; blue while a message waits
+// for the operator; orange while answers wait; red when the printer is silent
+// or the link has stopped.
+QColor StateColour(TLinkState s) {
+    switch (s) {
+        case TLinkState::Starting: return QColor(255, 225, 0);
+        case TLinkState::Working: return QColor(80, 200, 80);
+        case TLinkState::WaitingForOperator: return QColor(90, 150, 255);
+        case TLinkState::AnswersWaiting: return QColor(255, 150, 0);
+        case TLinkState::PrinterSilent:
+        case TLinkState::Stopped: return QColor(230, 40, 40);
+    }
+    return QColor(255, 225, 0);
+}
+
+QIcon TrayPicture(TLinkState s) {
     QPixmap pix(32, 32);
-    pix.fill(QColor(255, 225, 0));
+    pix.fill(StateColour(s));
     QPainter p(&pix);
     p.setPen(Qt::black);
     p.drawRect(0, 0, 31, 31);
@@ -54,10 +70,12 @@ TFormMainLINK::TFormMainLINK(TAppServices& app)
     Close1 = PopupMenu1.addAction("Kraj rada");
     // the window is hidden, so closing it is done here rather than through a close event
     QObject::connect(Close1, &QAction::triggered, this, [this] { Close1Click(); });
-    TrayIcon1.setIcon(TrayPicture());
+    TrayIcon1.setIcon(TrayPicture(TLinkState::Starting));
     TrayIcon1.setToolTip(kCaption);
     TrayIcon1.setContextMenu(&PopupMenu1);
-    if (QSystemTrayIcon::isSystemTrayAvailable()) TrayIcon1.show();
+    // Shown whether or not a tray is there now: the toolkit puts a visible icon
+    // into a tray that appears later (a panel started after the link).
+    TrayIcon1.show();
 }
 
 TFormMainLINK::~TFormMainLINK() {
@@ -85,9 +103,31 @@ void TFormMainLINK::ListenForFocus() {
     QObject::connect(&focus_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* s = focus_.nextPendingConnection()) {
             QObject::connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
-            BringToFront();
+            QObject::connect(s, &QLocalSocket::readyRead, s, [this, s] { Answer(s); });
         }
     });
+}
+
+// One request line: "status" is answered with the state and the printer's last
+// status; anything else ("front" from a second start) brings the link forward.
+void TFormMainLINK::Answer(QLocalSocket* socket) {
+    if (!socket->canReadLine()) return;
+    const QByteArray line = socket->readLine(64).trimmed();
+    if (line == "status") {
+        TStatusAnswer a = statusSource_ ? statusSource_() : TStatusAnswer{};
+        a.tray = QSystemTrayIcon::isSystemTrayAvailable() && TrayIcon1.isVisible() ? "yes" : "no";
+        const std::string answer = FormatStatusAnswer(a);
+        socket->write(answer.data(), static_cast<qint64>(answer.size()));
+        socket->flush();
+        socket->disconnectFromServer();
+        return;
+    }
+    BringToFront();
+}
+
+void TFormMainLINK::ShowState(TLinkState shown, const std::string& tooltip) {
+    TrayIcon1.setIcon(TrayPicture(shown));
+    TrayIcon1.setToolTip(QtText(tooltip));
 }
 
 void TFormMainLINK::BringToFront() {
@@ -108,7 +148,9 @@ void TFormMainLINK::showEvent(QShowEvent* event) {
 }
 
 void TFormMainLINK::RunStartup() {
-    if (startup_.Run()) cycleTrigger_.Start(ini_.ToFpDir());
+    if (!startup_.Run()) return;
+    app_.SetState(TLinkState::Working);
+    cycleTrigger_.Start(ini_.ToFpDir());
 }
 
 void TFormMainLINK::paintEvent(QPaintEvent* event) {

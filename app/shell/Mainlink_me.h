@@ -4,12 +4,14 @@
 #pragma once
 
 #include "app/P00_inilink.h"
+#include "app/P00_linkstatus.h"
 #include "app/P00_maincycle.h"
 #include "app/P00_startup.h"
 #include "app/shell/P00_cycletrigger.h"
 #include "printer/P00_fpdef.h"
 
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -39,9 +41,14 @@ public:
     static void AskFirstInstanceToFront();
     // Runs one cycle of Timer1 (also reachable from tests of the shell).
     void Timer1Timer();
-    void EnableTimer1() { Timer1.start(); }
     // "Kraj rada": stops Timer1 and ends the message loop.
     void Close1Click();
+
+    // The tray icon's colour and tooltip for the state shown.
+    void ShowState(TLinkState shown, const std::string& tooltip);
+    QString TrayToolTip() const { return TrayIcon1.toolTip(); }
+    // What a "status" request on the focus channel is answered with.
+    void SetStatusSource(std::function<TStatusAnswer()> source) { statusSource_ = std::move(source); }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -50,6 +57,7 @@ protected:
 
 private:
     void ListenForFocus();
+    void Answer(QLocalSocket* socket);
     void BringToFront();
     void RunStartup();
 
@@ -65,6 +73,7 @@ private:
     TMainCycle cycle_;
     // Timer1 and the watch of ToFpDir start the cycles, one at a time.
     TCycleTrigger cycleTrigger_{Timer1, [this] { return cycle_.Tick(); }};
+    std::function<TStatusAnswer()> statusSource_;
     bool shownOnce_ = false;
     bool hiddenOnce_ = false;
 };

@@ -2,6 +2,8 @@
 
 #include "app/P00_util.h"
 
+#include <cstdio>
+
 namespace velbrin {
 
 TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
@@ -14,14 +16,49 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
       FormZets(Connection, FormMainLINK.Ini(), FormFP, FormCommonLink),
       YellowMsg(messages, FormMainLINK.Ini(), LinkLog),
       FormYellowMsg(YellowMsg),
+      FormProgress(messages),
       Store{Connection, FormFP, FormMainLINK.Ini(), messages, FormZets, LinkLog, app},
       FormLnkWork(Store, FormConvert, FormCommonLink) {
     FormCommonLink.AttachZets(FormZets);
     app_.SetDialog(&FormYellowMsg);
+    app_.SetProgressWindow(&FormProgress);
+    app_.OnStateChange([this] { ShowState(); });
+    FormMainLINK.SetStatusSource([this] { return StatusAnswer(); });
     BuildStartup();
 }
 
-TLinkForms::~TLinkForms() { app_.SetDialog(nullptr); }
+TLinkForms::~TLinkForms() {
+    app_.OnStateChange(nullptr);
+    app_.SetProgressWindow(nullptr);
+    app_.SetDialog(nullptr);
+}
+
+void TLinkForms::ShowState() {
+    const TLinkStatus& status = app_.Status();
+    FormMainLINK.ShowState(status.Shown(), status.Tooltip(messages_, TFormMainLINK::kCaption));
+}
+
+// The state and the printer's last answer: velbrin-status cannot open the port
+// while the link holds it, so the link tells it what it last read.
+TStatusAnswer TLinkForms::StatusAnswer() {
+    const TLinkStatus& status = app_.Status();
+    TStatusAnswer a;
+    a.state = TLinkStatus::Name(status.Shown());
+    a.text = status.Text(messages_);
+    if (!status.LastAnswer().empty()) a.lastAnswer = status.LastAnswerStamp() + " " + status.LastAnswer();
+    a.port = FormMainLINK.Ini().PortName();
+    TFpCommand& cmd = FormFP.Command();
+    const int code = cmd.ResultCode();
+    if (cmd.Command() != 0 && (code == 0 || (code >= kStatusNoDisplay && code <= kStatusGeneralError))) {
+        char hex[13];
+        std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X%02X%02X", cmd.Status(0), cmd.Status(1), cmd.Status(2),
+                      cmd.Status(3), cmd.Status(4), cmd.Status(5));
+        a.command = std::to_string(cmd.Command());
+        a.status = hex;
+        a.data = cmd.AnswerData();
+    }
+    return a;
+}
 
 void TLinkForms::BuildStartup() {
     TIniLink& ini = FormMainLINK.Ini();
@@ -34,6 +71,7 @@ void TLinkForms::BuildStartup() {
     });
     s.Add("language", [this, &ini] {
         messages_.SetLanguage(ini.Language());
+        ShowState();
         return true;
     });
     // A lost line has shown message 1 and asked to end; any other failure (a

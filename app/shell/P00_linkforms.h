@@ -7,6 +7,7 @@
 #include "app/P00_msg.h"
 #include "app/P00_yellowmsg.h"
 #include "app/shell/Mainlink_me.h"
+#include "app/shell/P00_formprogress.h"
 #include "app/shell/P00_formyellowmsg.h"
 #include "app/shell/P00_qtappservices.h"
 #include "closing/P32_zets.h"
@@ -28,6 +29,8 @@ public:
 
 private:
     void BuildStartup();
+    void ShowState();
+    TStatusAnswer StatusAnswer();
 
     TMsgTable& messages_;
     TQtAppServices& app_;
@@ -49,6 +52,8 @@ private:
     // 6. the important-message dialog
     TYellowMsg YellowMsg;
     TFormYellowMsg FormYellowMsg;
+    // the window of long printer work
+    TFormProgress FormProgress;
     // the neighbours the receipt store reaches
     TStoreContext Store;
     // 2. exchange processing, made last since it works with all of the above

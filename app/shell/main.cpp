@@ -7,8 +7,10 @@
 #include "app/P00_startcheck.h"
 #include "app/P00_startup.h"
 #include "app/P00_util.h"
+#include "app/P00_version.h"
 #include "app/shell/P00_linkforms.h"
 #include "app/shell/P00_qtappservices.h"
+#include "app/shell/P00_shellstart.h"
 #include "store/P00_connection.h"
 
 #include <QApplication>
@@ -40,18 +42,6 @@ int OpenStopSignals() {
     return ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-// A failure before the forms exist (a printer port that cannot be opened, LINK.INI
-// that cannot be written) is kept in the link log as well, so that a technician
-// finds it after the operator has closed the box.
-void LogStartFailure(const std::string& text) {
-    using namespace velbrin;
-    std::string root = TIniAppl::ReadRegistryText("Local_Install_Dir");
-    if (root.empty()) return;
-    std::string logs = JoinPath(root, "Logs");
-    if (!ForceDirectories(logs)) return;
-    TLogFile(JoinPath(logs, "LINK_log.txt")).Write(OneLogEntry(text));
-}
-
 // A start marker that cannot be opened would otherwise end every start in
 // silence: the reason goes to stderr and the link log, and into a box when there
 // is a display.
@@ -72,6 +62,7 @@ void ReportBlockedStart(const velbrin::TNamedMarker& marker, int argc, char** ar
 
 int main(int argc, char** argv) {
     using namespace velbrin;
+    if (AnswersHelpOrVersion(argc, argv, "velbrin-link", kLinkUsage)) return 0;
     try {
         TNamedMarker started("ZorvexStarted");
         if (!started.Acquire() && !started.OpenFailure().empty()) {
@@ -87,7 +78,9 @@ int main(int argc, char** argv) {
         // Blocked at once: a stop request that comes while Qt starts waits for the loop.
         int stopFd = OpenStopSignals();
         TMsgTable messages;
+        auto noDisplay = std::make_unique<TNoDisplayGuard>();
         QApplication app(argc, argv);
+        noDisplay.reset();
         QApplication::setQuitOnLastWindowClosed(false);
         TQtAppServices services;
         bool startFailed = false;

@@ -2,11 +2,13 @@
 
 #include "app/P00_appservices.h"
 #include "app/P00_inilink.h"
+#include "app/P00_linkstatus.h"
 #include "app/P00_marker.h"
 #include "app/P00_util.h"
 #include "printer/P00_fp.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace velbrin {
 
@@ -65,7 +67,7 @@ TFpStatusReading TFpStatusProbe::Read() const {
         // The link opens the port at start and keeps it: asking the printer now
         // would take answers meant for the link.
         if (TNamedMarker::IsHeld(kLinkMarker)) {
-            r.problem = LinkRunningText(r.port);
+            AskRunningLink(r);
             return r;
         }
         if (!ComPortNameQualifies(r.port)) {
@@ -81,9 +83,35 @@ TFpStatusReading TFpStatusProbe::Read() const {
     return r;
 }
 
+// The link answers on its focus channel with its state and the status bytes of
+// the printer's last answer to it; the port stays the link's.
+void TFpStatusProbe::AskRunningLink(TFpStatusReading& r) {
+    std::string text;
+    if (!AskLocalSocket(TNamedMarker::PathOf(kLinkChannel), "status", text, kLinkAnswerMs) || text.empty()) {
+        r.problem = LinkRunningText(r.port);
+        return;
+    }
+    const TStatusAnswer a = ParseStatusAnswer(text);
+    r.fromLink = true;
+    r.note = "velbrin-link: " + a.text + "\nTray: " + (a.tray == "yes" ? "yes" : "no (no tray on this desktop)");
+    if (!a.lastAnswer.empty()) r.note += "\nLast answer: " + a.lastAnswer;
+    if (a.status.empty()) {
+        r.problem = r.note + "\nThe link has not had an answer from the printer yet.";
+        r.note.clear();
+        return;
+    }
+    r.note += "\nPrinter's last answer: command " + a.command;
+    r.recvData = a.data;
+    r.recvStatus = a.status;
+    r.answered = true;
+}
+
 void TFpStatusProbe::Query(TIniLink& ini, TFpStatusReading& r) {
     TQuietServices app;
-    TFormFPDef def(ini);  // opens the port; a failure names it
+    // Opened here, a failure naming the port; in English like the tool's other texts.
+    auto port = std::make_unique<TPosixComPort>(ini.PortName());
+    port->Open();
+    TFormFPDef def(std::move(port));
     TFormFP fp(def, app);
     TFpCommand& cmd = fp.Command();
     const std::pair<int, const char*> commands[] = {{90, "1"}, {74, "W"}};

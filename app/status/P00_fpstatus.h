@@ -17,18 +17,24 @@ struct TFpStatusReading {
     std::string recvData;        // answer data of command 74
     std::string recvStatus;      // the six status bytes of command 74, twelve hexadecimal digits
     std::string note;            // what the printer reported besides (a status error), or empty
+    bool fromLink = false;       // read from the running link, which holds the port
 };
 
 class TFpStatusProbe {
 public:
     // The name of the link's marker that says it runs and holds the port.
     static constexpr const char* kLinkMarker = "ZorvexStarted";
+    // The running link's local channel, and how long it may take to answer (it
+    // answers between two exchange cycles).
+    static constexpr const char* kLinkChannel = "ZorvexFocus";
+    static constexpr int kLinkAnswerMs = 15000;
 
     // Reads the settings store and LINK.INI anew on every Read().
     TFpStatusProbe() = default;
 
     // Opens the port, sends 90 and 74 and closes the port again, so that the
-    // link can start right after. Never raises: every failure is in `problem`.
+    // link can start right after; while the link runs, asks it instead. Never
+    // raises: every failure is in `problem`.
     TFpStatusReading Read() const;
 
     // The texts of the two usual reasons why nothing can be read.
@@ -38,6 +44,7 @@ public:
 
 private:
     static void Query(TIniLink& ini, TFpStatusReading& r);
+    static void AskRunningLink(TFpStatusReading& r);
 };
 
 // The reading as text for a terminal: the window's caption, the port, the

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+using velbrin::TLinkText;
 using velbrin::TMsgTable;
 
 TEST(MsgTable, OnlyExactEngSelectsEnglish) {
@@ -32,4 +33,20 @@ TEST(MsgTable, TextsAreWindows1250ByteForByte) {
     EXPECT_EQ(t.GetMsg(55).substr(0, 33), "Field KOLICINA / QUANTITY\x96must be");
     EXPECT_EQ(t.GetMsg(56), "Field IZNOS / AMOUNT  \x96 must be from 0 till 9900000");
     EXPECT_EQ(t.GetMsg(50), "Akction requires CLOSING A DAY!");
+}
+
+TEST(MsgTable, LinkTextsFollowTheLanguageAndExistInBoth) {
+    TMsgTable srb, eng, lower;
+    eng.SetLanguage("ENG");
+    lower.SetLanguage("eng");
+    for (int i = 0; i < static_cast<int>(TLinkText::Count); ++i) {
+        const TLinkText id = static_cast<TLinkText>(i);
+        EXPECT_FALSE(srb.Text(id).empty()) << i;
+        EXPECT_FALSE(eng.Text(id).empty()) << i;
+        EXPECT_NE(srb.Text(id), eng.Text(id)) << i;
+        EXPECT_EQ(lower.Text(id), srb.Text(id)) << i;
+        // plain ASCII like the numbered messages: the same bytes in Windows-1250 and UTF-8
+        for (unsigned char ch : srb.Text(id) + eng.Text(id)) EXPECT_LT(ch, 0x80) << i;
+    }
+    EXPECT_EQ(eng.Text(TLinkText::StatePrinterSilent), "Printer not answering");
 }

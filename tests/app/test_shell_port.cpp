@@ -9,17 +9,19 @@ using namespace velbrin::test;
 
 TEST(ShellPort, PortThatCannotBeOpenedIsNamedInTheLog) {
     struct Case {
-        std::string port, logged;
+        std::string port, language, logged;
     };
     LinkInstallation probe;  // only for a folder name that surely has no device
     const std::string missing = probe.dir.Path() + "/ttyUSB0";
     const Case cases[] = {
-        {missing, "Port " + missing + ": cannot be opened: No such file or directory (check the cable"},
-        {"COM200", "Port COM200 (/dev/ttyS199): cannot be opened: No such file or directory"},
+        {missing, "ENG", "Port " + missing + ": cannot be opened: No such file or directory (check the cable"},
+        {"COM200", "ENG", "Port COM200 (/dev/ttyS199): cannot be opened: No such file or directory"},
+        // the operator's language: Serbian unless LINK.INI says ENG
+        {"COM200", "SRB", "Port COM200 (/dev/ttyS199): ne moze da se otvori: No such file or directory (proverite kabl"},
     };
     for (const Case& c : cases) {
         LinkInstallation inst;
-        inst.Ini("[Portovi]\nFP=" + c.port + "\n");
+        inst.Ini("[Portovi]\nFP=" + c.port + "\n[Osnovno]\nLanguage=" + c.language + "\n");
         LinkProcess link(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
         EXPECT_TRUE(WaitFor([&] { return inst.LinkLog().find(c.logged) != std::string::npos; }, 15000))
             << c.port << ": " << inst.LinkLog();

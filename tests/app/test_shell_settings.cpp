@@ -146,7 +146,7 @@ TEST(ShellSettings, FailedPortLeavesAUsableInstallationAndNamesTheDevicesRights)
     if (root) {
         ASSERT_EQ(::chown(device.c_str(), 0, 0), 0);
     }
-    inst.Ini("[Portovi]\nFP=" + device + "\n");
+    inst.Ini("[Portovi]\nFP=" + device + "\n[Osnovno]\nLanguage=ENG\n");  // the texts checked below
     OpenToEveryone(inst);
     UserLink link(inst, {{"QT_QPA_PLATFORM", "offscreen"}}, true);
     const std::string expected = "Port " + device + ": cannot be opened: permission denied (" +

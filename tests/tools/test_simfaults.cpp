@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -256,4 +257,32 @@ TEST(SimProgram, ServesTheLinkPathAndTakesControlLines)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_NE(access(link.c_str(), F_OK), 0);  // the link path is removed on the way out
     EXPECT_NE(velbrin::ReadWholeFile(state).find("firmware=9.99XX"), std::string::npos);
+}
+
+TEST_F(Faults, BaudGivesEveryByteItsTimeOnTheLineAndANakUnderTheLockToo)
+{
+    auto timed = [&](const std::function<LineReply()>& send, LineReply& r) {
+        const auto start = std::chrono::steady_clock::now();
+        r = send();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    LineReply r;
+    const auto fast = timed([&] { return line->Command(62, "", 2000); }, r);
+    ASSERT_EQ(r.kind, LineReply::Answer);
+    // 1200 baud: 120 bytes a second, so a frame of 10 bytes and an answer of
+    // more than 20 take a quarter of a second at least
+    sim->Control("baud 1200");
+    const auto slow = timed([&] { return line->Command(62, "", 2000); }, r);
+    EXPECT_EQ(r.kind, LineReply::Answer);
+    EXPECT_GE(slow, 250);
+    EXPECT_LT(fast, slow);
+    // the NAK of a refused frame is written while the simulator holds its lock
+    sim->Control("nak 1");
+    EXPECT_EQ(timed([&] { return line->Command(62, "", 2000); }, r) < 2000, true);
+    EXPECT_EQ(r.kind, LineReply::Nak);
+    sim->Control("baud off");
+    EXPECT_LT(timed([&] { return line->Command(62, "", 2000); }, r), slow);
+    EXPECT_THROW(sim->Control("baud 10"), std::invalid_argument);
+    EXPECT_THROW(sim->Control("baud fast"), std::invalid_argument);
 }

@@ -138,6 +138,7 @@ std::string Fp550Simulator::Control(const std::string& command)
     }
     bool changed = false;
     const std::string reply = ApplyControl(command, faults_, state_, changed);
+    baud_ = faults_.baud;
     if (changed) {
         SaveStateFile(statePath_, state_);
         last_.valid = false;  // a changed printer answers afresh
@@ -227,6 +228,8 @@ void Fp550Simulator::HandleBadFrame()
 void Fp550Simulator::HandleFrame(const CommandFrame& frame)
 {
     ++received_;
+    // the frame's own time on the line (01 len seq cmd data 05 bcc 03)
+    LineTime(frame.data.size() + 10);
     SimAnswer answer;
     int delay = 0;
     {
@@ -416,8 +419,17 @@ void Fp550Simulator::Send(const std::string& bytes, bool noisy)
     WriteRaw(out);
 }
 
+void Fp550Simulator::LineTime(std::size_t bytes)
+{
+    // read without the lock: answers are written with it held
+    const int baud = baud_;
+    if (baud > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long long>(bytes) * 10 * 1000000 / baud));
+}
+
 void Fp550Simulator::WriteRaw(const std::string& bytes)
 {
+    LineTime(bytes.size());
     std::size_t done = 0;
     const auto end = Clock::now() + std::chrono::milliseconds(kWriteLimitMs);
     while (done < bytes.size() && !stop_ && Clock::now() < end) {

@@ -58,6 +58,8 @@ private:
     };
 
     void Serve();
+    // Waits as long as the bytes would take on the line speed of "baud" (none without).
+    void LineTime(std::size_t bytes);
     void HandleFrame(const CommandFrame& frame);
     void HandleBadFrame();
     void SendAnswer(const CommandFrame& frame, const SimAnswer& answer);
@@ -86,6 +88,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> received_{0};
     std::atomic<int> executed_{0};
+    std::atomic<int> baud_{0};  // faults_.baud, readable while mu_ is held
 };
 
 }  // namespace velbrin::sim

@@ -135,6 +135,10 @@ std::string ApplyControl(const std::string& rawLine, SimFaults& f, SimState& st,
             f.delayMs = ms;
         return "ok";
     }
+    if (cmd == "baud") {
+        f.baud = arg(1) == "off" ? 0 : static_cast<int>(Integer(line, arg(1), 300, 4000000));
+        return "ok";
+    }
     if (cmd == "refuse") {
         const int command = static_cast<int>(Integer(line, arg(1), 0x20, 0x7F));
         f.refuse[command] = static_cast<int>(Integer(line, arg(2), 0, 1000000));

@@ -20,6 +20,8 @@
 //                     a general error and not executed
 //   artmark TEXT      field 0 of a found article in the answers to 107 F and N
 //                     (default "P")
+//   baud N | baud off every byte of a frame and of an answer takes as long as on a
+//                     serial line of N baud (10 bits a byte): 19200 for the real printer
 //   paper off|journal|on   receipt roll out / both rolls out / paper back
 //   display off|on    customer display unplugged / plugged in
 //   fiscal off|on     fiscalised flag (kept in the state file)
@@ -68,6 +70,7 @@ struct SimFaults {
     std::map<int, int> commandDelayMs;  // processing time of single commands
     std::map<int, int> refuse;          // frames of a command still to be refused
     int synIntervalMs = 60;
+    int baud = 0;        // line speed to imitate (10 bits a byte each way); 0: as fast as the pty
     double noiseRate = 0;  // probability per byte (and per answer for delays)
     std::mt19937 noise;
 

@@ -2,6 +2,7 @@
 // Serves a simulated FP-550 on a pseudo-terminal whose slave PATH links to, until
 // SIGTERM or SIGINT. Control lines arrive one per line on the Unix socket; each
 // gets one reply line: "ok", a query's answer, or "error: " and the reason.
+#include "app/P00_version.h"
 #include "tools/fp550sim/Fp550Simulator.h"
 
 #include <cerrno>
@@ -22,9 +23,25 @@ namespace {
 volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
 
+const char* const kUsage =
+    "usage: fp550-sim --state FILE --link PATH [--control SOCKET]\n"
+    "       fp550-sim --help | --version\n"
+    "Simulates an FP-550 fiscal printer on a pseudo-terminal for tests and demos.\n"
+    "  --state FILE      the printer's memory (articles, totals, settings); kept across\n"
+    "                    restarts; what it printed goes to FILE.journal\n"
+    "  --link PATH       symbolic link made to the pseudo-terminal (LINK.INI [Portovi] FP=PATH)\n"
+    "  --control SOCKET  Unix socket for control lines, one reply line each:\n"
+    "                    paper off|journal|on, display off|on, fiscal off|on,\n"
+    "                    noanswer N, nak N, lose N, badsum N, badseq N, badcmd N,\n"
+    "                    badlen N, trunc N, syn N, late MS, delay MS [CMD], synint MS,\n"
+    "                    baud N|off, cut N|off, noise RATE SEED|off, clock SECONDS,\n"
+    "                    firmware TEXT, ident TEXT, serial TEXT, taxflags TEXT,\n"
+    "                    reset, factory, status\n"
+    "Ends on SIGTERM or SIGINT. Exit status 0, 1 on a failure, 2 on a wrong command line.\n";
+
 int Usage()
 {
-    std::fprintf(stderr, "usage: fp550-sim --state FILE --link PATH [--control SOCKET]\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -80,6 +97,8 @@ bool ServeClient(Client& c, velbrin::sim::Fp550Simulator& sim)
 
 int main(int argc, char** argv)
 {
+    if (velbrin::AnswersHelpOrVersion(argc, argv, "fp550-sim", kUsage))
+        return 0;
     std::string state, link, control;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
