@@ -239,7 +239,10 @@ void TFormLnkWork::PrintReceipt() {
         // The cancellation may archive the receipt; a stop before its answer
         // must still answer it as the failure it is.
         HoldFailure(bon.FileName(), text);
-        CancelReceipt();
+        if (CancelReceipt()) {
+            store_.linkLog.Write(bon.FileName() + " printed and closed by the cancellation after: " + text);
+            return;
+        }
         throw LinkError(text);
     }
 }
@@ -280,34 +283,41 @@ void TFormLnkWork::RegisterPayments() {
     }
 }
 
-void TFormLnkWork::CancelReceipt(bool forReceipt) {
+bool TFormLnkWork::CancelReceipt(bool forReceipt) {
     try {
         fp_.CloseNonFiscal();
     } catch (const std::exception&) {
     }
-    if (!bon_) return;
+    if (!bon_) return false;
     int state = 0;
     try {
         state = fp_.ReadTransactionState();
     } catch (const std::exception&) {
-        return;
+        return false;
     }
+    // A receipt whose payment has begun (4), or whose lines could not all be
+    // voided, is completed and printed: then it is answered as the success it
+    // is, and the failure held for it no longer stands.
+    bool completes = state == 4;
     if (state == 3) {
         try {
             bon_->StornoAll();
         } catch (const std::exception&) {
+            completes = true;
         }
     }
-    if (state == 3 || state == 4) {
-        try {
-            bon_->PayWholeTotal();
-        } catch (const std::exception&) {
-        }
-        try {
-            bon_->CloseAndArchive(true, forReceipt);
-        } catch (const std::exception&) {
-        }
+    if (completes && forReceipt) Outbox().DropHeldFailure(bon_->FileName());
+    if (state != 3 && state != 4) return false;
+    try {
+        bon_->PayWholeTotal();
+    } catch (const std::exception&) {
     }
+    try {
+        bon_->CloseAndArchive(true, forReceipt);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return completes;
 }
 
 }  // namespace velbrin

@@ -349,7 +349,10 @@ void TFormLnkWork::RecoverExchange() {
         bon.Recover();
     } catch (const std::exception& e) {
         HoldFailure(bon.FileName(), e.what());
-        CancelReceipt();
+        if (CancelReceipt() && !bon.FileName().empty()) {
+            WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
+            return;
+        }
         if (bon.FileName().empty()) {
             // No receipt name to answer under: the operator's log keeps the reason.
             store_.linkLog.Write(std::string("Recovery of the receipt failed: ") + e.what());

@@ -76,7 +76,8 @@ public:
     void RegisterPayments();
     // Brings an interrupted fiscal receipt to a closed state; swallows its failures.
     // Only the receipt of the file at hand (forReceipt) leaves an answer due behind.
-    void CancelReceipt(bool forReceipt = true);
+    // True when the receipt could not be voided and was completed and printed.
+    bool CancelReceipt(bool forReceipt = true);
 
     // Text, command and article files. Each answers through WriteResult and
     // deletes its packet; an ART-R or ART-D file waiting for a closed day stays.

@@ -1,5 +1,7 @@
 #include "store/P31_payitem.h"
 
+#include "app/P00_appservices.h"
+
 #include "app/P00_datetime.h"
 #include "app/P00_inilink.h"
 #include "app/P00_util.h"
@@ -21,7 +23,13 @@ TPayItem::TPayItem(TStoreContext& ctx, TBon& bon, Money amount, int kind)
 
 void TPayItem::Pay()
 {
-    ctx_.fp.ClearDisplay();
+    try {
+        ctx_.fp.ClearDisplay();
+    } catch (const LinkError&) {
+        // Only the customer display's courtesy: a garbled answer to it must not
+        // stop a payment; a lost line does.
+        if (ctx_.app.Terminated()) throw;
+    }
     try {
         ctx_.fp.AddPayment(TFormFP::PaymentData(kind_, amount_));
     } catch (const LinkError&) {

@@ -13,6 +13,8 @@
 #include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
 #include "store/P31_bon.h"
+#include "store/P31_payitem.h"
+#include "store/P31_saleitem.h"
 
 namespace velbrin::test {
 namespace {
@@ -158,6 +160,34 @@ TEST_F(ExactlyOnceTest, ReceiptCancelledJustBeforeAStopIsAnsweredAsTheFailureItW
     Restart();
     EXPECT_EQ(Answers(), std::vector<std::string>{"ABC_7.err"});
     EXPECT_EQ(Answer("ABC_7.err"), "Komanda 52 - Prodaja artikla\r\n");
+}
+
+TEST_F(ExactlyOnceTest, CancellationTellsWhetherItVoidedOrHadToCompleteTheReceipt) {
+    for (const bool paidPart : {false, true}) {
+        SCOPED_TRACE(paidPart ? "a payment had begun" : "nothing paid yet");
+        StartTraced();
+        DropReceipt("ABC_7.zvx", {Line("1001", "12.50"), EndRow(), PayRow(2, "4.00")});
+        work->LoadAbcFile("ABC_7.zvx");
+        work->PrepareReceipt();
+        TBon& bon = *work->Receipt();
+        bon.ReadTrailer();
+        bon.BeginReceipt();
+        rig->Exec("update curr_abc set tax_id='S' where seq=0");
+        {
+            TSqlQuery row(*rig->connection);
+            row.SetSQL("select * from curr_abc where seq = 1");
+            row.Open();
+            std::unique_ptr<TSaleItem> line = TSaleItem::FromReceiptRow(*rig->store, bon, row);
+            row.Close();
+            line->Sell();
+        }
+        if (paidPart) TPayItem(*rig->store, bon, Money::FromUnits(4), 2).Pay();
+        work->Outbox().HoldFailure("ABC_7.zvx", "Komanda 53 - Placanje");
+        EXPECT_EQ(work->CancelReceipt(), paidPart);
+        EXPECT_EQ(ReadBooks(rig->Journal()).closedTotal, paidPart ? Money::Parse("12.50") : Money());
+        EXPECT_EQ(work->Outbox().HeldFailure("ABC_7.zvx").has_value(), !paidPart);
+        TearDown();
+    }
 }
 
 TEST_F(ExactlyOnceTest, TextCancellingAReceiptLeftOpenNeverAnswersInAReceiptsName) {
