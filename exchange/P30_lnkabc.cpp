@@ -295,19 +295,16 @@ bool TFormLnkWork::CancelReceipt(bool forReceipt) {
     } catch (const std::exception&) {
         return false;
     }
-    // A receipt whose payment has begun (4), or whose lines could not all be
-    // voided, is completed and printed: then it is answered as the success it
-    // is, and the failure held for it no longer stands.
-    bool completes = state == 4;
+    if (state != 3 && state != 4) return false;
+    // A receipt whose payment has begun (4) cannot be voided: it is completed
+    // and printed, and answered as the success it is.
+    if (state == 4 && forReceipt) Outbox().DropHeldFailure(bon_->FileName());
     if (state == 3) {
         try {
             bon_->StornoAll();
         } catch (const std::exception&) {
-            completes = true;
         }
     }
-    if (completes && forReceipt) Outbox().DropHeldFailure(bon_->FileName());
-    if (state != 3 && state != 4) return false;
     try {
         bon_->PayWholeTotal();
     } catch (const std::exception&) {
@@ -317,7 +314,15 @@ bool TFormLnkWork::CancelReceipt(bool forReceipt) {
     } catch (const std::exception&) {
         return false;
     }
-    return completes;
+    if (state == 4) return true;
+    // Lines that could not all be voided were printed and paid after all.
+    bool printed = false;
+    try {
+        printed = bon_->PrinterTotalAsked() != Money();
+    } catch (const std::exception&) {
+    }
+    if (printed && forReceipt) Outbox().DropHeldFailure(bon_->FileName());
+    return printed;
 }
 
 }  // namespace velbrin

@@ -123,7 +123,7 @@ void TBon::StornoAll()
         }
     }
     rows.Close();
-    if (PrinterTotal() != Money()) throw LinkError("Exc-102 update");
+    if (PrinterTotalAsked() != Money()) throw LinkError("Exc-102 update");
     query_.SetSQL("update curr_sales set ind_storno='D'");
     query_.ExecSQL();
 }
@@ -168,7 +168,7 @@ bool TBon::CarriedOutBehindUnreadAnswer(bool closed, Money expectedAmount, Money
     return true;
 }
 
-Money TBon::ReceiptTotal()
+Money TBon::PrinterTotalAsked()
 {
     for (int attempt = 0;; ++attempt) {
         try {
@@ -176,11 +176,17 @@ Money TBon::ReceiptTotal()
         } catch (const LinkError&) {
             // A lost line ends the link; the next start settles the receipt
             // from the printer's own figures.
-            if (ctx_.app.Terminated() || attempt == 2) {
-                if (ctx_.app.Terminated()) throw;
-                break;
-            }
+            if (ctx_.app.Terminated() || attempt == 2) throw;
         }
+    }
+}
+
+Money TBon::ReceiptTotal()
+{
+    try {
+        return PrinterTotalAsked();
+    } catch (const LinkError&) {
+        if (ctx_.app.Terminated()) throw;
     }
     if (CountRows("curr_sales") > 0) return LinesSum();
     query_.SetSQL("select iznos from payments where bon_id = :bon_id and zet_id = :zet_id");

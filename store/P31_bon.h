@@ -54,6 +54,8 @@ public:
     // a garbled state answer never turns a printed receipt into a failure. On a
     // lost line it raises: the next start settles the receipt from the printer.
     Money ReceiptTotal();
+    // PrinterTotal asked up to three times (garbled answers); raises the last failure.
+    Money PrinterTotalAsked();
     // Sum of the receipt's lines not cancelled, as the database has them.
     Money LinesSum();
     // kusur := paid - printer total, when that is above 0.
