@@ -179,6 +179,20 @@ StoredBooks ReadDatabase(const std::string& path) {
         q.Close();
         return n;
     };
+    q.SetSQL("select cash_in, cash_out from cash");
+    q.Open();
+    for (; !q.Eof(); q.Next()) books.cash.push_back(ToHundredths(q.AsMoney("cash_in")) - ToHundredths(q.AsMoney("cash_out")));
+    q.Close();
+    q.SetSQL("select count(*) cnt from zets where dtm_tran is not null");
+    q.Open();
+    books.daysClosed = static_cast<int>(q.AsInteger("cnt"));
+    q.Close();
+    q.SetSQL("select art_id, plu_id, cena from arts");
+    q.Open();
+    for (; !q.Eof(); q.Next())
+        books.arts[q.AsString("art_id")] = {static_cast<int>(StrToInt(Trim(q.AsString("plu_id")))),
+                                            ToHundredths(q.AsMoney("cena"))};
+    q.Close();
     books.currAbc = count("curr_abc");
     books.currSales = count("curr_sales");
     books.currPayments = count("curr_payments");

@@ -3,6 +3,7 @@
 // comparison of the three that tells lost, doubled or disagreeing receipts.
 #pragma once
 
+#include <array>
 #include <map>
 #include <random>
 #include <string>
@@ -52,10 +53,18 @@ struct StoredReceipt {
     long long paidLessChange = 0;
 };
 
+struct StoredArticle {
+    int plu = 0;
+    long long price = 0;  // hundredths
+};
+
 struct StoredBooks {
     std::map<std::string, StoredReceipt> receipts;  // by "day/bon"
     long long salesTotal = 0, paymentsTotal = 0;
     int currAbc = 0, currSales = 0, currPayments = 0;  // rows left in the work tables
+    std::vector<long long> cash;                      // cash rows: cash_in - cash_out, hundredths
+    int daysClosed = 0;                               // zets rows with a closing stamp
+    std::map<std::string, StoredArticle> arts;        // by article code
 };
 
 // Reads the database file with the link's own store classes; the link must
@@ -69,9 +78,56 @@ struct Verdict {
     int sent = 0, printed = 0, answeredOk = 0, answeredErr = 0;
     int lost = 0, duplicated = 0, wrongAnswers = 0, dbMismatches = 0;
     bool totalsEqual = true;
+    int requestFaults = 0;  // of the command, article and text files and the ledger beside the receipts
     std::vector<std::string> faults;  // one line per finding
     bool Clean() const { return faults.empty(); }
 };
+
+// The other request kinds: command, article and text files, each with the side
+// effects it asks of the printer, so that the books can tell one carried out
+// twice, or not at all, or answered against what happened.
+enum class RequestKind { Command, Article, Text, Receipt };
+
+struct SentRequest {
+    RequestKind kind = RequestKind::Command;
+    std::string name, request, bytes;
+    std::string op;                         // "N", "R", "K", "D" of an article file
+    std::vector<long long> cash;            // cash movements asked, hundredths (+ in, - out)
+    std::vector<std::string> drawers;       // drawer command data asked (unique per row)
+    int zReports = 0;                       // rows of code 90
+    std::vector<std::string> articles;      // article codes of the rows
+    std::vector<long long> stock;           // ART-K: thousandths added per row (unique)
+    std::vector<std::string> texts;         // text lines
+    bool voidedReceipt = false;             // a receipt whose every line is voided
+};
+
+// Generators of the requests; k makes amounts, quantities and names unique.
+SentRequest MakeCashFile(int k, std::mt19937& rng);      // deposits, withdrawals, a drawer
+SentRequest MakeDayClosingFile(int k);                   // code 90
+SentRequest MakeTextFile(int k, std::mt19937& rng);
+// pool: article codes the files work on; ART-N adds new codes to it, ART-D takes one out.
+SentRequest MakeArticleFile(int k, char op, std::vector<std::string>& pool, std::mt19937& rng);
+// A receipt sold and voided line by line: its only sound answer is ".err".
+SentRequest MakeVoidedReceipt(int k);
+
+// What the printer did besides receipts, from its journal (ledger lines on).
+struct PrinterBooks {
+    std::vector<long long> cash;          // CASH lines
+    int zReports = 0;
+    std::map<std::string, int> drawers;   // DRAWER data -> times
+    std::map<long long, int> stockAdds;   // ART A quantity (thousandths) -> times
+    std::map<int, long long> articles;    // final article table: plu -> price (from the state file)
+    std::map<std::string, int> texts;     // NF_TEXT of a harness line (its mark "HTk.i") -> times printed
+};
+PrinterBooks ReadPrinterBooks(const std::vector<std::string>& journal);
+
+// Every request answered once, as its normal path answers it; command, article
+// and text files carried out once; printer and database agreeing on cash, days
+// closed, stock and articles. receipts: the names of the receipts sent (their
+// own books are Compare's). Each disagreement becomes a fault line.
+std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
+                                         const std::vector<std::string>& receipts, const AnswerBook& answers,
+                                         const PrinterBooks& printer, const StoredBooks& db);
 
 // Compares the requests, their answers, the journal and the database; each
 // disagreement becomes a fault line. printerDayTotal is the printer's day

@@ -1,9 +1,12 @@
 // velbrin-harness: runs the real link against the printer simulator program
 // under faults (kills, line noise, malformed requests, disk and database
-// faults, a long run) and prints what it found. Exit code 0 when no run found
-// a fault.
-//   --kills N   kill points (default 30)     --noise N  receipts on a noisy line (20)
+// faults, answer delivery faults, a long run) and prints what it found. Exit
+// code 0 when no run found a fault.
+//   --kills N   kill points over every request kind (default 30)
+//   --noise N   requests of every kind on a noisy line (20)
+//   --seeds A-B the noise run once per seed A..B, a line per seed and a total
 //   --bad       the malformed request files  --disk     the disk and database faults
+//   --delivery  answer and request directories refusing files in a running link
 //   --long N    receipts in one run of the link (0: none)
 //   --seed S    random seed (default 1)      --keep     keep the installations
 //   --root DIR  where installations go (default a new folder under /tmp)
@@ -35,7 +38,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--seed S] [--keep] "
+                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--seed S] [--seeds A-B] [--keep] "
                  "[--root DIR] [--link PATH] [--sim PATH] [--template-db PATH]\n");
     return 2;
 }
@@ -45,8 +48,8 @@ int Usage() {
 int main(int argc, char** argv) {
     Tools tools{VELBRIN_HARNESS_LINK, VELBRIN_HARNESS_SIM, VELBRIN_HARNESS_TEMPLATE_DB, VELBRIN_HARNESS_FIREBIRD_LOCK, ""};
     int kills = -1, noise = -1, longRun = -1;
-    bool bad = false, disk = false, keep = false, display = true;
-    unsigned seed = 1;
+    bool bad = false, disk = false, delivery = false, keep = false, display = true;
+    unsigned seed = 1, seedFrom = 0, seedTo = 0;
     std::string root;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -60,6 +63,14 @@ int main(int argc, char** argv) {
             else if (a == "--long") longRun = static_cast<int>(StrToInt(value()));
             else if (a == "--bad") bad = true;
             else if (a == "--disk") disk = true;
+            else if (a == "--delivery") delivery = true;
+            else if (a == "--seeds") {
+                const std::string range = value();
+                const auto dash = range.find('-');
+                seedFrom = static_cast<unsigned>(StrToInt(range.substr(0, dash)));
+                seedTo = dash == std::string::npos ? seedFrom : static_cast<unsigned>(StrToInt(range.substr(dash + 1)));
+                if (seedTo < seedFrom) throw LinkError("--seeds: " + range);
+            }
             else if (a == "--keep") keep = true;
             else if (a == "--no-display") display = false;
             else if (a == "--seed") seed = static_cast<unsigned>(StrToInt(value()));
@@ -73,8 +84,9 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
-    if (kills < 0 && noise < 0 && longRun < 0 && !bad && !disk) {
-        kills = 30, noise = 20, longRun = 300, bad = disk = true;
+    if (seedTo > 0 && noise < 0) noise = 40;
+    if (kills < 0 && noise < 0 && longRun < 0 && !bad && !disk && !delivery) {
+        kills = 30, noise = 20, longRun = 300, bad = disk = delivery = true;
     }
     if (root.empty()) {
         char tmpl[] = "/tmp/velbrin-harness-XXXXXX";
@@ -121,9 +133,36 @@ int main(int argc, char** argv) {
         }
     };
     if (kills > 0) run("kill points", [&] { return RunKills(tools, root + "/kills", kills, seed); });
-    if (noise > 0) run("noise", [&] { return RunNoise(tools, root + "/noise", noise, seed); });
+    if (noise > 0 && seedTo == 0) run("noise", [&] { return RunNoise(tools, root + "/noise", noise, seed); });
+    if (noise > 0 && seedTo > 0) {
+        // The noise run over many seeds: one line per seed, then the total.
+        RunResult total;
+        total.name = "noise over seeds " + std::to_string(seedFrom) + "-" + std::to_string(seedTo);
+        int requests = 0;
+        for (unsigned sd = seedFrom; sd <= seedTo; ++sd) {
+            std::printf("== noise, seed %u\n", sd);
+            std::fflush(stdout);
+            RunResult r;
+            try {
+                r = RunNoise(tools, root + "/noise-" + std::to_string(sd), noise, sd);
+            } catch (const std::exception& e) {
+                r.faults.push_back(std::string("the run failed: ") + e.what());
+            }
+            requests += noise;
+            const std::string line = "seed " + std::to_string(sd) + ": " + std::to_string(noise) + " requests, " +
+                                     std::to_string(r.faults.size()) + " faults";
+            std::printf("  %s\n", line.c_str());
+            total.figures.push_back(line);
+            for (const std::string& f : r.faults) total.faults.push_back("seed " + std::to_string(sd) + ": " + f);
+        }
+        total.figures.push_back("total: " + std::to_string(seedTo - seedFrom + 1) + " seeds, " +
+                                std::to_string(requests) + " requests, " + std::to_string(total.faults.size()) +
+                                " faults");
+        results.push_back(total);
+    }
     if (bad) run("bad files", [&] { return RunBadFiles(tools, root + "/bad", seed); });
     if (disk) run("disk and database faults", [&] { return RunDiskFaults(tools, root + "/disk", seed); });
+    if (delivery) run("delivery faults", [&] { return RunDelivery(tools, root + "/delivery", seed); });
     if (longRun > 0) run("long run", [&] { return RunLong(tools, root + "/long", longRun, seed); });
 
     int faults = 0;
