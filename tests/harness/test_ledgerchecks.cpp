@@ -125,17 +125,17 @@ TEST(HarnessRequestBooks, EachDisagreementIsAFault) {
         {"text answered in a receipt's name", [](Books& b) { b.answers["ABC_2"] = {"ok 0.00\r\n"}; },
          "answer ABC_2 (ok 0.00) to a request never sent"},
         {"answer with a text", [](Books& b) { b.answers["CMD_1"] = {"ok 10.01\r\n"}; }, "expected an empty success"},
-        {"wholly voided receipt answered ok",
+        {"receipt cancelled by the link answered ok",
          [](Books& b) {
              SentRequest v;
              v.kind = RequestKind::Receipt;
              v.request = "ABC_V9";
              v.name = "ABC_V9.csv";
-             v.voidedReceipt = true;
+             v.cancelledReceipt = true;
              b.sent.push_back(v);
              b.answers["ABC_V9"] = {"ok 0.00\r\n"};
          },
-         "ABC_V9.csv (every line voided) answered as a success: ok 0.00"},
+         "ABC_V9.csv (cancelled by the link) answered as a success: ok 0.00"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

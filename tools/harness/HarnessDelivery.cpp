@@ -98,9 +98,23 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
     const SentReceipt warm = s.Next();
     if (!s.SendAndWait(warm, 30000)) result.faults.push_back("no receipt answered before the faults");
     const std::string from = s.inst.FromFp(), to = s.inst.ToFp(), away = from + ".away";
-    const pid_t pid = s.link.Pid();
-    const int starts = s.link.Starts();
-    int tried = 0, survived = 0;
+    pid_t pid = s.link.Pid();
+    int starts = s.link.Starts();
+    int tried = 0, survived = 0, restarts = 0;
+    // A case that left the link stopped or stalled is noted; the next case
+    // starts with a fresh link so that it still tells something.
+    auto fresh = [&](bool healthy) {
+        if (!healthy) {
+            ++restarts;
+            s.cash.Collect();
+            s.StopLink();
+            s.StartLink();
+            s.cash.Collect();
+        }
+        pid = s.link.Pid();
+        starts = s.link.Starts();
+    };
+    bool healthy = true;
 
     // FromFpDir refuses answers while the requests are carried out, then comes back.
     std::vector<Fault> outages = {{"answer directory replaced by a file",
@@ -122,6 +136,7 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
     else
         skipped.push_back("answer directory not writable (the link runs as root when the harness does not)");
     for (const Fault& f : outages) {
+        fresh(healthy);
         ++tried;
         const int logBefore = LogLines(s);
         f.breakIt();
@@ -154,7 +169,8 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
         // One line when delivery stops, one when it resumes, and the requests' own.
         if (logLines > 2 + static_cast<int>(batch.size()))
             result.faults.push_back(f.name + ": " + std::to_string(logLines) + " link log lines in 3 s of waiting answers");
-        survived += carried && answered && resumed && same;
+        healthy = carried && answered && resumed && same;
+        survived += healthy;
         std::printf("  %s: carried out %d, answered when back %d, next answered %d, link kept running %d, log lines %d\n",
                     f.name.c_str(), carried, answered, resumed, same, logLines);
         std::fflush(stdout);
@@ -167,11 +183,13 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
         skipped.push_back(std::string("answer directory on another file system (tmpfs mount refused: ") +
                           std::strerror(errno) + ")");
     } else {
+        fresh(healthy);
         ++tried;
         const std::vector<SentRequest> batch = Batch(s);
         s.DropAll(batch);
         const bool answered = AnsweredInPlace(s, batch, 40000);
         ::umount2(from.c_str(), MNT_DETACH);
+        healthy = answered;
         if (!answered) result.faults.push_back("answer directory on another file system: not every request answered");
         survived += answered;
         std::printf("  answer directory on another file system: answered %d\n", answered);
@@ -181,6 +199,7 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
     if (!privileged) {
         skipped.push_back("request directory read-only (the link must run as an unprivileged user: needs root)");
     } else {
+        fresh(healthy);
         ++tried;
         const int logBefore = LogLines(s);
         ::chown(to.c_str(), 0, 0);
@@ -220,7 +239,8 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
     const Verdict v = s.Check();
     result.faults.insert(result.faults.end(), v.faults.begin(), v.faults.end());
     result.figures = {"faults tried: " + std::to_string(tried) + ", survived: " + std::to_string(survived) +
-                          (privileged ? " (link run as user nobody)" : ""),
+                          (privileged ? " (link run as user nobody)" : "") +
+                          (restarts ? ", link restarted after a failed case " + std::to_string(restarts) + " times" : ""),
                       "receipts: " + std::to_string(v.sent) + ", answered ok " + std::to_string(v.answeredOk) +
                           ", err " + std::to_string(v.answeredErr) + ", lost " + std::to_string(v.lost) +
                           ", duplicated " + std::to_string(v.duplicated),

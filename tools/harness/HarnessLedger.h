@@ -98,7 +98,7 @@ struct SentRequest {
     std::vector<std::string> articles;      // article codes of the rows
     std::vector<long long> stock;           // ART-K: thousandths added per row (unique)
     std::vector<std::string> texts;         // text lines
-    bool voidedReceipt = false;             // a receipt whose every line is voided
+    bool cancelledReceipt = false;          // a receipt the link must cancel halfway
 };
 
 // Generators of the requests; k makes amounts, quantities and names unique.
@@ -107,8 +107,9 @@ SentRequest MakeDayClosingFile(int k);                   // code 90
 SentRequest MakeTextFile(int k, std::mt19937& rng);
 // pool: article codes the files work on; ART-N adds new codes to it, ART-D takes one out.
 SentRequest MakeArticleFile(int k, char op, std::vector<std::string>& pool, std::mt19937& rng);
-// A receipt sold and voided line by line: its only sound answer is ".err".
-SentRequest MakeVoidedReceipt(int k);
+// A receipt whose void finds no sale to void: the link prints its first lines,
+// then cancels it (every line voided, closed at 0). Its only sound answer is ".err".
+SentRequest MakeCancelledReceipt(int k);
 
 // What the printer did besides receipts, from its journal (ledger lines on).
 struct PrinterBooks {

@@ -60,7 +60,7 @@ RunResult RunNoise(const Tools& tools, const std::string& root, int requests, un
     result.figures = {"receipts: " + std::to_string(v.sent) + ", answered ok " + std::to_string(v.answeredOk) +
                           ", failures answered " + std::to_string(v.answeredErr) + " (+ Comm.err " +
                           std::to_string(s.cash.CommErr().size()) + ")",
-                      "command, article and text files and voided receipts: " + std::to_string(s.others.size()) +
+                      "command, article and text files and cancelled receipts: " + std::to_string(s.others.size()) +
                           ", faults among them and the ledger: " + std::to_string(v.requestFaults),
                       "frames repeated or unreadable at the printer: " + std::to_string(retries) +
                           ", failed commands in the printer log: " + std::to_string(failedCommands),

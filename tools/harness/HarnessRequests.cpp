@@ -1,5 +1,5 @@
 // The command, article and text files of the fault runs, and the wholly voided
-// receipt. Every amount, drawer argument, stock quantity and text line carries
+// receipt the link must cancel. Every amount, drawer argument, stock quantity and text line carries
 // the request's number, so that the journal shows which request did what.
 #include "app/P00_util.h"
 #include "formats/P00_convert.h"
@@ -128,12 +128,13 @@ SentRequest MakeArticleFile(int k, char op, std::vector<std::string>& pool, std:
     return r;
 }
 
-SentRequest MakeVoidedReceipt(int k) {
+SentRequest MakeCancelledReceipt(int k) {
     SentRequest r = Base(RequestKind::Receipt, Named("ABC_V", k), ".csv");
-    r.voidedReceipt = true;
+    r.cancelledReceipt = true;
     const std::string tag = Hundredths(kTagBase + k);
-    r.bytes = "TAG,1,\"Oznaka\"," + tag + ",1\r\n7001,1,\"Artikal 1\",60.00,1\r\n" + "TAG,1,\"Oznaka\"," + tag +
-              ",-1\r\n7001,1,\"Artikal 1\",60.00,-1\r\nKRAJBONA,0,-,0,0\r\n";
+    // Two pieces sold, three voided: no sale of three pieces to void.
+    r.bytes = "TAG,1,\"Oznaka\"," + tag + ",1\r\n7301,1,\"Artikal 301\",60.00,2\r\n" +
+              "7301,1,\"Artikal 301\",60.00,-3\r\nKRAJBONA,0,-,0,0\r\n";
     return r;
 }
 

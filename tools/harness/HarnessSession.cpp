@@ -103,7 +103,7 @@ std::vector<SentRequest> Session::NextMixed(int i) {
     case 3: case 11: return {other(MakeTextFile(k, rng))};
     case 4: return receipt("csv");
     case 5: return {other(MakeArticleFile(k, 'K', articlePool, rng))};
-    case 7: return {other(MakeVoidedReceipt(k))};
+    case 7: return {other(MakeCancelledReceipt(k))};
     case 8: return {other(MakeArticleFile(k, 'R', articlePool, rng))};
     case 9: return receipt("zvx");
     default: {

@@ -38,7 +38,7 @@ public:
     SentReceipt Next(const std::string& format = "zvx");
     // The i-th requests of a run over every kind, dropped together: a receipt,
     // a command file (cash, drawer, day closing), an article file (N, K, R, D),
-    // a text file or a wholly voided receipt. An ART-D goes with a day closing
+    // a text file or a receipt the link must cancel. An ART-D goes with a day closing
     // by command file, which the same cycle carries out first.
     std::vector<SentRequest> NextMixed(int i);
     void DropAll(const std::vector<SentRequest>& batch);
@@ -53,7 +53,7 @@ public:
     Link link;
     CashRegister cash;
     std::vector<SentReceipt> sent;
-    std::vector<SentRequest> others;  // command, article and text files, voided receipts
+    std::vector<SentRequest> others;  // command, article and text files, receipts the link cancels
     std::vector<std::string> articlePool;
     std::mt19937 rng;
     int dialogs = 0, restarts = 0;
