@@ -166,7 +166,10 @@ int main(int argc, char** argv) {
     if (longRun > 0) run("long run", [&] { return RunLong(tools, root + "/long", longRun, seed); });
 
     int faults = 0;
-    std::printf("\n==== harness report (seed %u)\n", seed);
+    if (seedTo > 0 && kills <= 0 && longRun <= 0 && !bad && !disk && !delivery)
+        std::printf("\n==== harness report (seeds %u-%u)\n", seedFrom, seedTo);
+    else
+        std::printf("\n==== harness report (seed %u%s)\n", seed, seedTo > 0 ? ", noise over the seeds above" : "");
     for (const RunResult& r : results) {
         std::printf("%s%s\n", r.name.c_str(), r.skipped ? " (skipped)" : "");
         for (const std::string& f : r.figures) std::printf("  %s\n", f.c_str());
