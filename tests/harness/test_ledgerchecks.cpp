@@ -1,15 +1,16 @@
 // The books beside the receipts: cash movements, Z reports, drawer opens, stock,
 // text lines, the article tables and the answers of command, article and text
 // files. Each check must call its disagreement a fault, and a sound run none.
-#include "tools/harness/HarnessLedger.h"
-
 #include <gtest/gtest.h>
+
+#include "tools/harness/HarnessLedger.h"
 
 using namespace velbrin::harness;
 
 namespace {
 
-SentRequest Cash(const std::string& request, std::vector<long long> amounts, std::vector<std::string> drawers = {}) {
+SentRequest Cash(const std::string& request, std::vector<long long> amounts,
+                 std::vector<std::string> drawers = {}) {
     SentRequest r;
     r.kind = RequestKind::Command;
     r.request = request;
@@ -19,8 +20,8 @@ SentRequest Cash(const std::string& request, std::vector<long long> amounts, std
     return r;
 }
 
-SentRequest Articles(const std::string& request, const std::string& op, std::vector<std::string> codes,
-                     std::vector<long long> stock = {}) {
+SentRequest Articles(const std::string& request, const std::string& op,
+                     std::vector<std::string> codes, std::vector<long long> stock = {}) {
     SentRequest r;
     r.kind = RequestKind::Article;
     r.request = request;
@@ -43,15 +44,25 @@ SentRequest Text(const std::string& request, std::vector<std::string> marks) {
 // A sound run: a deposit with a drawer open, a withdrawal, a day closing, an
 // article defined and its stock added, a two-line text.
 struct Books {
-    std::vector<SentRequest> sent = {Cash("CMD_1", {1001}, {"1001"}), Cash("CMD_2", {-1102}),
+    std::vector<SentRequest> sent = {Cash("CMD_1", {1001}, {"1001"}),
+                                     Cash("CMD_2", {-1102}),
                                      Cash("CMD_3", {}),  // code 90
-                                     Articles("ART-N_4", "N", {"8040"}), Articles("ART-K_5", "K", {"8040"}, {5001}),
+                                     Articles("ART-N_4", "N", {"8040"}),
+                                     Articles("ART-K_5", "K", {"8040"}, {5001}),
                                      Text("TXT_6", {"HT6.1", "HT6.2"})};
-    AnswerBook answers = {{"CMD_1", {"ok \r\n"}},   {"CMD_2", {"ok \r\n"}},   {"CMD_3", {"ok \r\n"}},
-                          {"ART-N_4", {"ok \r\n"}}, {"ART-K_5", {"ok \r\n"}}, {"TXT_6", {"ok \r\n"}}};
-    std::vector<std::string> journal = {"CASH 10.01",    "DRAWER 1001",   "CASH -11.02",     "Z 1 0.00 0.00",
-                                        "ART P 12 A 20.00 0.000",          "ART A 12 5.001", "NF_OPEN",
-                                        "NF_TEXT HT6.1 tekst", "NF_TEXT HT6.2 tekst", "NF_CLOSE"};
+    AnswerBook answers = {{"CMD_1", {"ok \r\n"}},   {"CMD_2", {"ok \r\n"}},
+                          {"CMD_3", {"ok \r\n"}},   {"ART-N_4", {"ok \r\n"}},
+                          {"ART-K_5", {"ok \r\n"}}, {"TXT_6", {"ok \r\n"}}};
+    std::vector<std::string> journal = {"CASH 10.01",
+                                        "DRAWER 1001",
+                                        "CASH -11.02",
+                                        "Z 1 0.00 0.00",
+                                        "ART P 12 A 20.00 0.000",
+                                        "ART A 12 5.001",
+                                        "NF_OPEN",
+                                        "NF_TEXT HT6.1 tekst",
+                                        "NF_TEXT HT6.2 tekst",
+                                        "NF_CLOSE"};
     StoredBooks db;
     Books() {
         sent[2].zReports = 1;
@@ -63,7 +74,8 @@ struct Books {
         PrinterBooks printer = ReadPrinterBooks(journal);
         printer.articles[12] = 2000;
         std::string all;
-        for (const std::string& f : CompareRequests(sent, {"ABC_1"}, answers, printerOverride ? *printerOverride : printer, db))
+        for (const std::string& f : CompareRequests(
+                 sent, {"ABC_1"}, answers, printerOverride ? *printerOverride : printer, db))
             all += f + "\n";
         return all;
     }
@@ -90,21 +102,28 @@ TEST(HarnessRequestBooks, EachDisagreementIsAFault) {
         const char* fault;
     };
     const Case cases[] = {
-        {"deposit made twice, recorded twice", [](Books& b) { b.journal.push_back("CASH 10.01"), b.db.cash.push_back(1001); },
+        {"deposit made twice, recorded twice",
+         [](Books& b) { b.journal.push_back("CASH 10.01"), b.db.cash.push_back(1001); },
          "cash 10.01 moved 2 times"},
         {"deposit made twice, recorded once", [](Books& b) { b.journal.push_back("CASH 10.01"); },
          "2 times on the printer, 1 rows in the database"},
-        {"withdrawal answered ok, never made", [](Books& b) { b.journal.erase(b.journal.begin() + 2), b.db.cash.pop_back(); },
+        {"withdrawal answered ok, never made",
+         [](Books& b) { b.journal.erase(b.journal.begin() + 2), b.db.cash.pop_back(); },
          "CMD_2.zvx answered ok but cash -11.02 never moved"},
-        {"cash moved that nobody asked", [](Books& b) { b.journal.push_back("CASH 3.00"), b.db.cash.push_back(300); },
+        {"cash moved that nobody asked",
+         [](Books& b) { b.journal.push_back("CASH 3.00"), b.db.cash.push_back(300); },
          "asked by no request"},
-        {"deposit made but answered .err", [](Books& b) { b.answers["CMD_2"] = {"err Komanda 70\r\n"}; },
+        {"deposit made but answered .err",
+         [](Books& b) { b.answers["CMD_2"] = {"err Komanda 70\r\n"}; },
          "CMD_2.zvx answered .err although every row was carried out"},
         {"second Z report for one closing", [](Books& b) { b.journal.push_back("Z 2 0.00 0.00"); },
          "Z reports printed: 2, days closed in the database: 1"},
-        {"day closed in the database only", [](Books& b) { b.db.daysClosed = 2; }, "Z reports printed: 1"},
-        {"drawer opened twice", [](Books& b) { b.journal.push_back("DRAWER 1001"); }, "drawer 1001 opened 2 times"},
-        {"stock added twice", [](Books& b) { b.journal.push_back("ART A 12 5.001"); }, "added 2 times"},
+        {"day closed in the database only", [](Books& b) { b.db.daysClosed = 2; },
+         "Z reports printed: 1"},
+        {"drawer opened twice", [](Books& b) { b.journal.push_back("DRAWER 1001"); },
+         "drawer 1001 opened 2 times"},
+        {"stock added twice", [](Books& b) { b.journal.push_back("ART A 12 5.001"); },
+         "added 2 times"},
         {"stock answered ok, never added", [](Books& b) { b.journal.erase(b.journal.begin() + 5); },
          "ART-K_5.csv answered ok but stock of 8040 never added"},
         {"text line printed twice", [](Books& b) { b.journal.push_back("NF_TEXT HT6.1 tekst"); },
@@ -117,14 +136,21 @@ TEST(HarnessRequestBooks, EachDisagreementIsAFault) {
              b.printerOverride = &p;
          },
          "article number 13 (20.00) in the printer, not in the database"},
-        {"article in the database only", [](Books& b) { b.db.arts["8041"] = {14, 100}; },
+        {"article in the database only",
+         [](Books& b) {
+             b.db.arts["8041"] = {14, 100};
+         },
          "article 8041 (number 14) in the database, not in the printer"},
-        {"article prices differ", [](Books& b) { b.db.arts["8040"].price = 2100; }, "price 21.00 in the database"},
-        {"answered twice", [](Books& b) { b.answers["TXT_6"].push_back("err x\r\n"); }, "TXT_6.zvx answered 2 times"},
+        {"article prices differ", [](Books& b) { b.db.arts["8040"].price = 2100; },
+         "price 21.00 in the database"},
+        {"answered twice", [](Books& b) { b.answers["TXT_6"].push_back("err x\r\n"); },
+         "TXT_6.zvx answered 2 times"},
         {"no answer", [](Books& b) { b.answers.erase("ART-N_4"); }, "ART-N_4.csv has no answer"},
-        {"text answered in a receipt's name", [](Books& b) { b.answers["ABC_2"] = {"ok 0.00\r\n"}; },
+        {"text answered in a receipt's name",
+         [](Books& b) { b.answers["ABC_2"] = {"ok 0.00\r\n"}; },
          "answer ABC_2 (ok 0.00) to a request never sent"},
-        {"answer with a text", [](Books& b) { b.answers["CMD_1"] = {"ok 10.01\r\n"}; }, "expected an empty success"},
+        {"answer with a text", [](Books& b) { b.answers["CMD_1"] = {"ok 10.01\r\n"}; },
+         "expected an empty success"},
         {"receipt cancelled by the link answered ok",
          [](Books& b) {
              SentRequest v;

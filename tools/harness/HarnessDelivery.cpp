@@ -3,11 +3,6 @@
 // link's user) and coming back, FromFpDir on another file system, and ToFpDir
 // read-only for the link's user. Every request must be carried out once and
 // answered once, without the link stopping or printing anything again.
-#include "app/P00_util.h"
-#include "tools/fp550sim/SimJournal.h"
-#include "tools/harness/HarnessRuns.h"
-#include "tools/harness/HarnessSession.h"
-
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +12,11 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+
+#include "app/P00_util.h"
+#include "tools/fp550sim/SimJournal.h"
+#include "tools/harness/HarnessRuns.h"
+#include "tools/harness/HarnessSession.h"
 
 namespace velbrin::harness {
 
@@ -40,11 +40,13 @@ int CarriedOut(Session& s, const SentRequest& r) {
         for (const SentReceipt& sr : s.sent)
             if (sr.request == r.request) k = sr.k;
         int n = 0;
-        for (const PrintedReceipt& p : ParseJournal(lines)) n += p.closed && p.tagK == k && p.total != 0;
+        for (const PrintedReceipt& p : ParseJournal(lines))
+            n += p.closed && p.tagK == k && p.total != 0;
         return n;
     }
     const PrinterBooks books = ReadPrinterBooks(lines);
-    if (!r.cash.empty()) return static_cast<int>(std::count(books.cash.begin(), books.cash.end(), r.cash[0]));
+    if (!r.cash.empty())
+        return static_cast<int>(std::count(books.cash.begin(), books.cash.end(), r.cash[0]));
     if (!r.texts.empty()) {
         const auto it = books.texts.find(r.texts[0]);
         return it == books.texts.end() ? 0 : it->second;
@@ -75,7 +77,8 @@ bool AnsweredInPlace(Session& s, const std::vector<SentRequest>& batch, int ms) 
         [&] {
             s.AnswerMessages();
             s.cash.Collect();
-            return std::all_of(batch.begin(), batch.end(), [&](const SentRequest& r) { return s.cash.Answered(r.request); });
+            return std::all_of(batch.begin(), batch.end(),
+                               [&](const SentRequest& r) { return s.cash.Answered(r.request); });
         },
         ms);
 }
@@ -90,13 +93,19 @@ struct Fault {
 RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed) {
     RunResult result;
     result.name = "delivery faults";
-    Session s(tools, root, seed);
     const bool privileged = ::geteuid() == 0;
+    // A lock folder of its own: the link may run as another user than the
+    // harness and the other runs.
+    Tools own = tools;
+    own.firebirdLock = root + "/firebird-lock";
+    ForceDirectories(own.firebirdLock);
+    Session s(own, root, seed);
     std::vector<std::string> skipped;
     if (privileged) s.HandOverTo(kUnprivileged);
     if (!s.StartLinkOrNote(result.faults)) return result;
     const SentReceipt warm = s.Next();
-    if (!s.SendAndWait(warm, 30000)) result.faults.push_back("no receipt answered before the faults");
+    if (!s.SendAndWait(warm, 30000))
+        result.faults.push_back("no receipt answered before the faults");
     const std::string from = s.inst.FromFp(), to = s.inst.ToFp(), away = from + ".away";
     pid_t pid = s.link.Pid();
     int starts = s.link.Starts();
@@ -134,7 +143,8 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
                            },
                            [&] { ::chown(from.c_str(), kUnprivileged, kUnprivileged); }});
     else
-        skipped.push_back("answer directory not writable (the link runs as root when the harness does not)");
+        skipped.push_back(
+            "answer directory not writable (the link runs as root when the harness does not)");
     for (const Fault& f : outages) {
         fresh(healthy);
         ++tried;
@@ -145,7 +155,8 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
         const bool carried = WaitUntil(
             [&] {
                 s.AnswerMessages();
-                return std::all_of(batch.begin(), batch.end(), [&](const SentRequest& r) { return CarriedOut(s, r) > 0; });
+                return std::all_of(batch.begin(), batch.end(),
+                                   [&](const SentRequest& r) { return CarriedOut(s, r) > 0; });
             },
             40000);
         WaitMs(3000);  // several cycles with the answers waiting
@@ -162,17 +173,22 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
             },
             30000);
         const bool same = s.link.Running() && s.link.Pid() == pid && s.link.Starts() == starts;
-        if (!carried) result.faults.push_back(f.name + ": the requests were not all carried out meanwhile");
-        if (!answered) result.faults.push_back(f.name + ": not every request answered once it was back");
+        if (!carried)
+            result.faults.push_back(f.name + ": the requests were not all carried out meanwhile");
+        if (!answered)
+            result.faults.push_back(f.name + ": not every request answered once it was back");
         if (!resumed) result.faults.push_back(f.name + ": the next receipt was not answered");
         if (!same) result.faults.push_back(f.name + ": the link stopped");
         // One line when delivery stops, one when it resumes, and the requests' own.
         if (logLines > 2 + static_cast<int>(batch.size()))
-            result.faults.push_back(f.name + ": " + std::to_string(logLines) + " link log lines in 3 s of waiting answers");
+            result.faults.push_back(f.name + ": " + std::to_string(logLines) +
+                                    " link log lines in 3 s of waiting answers");
         healthy = carried && answered && resumed && same;
         survived += healthy;
-        std::printf("  %s: carried out %d, answered when back %d, next answered %d, link kept running %d, log lines %d\n",
-                    f.name.c_str(), carried, answered, resumed, same, logLines);
+        std::printf(
+            "  %s: carried out %d, answered when back %d, next answered %d, link kept running %d, "
+            "log lines %d\n",
+            f.name.c_str(), carried, answered, resumed, same, logLines);
         std::fflush(stdout);
     }
 
@@ -180,8 +196,9 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
     if (!privileged) {
         skipped.push_back("answer directory on another file system (tmpfs mount needs root)");
     } else if (::mount("tmpfs", from.c_str(), "tmpfs", 0, "size=4m,mode=0777") != 0) {
-        skipped.push_back(std::string("answer directory on another file system (tmpfs mount refused: ") +
-                          std::strerror(errno) + ")");
+        skipped.push_back(
+            std::string("answer directory on another file system (tmpfs mount refused: ") +
+            std::strerror(errno) + ")");
     } else {
         fresh(healthy);
         ++tried;
@@ -190,14 +207,17 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
         const bool answered = AnsweredInPlace(s, batch, 40000);
         ::umount2(from.c_str(), MNT_DETACH);
         healthy = answered;
-        if (!answered) result.faults.push_back("answer directory on another file system: not every request answered");
+        if (!answered)
+            result.faults.push_back(
+                "answer directory on another file system: not every request answered");
         survived += answered;
         std::printf("  answer directory on another file system: answered %d\n", answered);
     }
 
     // ToFpDir read-only for the link's user: each request once, then nothing again.
     if (!privileged) {
-        skipped.push_back("request directory read-only (the link must run as an unprivileged user: needs root)");
+        skipped.push_back(
+            "request directory read-only (the link must run as an unprivileged user: needs root)");
     } else {
         fresh(healthy);
         ++tried;
@@ -213,10 +233,13 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
         int again = 0;
         for (const SentRequest& r : batch) {
             const int n = CarriedOut(s, r);
-            if (n != 1) result.faults.push_back("request directory read-only: " + r.name + " carried out " + std::to_string(n) + " times");
+            if (n != 1)
+                result.faults.push_back("request directory read-only: " + r.name + " carried out " +
+                                        std::to_string(n) + " times");
             if (s.cash.AnswersOf(r.request).size() != 1)
                 result.faults.push_back("request directory read-only: " + r.name + " answered " +
-                                        std::to_string(s.cash.AnswersOf(r.request).size()) + " times");
+                                        std::to_string(s.cash.AnswersOf(r.request).size()) +
+                                        " times");
             again += n > 1;
         }
         // The folder writable again: the files go, nothing is carried out a second time.
@@ -225,27 +248,35 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
         s.cash.Collect();
         for (const SentRequest& r : batch)
             if (CarriedOut(s, r) > 1) {
-                result.faults.push_back("request directory writable again: " + r.name + " carried out again");
+                result.faults.push_back("request directory writable again: " + r.name +
+                                        " carried out again");
                 ++again;
             }
-        if (!answered) result.faults.push_back("request directory read-only: not every request answered");
+        if (!answered)
+            result.faults.push_back("request directory read-only: not every request answered");
         if (logLines > 2 + static_cast<int>(batch.size()))
-            result.faults.push_back("request directory read-only: " + std::to_string(logLines) + " link log lines in 6 s");
+            result.faults.push_back("request directory read-only: " + std::to_string(logLines) +
+                                    " link log lines in 6 s");
         survived += answered && again == 0;
-        std::printf("  request directory read-only: answered %d, carried out again %d, log lines %d\n", answered,
-                    again, logLines);
+        std::printf(
+            "  request directory read-only: answered %d, carried out again %d, log lines %d\n",
+            answered, again, logLines);
     }
-    if (!s.link.Running() || s.link.Starts() != starts) result.faults.push_back("the link did not run through the faults");
+    if (!s.link.Running() || s.link.Starts() != starts)
+        result.faults.push_back("the link did not run through the faults");
     const Verdict v = s.Check();
     result.faults.insert(result.faults.end(), v.faults.begin(), v.faults.end());
-    result.figures = {"faults tried: " + std::to_string(tried) + ", survived: " + std::to_string(survived) +
-                          (privileged ? " (link run as user nobody)" : "") +
-                          (restarts ? ", link restarted after a failed case " + std::to_string(restarts) + " times" : ""),
-                      "receipts: " + std::to_string(v.sent) + ", answered ok " + std::to_string(v.answeredOk) +
-                          ", err " + std::to_string(v.answeredErr) + ", lost " + std::to_string(v.lost) +
-                          ", duplicated " + std::to_string(v.duplicated),
-                      "command and text files: " + std::to_string(s.others.size()) +
-                          ", faults among them and the ledger: " + std::to_string(v.requestFaults)};
+    result.figures = {
+        "faults tried: " + std::to_string(tried) + ", survived: " + std::to_string(survived) +
+            (privileged ? " (link run as user nobody)" : "") +
+            (restarts
+                 ? ", link restarted after a failed case " + std::to_string(restarts) + " times"
+                 : ""),
+        "receipts: " + std::to_string(v.sent) + ", answered ok " + std::to_string(v.answeredOk) +
+            ", err " + std::to_string(v.answeredErr) + ", lost " + std::to_string(v.lost) +
+            ", duplicated " + std::to_string(v.duplicated),
+        "command and text files: " + std::to_string(s.others.size()) +
+            ", faults among them and the ledger: " + std::to_string(v.requestFaults)};
     for (const std::string& sk : skipped) result.figures.push_back("skipped: " + sk);
     return result;
 }

@@ -237,7 +237,7 @@ Verdict Compare(const std::vector<SentReceipt>& sent, const AnswerBook& answers,
         }
         if (got.size() > 1) {
             ++v.duplicated;
-            fault(s.name + " answered " + std::to_string(got.size()) + " times: " + got[0] + " / " + got[1]);
+            fault(s.name + " answered " + std::to_string(got.size()) + " times: " + Trim(got[0]) + " / " + Trim(got[1]));
         }
         const std::string& first = got[0];
         if (first.rfind("ok ", 0) == 0) {

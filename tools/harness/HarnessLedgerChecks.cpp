@@ -1,12 +1,12 @@
 // The books of the command, article and text files: what the printer's journal
 // shows was done, against what was asked, what was answered and what the
 // database recorded.
-#include "app/P00_util.h"
-#include "tools/harness/HarnessLedger.h"
-
 #include <algorithm>
 #include <set>
 #include <sstream>
+
+#include "app/P00_util.h"
+#include "tools/harness/HarnessLedger.h"
 
 namespace velbrin::harness {
 
@@ -19,7 +19,9 @@ long long Thousandths(const std::string& text) {
     return v;
 }
 
-bool IsOk(const std::string& answer) { return answer.rfind("ok ", 0) == 0; }
+bool IsOk(const std::string& answer) {
+    return answer.rfind("ok ", 0) == 0;
+}
 
 std::string Describe(const std::vector<std::string>& got) {
     std::string out;
@@ -63,8 +65,9 @@ PrinterBooks ReadPrinterBooks(const std::vector<std::string>& journal) {
 }
 
 std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
-                                         const std::vector<std::string>& receipts, const AnswerBook& answers,
-                                         const PrinterBooks& printer, const StoredBooks& db) {
+                                         const std::vector<std::string>& receipts,
+                                         const AnswerBook& answers, const PrinterBooks& printer,
+                                         const StoredBooks& db) {
     std::vector<std::string> faults;
     auto fault = [&](const std::string& text) { faults.push_back(text); };
 
@@ -83,8 +86,10 @@ std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
         if (s.op == "R" || s.op == "D") replaced.insert(s.articles.begin(), s.articles.end());
     for (const SentRequest& s : sent) {
         const auto a = answers.find(UpperCase(s.request));
-        const std::vector<std::string> got = a == answers.end() ? std::vector<std::string>{} : a->second;
-        if (s.op == "N" && !got.empty() && IsOk(got[0])) definedOk.insert(s.articles.begin(), s.articles.end());
+        const std::vector<std::string> got =
+            a == answers.end() ? std::vector<std::string>{} : a->second;
+        if (s.op == "N" && !got.empty() && IsOk(got[0]))
+            definedOk.insert(s.articles.begin(), s.articles.end());
         if (got.empty()) {
             fault(s.name + " has no answer");
         } else if (got.size() > 1) {
@@ -93,22 +98,28 @@ std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
         const bool ok = !got.empty() && IsOk(got[0]);
         const bool answered = !got.empty();
         if (s.cancelledReceipt) {
-            if (ok) fault(s.name + " (cancelled by the link) answered as a success: " + Describe(got));
+            if (ok)
+                fault(s.name + " (cancelled by the link) answered as a success: " + Describe(got));
             continue;
         }
-        if (ok && got[0] != "ok \r\n") fault(s.name + " answered '" + Describe(got) + "', expected an empty success");
+        if (ok && got[0] != "ok \r\n")
+            fault(s.name + " answered '" + Describe(got) + "', expected an empty success");
 
-        // Side effects: each at most once; all of them when answered ok, not all when answered .err.
+        // Side effects: each at most once; all of them when answered ok, not all when answered
+        // .err.
         int done = 0, asked = 0;
         for (long long c : s.cash) {
             ++asked;
             const auto n = printedCash.count(c);
             const auto m = storedCash.count(c);
-            if (n > 1) fault(s.name + ": cash " + Hundredths(c) + " moved " + std::to_string(n) + " times");
+            if (n > 1)
+                fault(s.name + ": cash " + Hundredths(c) + " moved " + std::to_string(n) +
+                      " times");
             if (n != m)
-                fault(s.name + ": cash " + Hundredths(c) + " moved " + std::to_string(n) + " times on the printer, " +
-                      std::to_string(m) + " rows in the database");
-            if (ok && n == 0) fault(s.name + " answered ok but cash " + Hundredths(c) + " never moved");
+                fault(s.name + ": cash " + Hundredths(c) + " moved " + std::to_string(n) +
+                      " times on the printer, " + std::to_string(m) + " rows in the database");
+            if (ok && n == 0)
+                fault(s.name + " answered ok but cash " + Hundredths(c) + " never moved");
             done += n > 0;
         }
         for (const std::string& d : s.drawers) {
@@ -124,7 +135,9 @@ std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
             const long long q = s.stock[row];
             const auto it = printer.stockAdds.find(q);
             const int n = it == printer.stockAdds.end() ? 0 : it->second;
-            if (n > 1) fault(s.name + ": stock " + std::to_string(q) + " thousandths added " + std::to_string(n) + " times");
+            if (n > 1)
+                fault(s.name + ": stock " + std::to_string(q) + " thousandths added " +
+                      std::to_string(n) + " times");
             // An article defined by an answered ART-N, never replaced or deleted, gets its stock.
             if (ok && n == 0 && row < s.articles.size() && definedOk.count(s.articles[row]) &&
                 !replaced.count(s.articles[row]))
@@ -135,7 +148,8 @@ std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
             ++asked;
             const auto it = printer.texts.find(t);
             const int n = it == printer.texts.end() ? 0 : it->second;
-            if (n > 1) fault(s.name + ": text line " + t + " printed " + std::to_string(n) + " times");
+            if (n > 1)
+                fault(s.name + ": text line " + t + " printed " + std::to_string(n) + " times");
             if (ok && n == 0) fault(s.name + " answered ok but text line " + t + " never printed");
             done += n > 0;
         }
@@ -147,15 +161,16 @@ std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
     // Movements nobody asked for, or recorded on one side only.
     for (long long c : std::set<long long>(printedCash.begin(), printedCash.end())) {
         bool known = false;
-        for (const SentRequest& s : sent) known = known || std::count(s.cash.begin(), s.cash.end(), c);
+        for (const SentRequest& s : sent)
+            known = known || std::count(s.cash.begin(), s.cash.end(), c);
         if (!known) fault("cash " + Hundredths(c) + " moved on the printer, asked by no request");
     }
     if (printedCash.size() != storedCash.size())
         fault("cash movements: " + std::to_string(printedCash.size()) + " on the printer, " +
               std::to_string(storedCash.size()) + " rows in the database");
     if (printer.zReports != db.daysClosed)
-        fault("Z reports printed: " + std::to_string(printer.zReports) + ", days closed in the database: " +
-              std::to_string(db.daysClosed));
+        fault("Z reports printed: " + std::to_string(printer.zReports) +
+              ", days closed in the database: " + std::to_string(db.daysClosed));
 
     // The article tables of printer and database hold the same numbers and prices.
     std::map<int, std::string> dbPlus;
@@ -163,10 +178,12 @@ std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
         dbPlus[art.plu] = code;
         const auto p = printer.articles.find(art.plu);
         if (p == printer.articles.end())
-            fault("article " + code + " (number " + std::to_string(art.plu) + ") in the database, not in the printer");
+            fault("article " + code + " (number " + std::to_string(art.plu) +
+                  ") in the database, not in the printer");
         else if (p->second != art.price)
-            fault("article " + code + " (number " + std::to_string(art.plu) + "): price " + Hundredths(art.price) +
-                  " in the database, " + Hundredths(p->second) + " in the printer");
+            fault("article " + code + " (number " + std::to_string(art.plu) + "): price " +
+                  Hundredths(art.price) + " in the database, " + Hundredths(p->second) +
+                  " in the printer");
     }
     for (const auto& [plu, price] : printer.articles)
         if (!dbPlus.count(plu))

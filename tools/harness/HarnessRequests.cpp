@@ -1,12 +1,12 @@
 // The command, article and text files of the fault runs, and the wholly voided
 // receipt the link must cancel. Every amount, drawer argument, stock quantity and text line carries
 // the request's number, so that the journal shows which request did what.
+#include <cstdio>
+
 #include "app/P00_util.h"
 #include "formats/P00_convert.h"
 #include "formats/P01_datapacket.h"
 #include "tools/harness/HarnessLedger.h"
-
-#include <cstdio>
 
 namespace velbrin::harness {
 
@@ -91,7 +91,9 @@ SentRequest MakeArticleFile(int k, char op, std::vector<std::string>& pool, std:
     SentRequest r = Base(RequestKind::Article, Named(std::string("ART-") + op + "_", k), ".csv");
     r.op = std::string(1, op);
     std::vector<std::array<std::string, 4>> rows;
-    auto price = [&](const std::string& code) { return Hundredths(2000 + 7 * k + static_cast<long long>(code.size())); };
+    auto price = [&](const std::string& code) {
+        return Hundredths(2000 + 7 * k + static_cast<long long>(code.size()));
+    };
     if (op == 'N' || pool.empty()) {
         r.op = "N";
         r.name = r.request = Named("ART-N_", k);
@@ -104,10 +106,12 @@ SentRequest MakeArticleFile(int k, char op, std::vector<std::string>& pool, std:
         }
     } else {
         std::vector<std::string> picked;
-        const int n = std::min<int>(static_cast<int>(pool.size()), std::uniform_int_distribution<int>(1, 3)(rng));
+        const int n = std::min<int>(static_cast<int>(pool.size()),
+                                    std::uniform_int_distribution<int>(1, 3)(rng));
         std::vector<std::string> left = pool;
         for (int i = 0; i < n; ++i) {
-            const std::size_t at = std::uniform_int_distribution<std::size_t>(0, left.size() - 1)(rng);
+            const std::size_t at =
+                std::uniform_int_distribution<std::size_t>(0, left.size() - 1)(rng);
             picked.push_back(left[at]);
             left.erase(left.begin() + static_cast<long>(at));
         }

@@ -124,18 +124,20 @@ bool Session::WaitAnsweredAll(const std::vector<SentRequest>& batch, int ms) {
 }
 
 void Session::HandOverTo(int uid) {
-    // The link must reach its installation, the printer's line and the
-    // database engine's lock folder as that user.
-    for (std::string dir = inst.root; dir.size() > 1; dir = ExtractFileDir(dir)) ::chmod(dir.c_str(), 0755);
+    // The link must reach its installation and the printer's line as that user
+    // (the database engine's lock folder must be one of the installation's).
+    // Folders above the installation only gain the right to pass through
+    // (a private mkdtemp folder); none loses a right it had (/tmp keeps its sticky bit).
+    for (std::string dir = ExtractFileDir(inst.root); dir.size() > 1; dir = ExtractFileDir(dir)) {
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) == 0 && !(st.st_mode & S_IXOTH)) ::chmod(dir.c_str(), (st.st_mode & 07777) | 0111);
+    }
     std::error_code ec;
     for (const auto& e : std::filesystem::recursive_directory_iterator(inst.root, ec))
         ::lchown(e.path().c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(uid));
     ::chown(inst.root.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(uid));
     char device[PATH_MAX];
     if (::realpath(printer.Device().c_str(), device)) ::chmod(device, 0666);
-    ::chmod(inst.tools.firebirdLock.c_str(), 01777);
-    for (const auto& e : std::filesystem::directory_iterator(inst.tools.firebirdLock, ec))
-        ::chmod(e.path().c_str(), 0666);
     link.RunAs(uid);
 }
 

@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
             if (::access(socket.c_str(), F_OK) == 0 || ::access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0)
                 continue;
             xserver.Start({"/usr/bin/Xvfb", ":" + std::to_string(n), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                           "-extension", "MIT-SHM"},
+                           // no reset when the last client goes: a killed link is often the last
+                           "-noreset", "-extension", "MIT-SHM"},
                           {}, root + "/xvfb.out");
             if (WaitUntil([&] { return ::access(socket.c_str(), F_OK) == 0 || !xserver.Running(); }, 10000) &&
                 xserver.Running())
