@@ -233,9 +233,11 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
         int again = 0;
         for (const SentRequest& r : batch) {
             const int n = CarriedOut(s, r);
+            const auto& got = s.cash.AnswersOf(r.request);
             if (n != 1)
                 result.faults.push_back("request directory read-only: " + r.name + " carried out " +
-                                        std::to_string(n) + " times");
+                                        std::to_string(n) + " times" +
+                                        (got.empty() ? "" : ", answered " + Trim(got[0])));
             if (s.cash.AnswersOf(r.request).size() != 1)
                 result.faults.push_back("request directory read-only: " + r.name + " answered " +
                                         std::to_string(s.cash.AnswersOf(r.request).size()) +
@@ -254,6 +256,7 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
             }
         if (!answered)
             result.faults.push_back("request directory read-only: not every request answered");
+        // The operator is told once, not at every cycle that finds the files again.
         if (logLines > 2 + static_cast<int>(batch.size()))
             result.faults.push_back("request directory read-only: " + std::to_string(logLines) +
                                     " link log lines in 6 s");

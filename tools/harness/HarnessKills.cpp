@@ -58,9 +58,9 @@ std::string StageFromTrace(const std::string& tail) {
         case 70: stage = "cash"; break;
         case 106: stage = "drawer"; break;
         case 69: stage = "z report"; break;
-        case 38: stage = "text open"; break;
+        case 38: stage = "non-fiscal open"; break;
         case 42: stage = "text lines"; break;
-        case 39: stage = "text close"; break;
+        case 39: stage = "non-fiscal close"; break;
         default: break;  // status reads belong to the stage around them
         }
     }
