@@ -65,6 +65,7 @@ struct Books {
                                         "NF_CLOSE"};
     StoredBooks db;
     std::map<int, long long> printerArticles = {{12, 2000}};  // the printer's table, from its state
+    int repairs = 0;
     Books() {
         sent[2].zReports = 1;
         db.cash = {1001, -1102};
@@ -75,7 +76,7 @@ struct Books {
         PrinterBooks printer = ReadPrinterBooks(journal);
         printer.articles = printerArticles;
         std::string all;
-        for (const std::string& f : CompareRequests(sent, {"ABC_1"}, answers, printer, db))
+        for (const std::string& f : CompareRequests(sent, {"ABC_1"}, answers, printer, db, repairs))
             all += f + "\n";
         return all;
     }
@@ -92,6 +93,19 @@ TEST(HarnessRequestBooks, ASoundRunHasNoFault) {
     EXPECT_EQ(p.stockAdds.at(5001), 1);
     EXPECT_EQ(p.drawers.at("1001"), 1);
     EXPECT_EQ(p.texts.at("HT6.2"), 1);
+}
+
+TEST(HarnessRequestBooks, ARepairOfTheArticleTablesExplainsItsZReportAndLostStock) {
+    // The link closed the day and emptied both article tables: the stock row
+    // found no article, and one more Z report than asked is its own.
+    Books b;
+    b.journal.erase(b.journal.begin() + 5);
+    b.journal.push_back("Z 2 0.00 0.00");
+    b.db.daysClosed = 2;
+    b.db.arts.clear();
+    b.printerArticles.clear();
+    b.repairs = 1;
+    EXPECT_EQ(b.Faults(), "");
 }
 
 TEST(HarnessRequestBooks, EachDisagreementIsAFault) {
@@ -117,6 +131,9 @@ TEST(HarnessRequestBooks, EachDisagreementIsAFault) {
          "CMD_2.zvx answered .err although every row was carried out"},
         {"second Z report for one closing", [](Books& b) { b.journal.push_back("Z 2 0.00 0.00"); },
          "Z reports printed: 2, days closed in the database: 1"},
+        {"day closing carried out again",
+         [](Books& b) { b.journal.push_back("Z 2 0.00 0.00"), b.db.daysClosed = 2; },
+         "Z reports printed: 2, asked: 1"},
         {"day closed in the database only", [](Books& b) { b.db.daysClosed = 2; },
          "Z reports printed: 1"},
         {"drawer opened twice", [](Books& b) { b.journal.push_back("DRAWER 1001"); },

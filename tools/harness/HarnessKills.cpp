@@ -160,7 +160,8 @@ RunResult RunKills(const Tools& tools, const std::string& root, int kills, unsig
         {"receipts sent: " + std::to_string(v.sent) + ", printed: " + std::to_string(v.printed) +
              ", answered ok: " + std::to_string(v.answeredOk) + ", err: " + std::to_string(v.answeredErr),
          "command, article and text files and cancelled receipts sent: " + std::to_string(s.others.size()) +
-             ", faults among them and the ledger: " + std::to_string(v.requestFaults),
+             ", faults among them and the ledger: " + std::to_string(v.requestFaults) +
+             ", article tables repaired by the link (closing the day): " + std::to_string(v.repairs),
          "lost: " + std::to_string(v.lost) + ", duplicated: " + std::to_string(v.duplicated) +
              ", database disagreeing: " + std::to_string(v.dbMismatches),
          std::string("database totals equal to the printer's: ") + (v.totalsEqual ? "yes" : "NO")});

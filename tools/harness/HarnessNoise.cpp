@@ -61,7 +61,8 @@ RunResult RunNoise(const Tools& tools, const std::string& root, int requests, un
                           ", failures answered " + std::to_string(v.answeredErr) + " (+ Comm.err " +
                           std::to_string(s.cash.CommErr().size()) + ")",
                       "command, article and text files and cancelled receipts: " + std::to_string(s.others.size()) +
-                          ", faults among them and the ledger: " + std::to_string(v.requestFaults),
+                          ", faults among them and the ledger: " + std::to_string(v.requestFaults) +
+             ", article tables repaired by the link (closing the day): " + std::to_string(v.repairs),
                       "frames repeated or unreadable at the printer: " + std::to_string(retries) +
                           ", failed commands in the printer log: " + std::to_string(failedCommands),
                       "operator messages closed: " + std::to_string(s.dialogs) + ", link starts: " +

@@ -176,7 +176,13 @@ Verdict Session::Check() {
     for (const auto& [plu, article] : sim::LoadStateFile(printer.StatePath()).articles) books.articles[plu] = article.price;
     std::vector<std::string> receipts;
     for (const SentReceipt& r : sent) receipts.push_back(r.request);
-    const std::vector<std::string> more = CompareRequests(others, receipts, cash.Book(), books, db);
+    // The link's own repairs of the article table, from its log.
+    const std::string logPath = inst.Logs() + "/LINK_log.txt";
+    const std::string log = FileExists(logPath) ? ReadWholeFile(logPath) : "";
+    for (auto at = log.find("Narusena sinhronizacija"); at != std::string::npos;
+         at = log.find("Narusena sinhronizacija", at + 1))
+        ++v.repairs;
+    const std::vector<std::string> more = CompareRequests(others, receipts, cash.Book(), books, db, v.repairs);
     v.faults.insert(v.faults.end(), more.begin(), more.end());
     v.requestFaults = static_cast<int>(more.size());
     return v;
