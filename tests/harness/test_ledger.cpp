@@ -105,6 +105,17 @@ TEST(HarnessLedger, EachDisagreementIsAFault) {
     }
 }
 
+TEST(HarnessLedger, AReceiptTheLinkCancelledMustBeStoredVoided) {
+    // Tag 9 was cancelled by the link: printed and voided, stored with live lines.
+    StoredBooks db;
+    db.receipts["000001/1"] = Stored(1, 9, 0);
+    db.receipts["000001/1"].salesSum = 12109;
+    const Verdict v = Compare({}, {}, {}, db, 0, {9});
+    std::string all;
+    for (const std::string& f : v.faults) all += f + "\n";
+    EXPECT_NE(all.find("tag 9, cancelled by the link, with lines not voided"), std::string::npos) << all;
+}
+
 TEST(HarnessLedger, PaymentRowsMustMatchTheLinesOfTheirReceipt) {
     StoredBooks db;
     db.receipts["000001/1"] = Stored(1, 7, 2007);

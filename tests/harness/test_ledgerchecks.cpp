@@ -62,7 +62,8 @@ struct Books {
                                         "NF_OPEN",
                                         "NF_TEXT HT6.1 tekst",
                                         "NF_TEXT HT6.2 tekst",
-                                        "NF_CLOSE"};
+                                        "NF_CLOSE",
+                                        "CASH 0.00"};  // the cash totals read: no movement
     StoredBooks db;
     std::map<int, long long> printerArticles = {{12, 2000}};  // the printer's table, from its state
     int repairs = 0;

@@ -5,6 +5,7 @@
 #include "store/P00_connection.h"
 #include "store/P00_query.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace velbrin::harness {
@@ -200,7 +201,8 @@ StoredBooks ReadDatabase(const std::string& path) {
 }
 
 Verdict Compare(const std::vector<SentReceipt>& sent, const AnswerBook& answers,
-                const std::vector<PrintedReceipt>& journal, const StoredBooks& db, long long printerDayTotal) {
+                const std::vector<PrintedReceipt>& journal, const StoredBooks& db, long long printerDayTotal,
+                const std::vector<int>& cancelledTags) {
     Verdict v;
     auto fault = [&](const std::string& text) { v.faults.push_back(text); };
     std::map<int, std::vector<const PrintedReceipt*>> prints;
@@ -265,7 +267,11 @@ Verdict Compare(const std::vector<SentReceipt>& sent, const AnswerBook& answers,
     for (const auto& [k, list] : stored) {
         bool known = false;
         for (const SentReceipt& s : sent) known = known || s.k == k;
-        if (!known) fault("the database holds a receipt of tag " + std::to_string(k) + " that was never sent");
+        const bool cancelled = std::count(cancelledTags.begin(), cancelledTags.end(), k) > 0;
+        if (cancelled)
+            fault("the database holds receipt tag " + std::to_string(k) + ", cancelled by the link, with lines not voided");
+        else if (!known)
+            fault("the database holds a receipt of tag " + std::to_string(k) + " that was never sent");
     }
     if (db.currAbc || db.currSales || db.currPayments)
         fault("work tables not empty: curr_abc " + std::to_string(db.currAbc) + ", curr_sales " +

@@ -100,6 +100,7 @@ struct SentRequest {
     std::vector<long long> stock;           // ART-K: thousandths added per row (unique)
     std::vector<std::string> texts;         // text lines
     bool cancelledReceipt = false;          // a receipt the link must cancel halfway
+    int tag = -1;                           // its tag line's k
 };
 
 // Generators of the requests; k makes amounts, quantities and names unique.
@@ -136,7 +137,10 @@ std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
 // Compares the requests, their answers, the journal and the database; each
 // disagreement becomes a fault line. printerDayTotal is the printer's day
 // total in hundredths (voided first prints of recovered receipts count 0).
+// cancelledTags: tags of the receipts the link must cancel, whose lines are all
+// stored voided.
 Verdict Compare(const std::vector<SentReceipt>& sent, const AnswerBook& answers,
-                const std::vector<PrintedReceipt>& journal, const StoredBooks& db, long long printerDayTotal);
+                const std::vector<PrintedReceipt>& journal, const StoredBooks& db, long long printerDayTotal,
+                const std::vector<int>& cancelledTags = {});
 
 }  // namespace velbrin::harness

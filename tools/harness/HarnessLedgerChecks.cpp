@@ -42,9 +42,10 @@ PrinterBooks ReadPrinterBooks(const std::vector<std::string>& journal) {
         std::string what;
         in >> what;
         if (what == "CASH") {
+            // An amount of 0 moves nothing: the link reads the cash totals that way.
             std::string amount;
             in >> amount;
-            p.cash.push_back(HundredthsOf(amount));
+            if (HundredthsOf(amount) != 0) p.cash.push_back(HundredthsOf(amount));
         } else if (what == "Z") {
             ++p.zReports;
         } else if (what == "DRAWER") {

@@ -135,6 +135,7 @@ SentRequest MakeArticleFile(int k, char op, std::vector<std::string>& pool, std:
 SentRequest MakeCancelledReceipt(int k) {
     SentRequest r = Base(RequestKind::Receipt, Named("ABC_V", k), ".csv");
     r.cancelledReceipt = true;
+    r.tag = k;
     const std::string tag = Hundredths(kTagBase + k);
     // Two pieces sold, three voided: no sale of three pieces to void.
     r.bytes = "TAG,1,\"Oznaka\"," + tag + ",1\r\n7301,1,\"Artikal 301\",60.00,2\r\n" +

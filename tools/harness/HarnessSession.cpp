@@ -171,7 +171,10 @@ Verdict Session::Check() {
         if (in >> what >> number >> total && what == "Z") printerTotal += HundredthsOf(total);
     }
     const StoredBooks db = ReadDatabase(inst.Database());
-    Verdict v = Compare(sent, cash.Book(), ParseJournal(lines), db, printerTotal);
+    std::vector<int> cancelledTags;
+    for (const SentRequest& r : others)
+        if (r.cancelledReceipt) cancelledTags.push_back(r.tag);
+    Verdict v = Compare(sent, cash.Book(), ParseJournal(lines), db, printerTotal, cancelledTags);
     PrinterBooks books = ReadPrinterBooks(lines);
     for (const auto& [plu, article] : sim::LoadStateFile(printer.StatePath()).articles) books.articles[plu] = article.price;
     std::vector<std::string> receipts;
