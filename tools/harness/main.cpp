@@ -10,6 +10,7 @@
 //   --long N    receipts in one run of the link (0: none)
 //   --seed S    random seed (default 1)      --keep     keep the installations
 //   --root DIR  where installations go (default a new folder under /tmp)
+//   --firebird-lock DIR  the database engine's lock folder (default the build's)
 //   --no-display  no virtual X display: operator messages are not answered
 //               but the link is stopped and started again
 // With none of --kills/--noise/--bad/--disk/--long given, all five run.
@@ -21,7 +22,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #ifndef VELBRIN_HARNESS_LINK
@@ -78,6 +81,7 @@ int main(int argc, char** argv) {
             else if (a == "--link") tools.link = value();
             else if (a == "--sim") tools.sim = value();
             else if (a == "--template-db") tools.templateDb = value();
+            else if (a == "--firebird-lock") tools.firebirdLock = value();
             else return Usage();
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
@@ -93,6 +97,7 @@ int main(int argc, char** argv) {
         if (!::mkdtemp(tmpl)) return 1;
         root = tmpl;
     }
+    ForceDirectories(root);
     if (tools.firebirdLock.empty()) tools.firebirdLock = root + "/firebird-lock";
     ForceDirectories(tools.firebirdLock);
     // The harness opens the database with the embedded engine as well (after the link stopped).
@@ -133,8 +138,14 @@ int main(int argc, char** argv) {
             results.push_back(r);
         }
     };
-    if (kills > 0) run("kill points", [&] { return RunKills(tools, root + "/kills", kills, seed); });
-    if (noise > 0 && seedTo == 0) run("noise", [&] { return RunNoise(tools, root + "/noise", noise, seed); });
+    if (kills > 0)
+        run("kill points", [&] { return RunKills(tools, root + "/kills", kills, seed); });
+    if (noise > 0 && seedTo == 0)
+        run("noise", [&] { return RunNoise(tools, root + "/noise", noise, seed); });
+    char selfPath[PATH_MAX] = {};
+    const ssize_t selfLength = ::readlink("/proc/self/exe", selfPath, sizeof selfPath - 1);
+    const std::string self =
+        selfLength > 0 ? std::string(selfPath, static_cast<std::size_t>(selfLength)) : argv[0];
     if (noise > 0 && seedTo > 0) {
         // The noise run over many seeds: one line per seed, then the total.
         RunResult total;
@@ -143,12 +154,39 @@ int main(int argc, char** argv) {
         for (unsigned sd = seedFrom; sd <= seedTo; ++sd) {
             std::printf("== noise, seed %u\n", sd);
             std::fflush(stdout);
+            // Each seed runs in a harness process of its own, with its own database
+            // engine and lock folder: a seed that goes wrong cannot spoil the next.
+            const std::string tag = "noise-" + std::to_string(sd);
+            std::vector<std::string> args = {self,
+                                             "--noise",
+                                             std::to_string(noise),
+                                             "--seed",
+                                             std::to_string(sd),
+                                             "--root",
+                                             root + "/" + tag,
+                                             "--link",
+                                             tools.link,
+                                             "--sim",
+                                             tools.sim,
+                                             "--template-db",
+                                             tools.templateDb,
+                                             "--firebird-lock",
+                                             root + "/" + tag + "-lock"};
+            if (!display) args.push_back("--no-display");
+            if (keep) args.push_back("--keep");
             RunResult r;
-            try {
-                r = RunNoise(tools, root + "/noise-" + std::to_string(sd), noise, sd);
-            } catch (const std::exception& e) {
-                r.faults.push_back(std::string("the run failed: ") + e.what());
+            Child one;
+            one.Start(args, {}, root + "/" + tag + ".out");
+            const int code = one.Wait(4 * 3600 * 1000);
+            std::istringstream out(ReadWholeFile(root + "/" + tag + ".out"));
+            bool report = false;
+            for (std::string line; std::getline(out, line);) {
+                report = report || line.rfind("==== harness report", 0) == 0;
+                if (report && line.rfind("  FAULT: ", 0) == 0) r.faults.push_back(line.substr(9));
             }
+            if (code != 0 && r.faults.empty())
+                r.faults.push_back("the run ended with code " + std::to_string(code) + " (see " +
+                                   root + "/" + tag + ".out)");
             requests += noise;
             const std::string line = "seed " + std::to_string(sd) + ": " + std::to_string(noise) + " requests, " +
                                      std::to_string(r.faults.size()) + " faults";
