@@ -105,6 +105,17 @@ TEST(HarnessLedger, EachDisagreementIsAFault) {
     }
 }
 
+TEST(HarnessLedger, AReceiptTheLinkCancelledMustBeStoredVoided) {
+    // Tag 9 was cancelled by the link: printed and voided, stored with live lines.
+    StoredBooks db;
+    db.receipts["000001/1"] = Stored(1, 9, 0);
+    db.receipts["000001/1"].salesSum = 12109;
+    const Verdict v = Compare({}, {}, {}, db, 0, {9});
+    std::string all;
+    for (const std::string& f : v.faults) all += f + "\n";
+    EXPECT_NE(all.find("tag 9, cancelled by the link, with lines not voided"), std::string::npos) << all;
+}
+
 TEST(HarnessLedger, PaymentRowsMustMatchTheLinesOfTheirReceipt) {
     StoredBooks db;
     db.receipts["000001/1"] = Stored(1, 7, 2007);
@@ -126,7 +137,17 @@ TEST(HarnessStages, LastPrinterCommandNamesTheStage) {
     const Case cases[] = {
         {"", "intake"},
         {"10 RX seq=20 cmd=33 data=\n11 TX seq=20 cmd=33 data=\n", "prepare"},
-        {"10 RX seq=21 cmd=107 data=P7,A,1.00\n", "article update"},
+        {"10 RX seq=21 cmd=107 data=P7,A,1.00\n", "article define"},
+        {"10 RX seq=21 cmd=107 data=C7,1.00\n", "article update"},
+        {"10 RX seq=21 cmd=107 data=A7,1.000\n", "article stock"},
+        {"10 RX seq=21 cmd=107 data=D7\n", "article delete"},
+        {"10 RX seq=30 cmd=70 data=12.50\n", "cash"},
+        {"10 RX seq=31 cmd=106 data=10\n", "drawer"},
+        {"10 RX seq=32 cmd=69 data=0a\n", "z report"},
+        {"10 RX seq=32 cmd=69 data=0a\n11 TX seq=32 cmd=69 data=1,0\n", "day closed, database and export"},
+        {"10 RX seq=33 cmd=38 data=\n", "non-fiscal open"},
+        {"10 RX seq=34 cmd=42 data=HT1.1\n", "text lines"},
+        {"10 RX seq=35 cmd=39 data=\n", "non-fiscal close"},
         {"10 RX seq=22 cmd=48 data=1,4826,1\n11 TX seq=22 cmd=48 data=3\n12 RX seq=23 cmd=76 data=T\n", "open"},
         {"10 RX seq=24 cmd=52 data=3#1.00\n", "lines"},
         {"10 RX seq=25 cmd=52 data=-3#1.00\n", "voids"},

@@ -258,3 +258,27 @@ TEST_F(Printer, ClockDiagnosticsAndFiscalisation)
     EXPECT_EQ(d.data.substr(0, 24), "2.10CG 10APR05 1030,35C2");
     EXPECT_EQ(d.Field(4), "ZK123456");
 }
+
+TEST_F(Printer, LedgerLinesJournalDrawerAndArticleProgrammingOnlyWhenAskedFor)
+{
+    Ok(107, "PA1,1.00,0.000,Hleb");
+    Ok(106, "10");
+    EXPECT_EQ(JournalCount("ART "), 0);
+    EXPECT_EQ(JournalCount("DRAWER"), 0);
+    sim->Control("ledger on");
+    sim->Control("reset");  // kept across the faults being cleared
+    Ok(107, "PB2,2.50,1.500,Mleko");
+    Ok(107, "A2,3.250");
+    Ok(107, "C2,2.60");
+    Ok(107, "D1");
+    Refused(107, "D1");  // nothing journalled for a refusal
+    Ok(106, "25");
+    EXPECT_EQ(JournalCount("ART P 2 B 2.50 1.500"), 1);
+    EXPECT_EQ(JournalCount("ART A 2 3.250"), 1);
+    EXPECT_EQ(JournalCount("ART C 2 2.60"), 1);
+    EXPECT_EQ(JournalCount("ART D 1"), 1);
+    EXPECT_EQ(JournalCount("DRAWER 25"), 1);
+    sim->Control("ledger off");
+    Ok(106, "26");
+    EXPECT_EQ(JournalCount("DRAWER"), 1);
+}

@@ -136,6 +136,15 @@ std::string Fp550Simulator::Control(const std::string& command)
             throw std::invalid_argument("cannot open trace file " + path);
         return "ok";
     }
+    if (command.rfind("ledger ", 0) == 0) {
+        std::string v = command.substr(7);
+        while (!v.empty() && (v.back() == '\n' || v.back() == '\r' || v.back() == ' '))
+            v.pop_back();
+        if (v != "on" && v != "off")
+            throw std::invalid_argument("ledger on|off: " + command);
+        fiscal_.SetLedgerLines(v == "on");
+        return "ok";
+    }
     bool changed = false;
     const std::string reply = ApplyControl(command, faults_, state_, changed);
     baud_ = faults_.baud;

@@ -42,6 +42,8 @@ void SimFiscal::Article(const std::string& data, SimAnswer& a)
         if (st_.articles.count(plu) || (g < st_.taxFlags.size() && st_.taxFlags[g] == '0'))
             Refuse();
         st_.articles[plu] = SimArticle{plu, tax, price, qty, name};
+        if (ledger_)
+            Print("ART P " + std::to_string(plu) + " " + tax + " " + FormatFixed(price, 2) + " " + FormatFixed(qty, 3));
         return;
     }
     case 'C': {
@@ -56,12 +58,16 @@ void SimFiscal::Article(const std::string& data, SimAnswer& a)
         if (it == st_.articles.end())
             Refuse();
         it->second.price = price;
+        if (ledger_)
+            Print("ART C " + std::to_string(plu) + " " + FormatFixed(price, 2));
         return;
     }
     case 'D': {
         const int plu = ParsePlu(rest);
         if (!st_.articles.erase(plu))
             Refuse();
+        if (ledger_)
+            Print("ART D " + std::to_string(plu));
         return;
     }
     case 'A': {
@@ -73,6 +79,8 @@ void SimFiscal::Article(const std::string& data, SimAnswer& a)
         if (it == st_.articles.end())
             Refuse();
         it->second.quantity += qty;
+        if (ledger_)
+            Print("ART A " + std::to_string(it->first) + " " + FormatFixed(qty, 3));
         return;
     }
     case 'F':

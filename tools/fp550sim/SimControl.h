@@ -34,6 +34,8 @@
 //   noise RATE SEED | noise off   per-byte probability of a dropped byte, a
 //                     flipped bit, a stray 0x16 or 0x15, on both directions, and
 //                     per answer of a delay of 1.2 to 1.6 s; seeded, so repeatable
+//   ledger on|off     drawer opens and article programming journalled too
+//                     (kept across "reset"; handled by the simulator itself)
 //   reset             clears every fault above (not the printer's memory)
 //   factory           the printer's memory back to new: no articles, no receipt,
 //                     zero totals and counters, default settings (kept)

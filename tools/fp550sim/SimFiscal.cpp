@@ -231,6 +231,8 @@ void SimFiscal::Dispatch(int cmd, const std::string& data, SimAnswer& a)
         return;
     case 106:
         ++st_.drawerOpens;
+        if (ledger_)
+            Print("DRAWER " + data);
         return;
     case 70: {
         if (st_.receiptOpen || st_.nonFiscalOpen)

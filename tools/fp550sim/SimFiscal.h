@@ -32,6 +32,11 @@ public:
 
     SimAnswer Execute(int cmd, const std::string& data, const SimHardware& hw);
 
+    // With the ledger lines on, drawer opens and article programming are
+    // journalled as well ("DRAWER", "ART P|C|D|A ..."), so that a test can
+    // count each of them; off by default, the journal shows what is printed.
+    void SetLedgerLines(bool on) { ledger_ = on; }
+
     // The printer's clock: the computer's clock plus the state's offset.
     std::time_t PrinterTime() const;
 
@@ -52,6 +57,7 @@ private:
     SimState& st_;
     SimJournal& journal_;
     std::string articleMark_ = "P";
+    bool ledger_ = false;
 };
 
 // Commands that print and so are refused while the paper is out.

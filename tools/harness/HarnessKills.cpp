@@ -31,7 +31,7 @@ std::string StageFromTrace(const std::string& tail) {
     std::string stage = "intake";
     std::istringstream in(tail);
     std::string line;
-    bool closeAnswered = false;
+    bool closeAnswered = false, zAnswered = false, zSent = false;
     while (std::getline(in, line)) {
         std::smatch m;
         if (!std::regex_search(line, m, rx)) continue;
@@ -39,78 +39,132 @@ std::string StageFromTrace(const std::string& tail) {
         const int cmd = static_cast<int>(StrToInt(m[2].str()));
         if (!rxLine) {
             if (cmd == 56) closeAnswered = true;
+            if (cmd == 69 && zSent) zAnswered = true;
             continue;
         }
         if (closeAnswered && cmd == 76) continue;  // the total read for the change, during archiving
-        closeAnswered = false;
+        closeAnswered = zAnswered = false;
+        zSent = cmd == 69 && m[3] == "0";
         switch (cmd) {
         case 33: case 102: case 43: stage = "prepare"; break;
-        case 107: stage = "article update"; break;
+        case 107:
+            stage = m[3] == "P" ? "article define" : m[3] == "D" ? "article delete" : m[3] == "A" ? "article stock"
+                                                                                                  : "article update";
+            break;
         case 48: stage = "open"; break;
         case 52: stage = m[3] == "-" ? "voids" : "lines"; break;
         case 53: stage = "payments"; break;
         case 56: stage = "close"; break;
+        case 70: stage = "cash"; break;
+        case 106: stage = "drawer"; break;
+        case 69: stage = "z report"; break;
+        case 38: stage = "non-fiscal open"; break;
+        case 42: stage = "text lines"; break;
+        case 39: stage = "non-fiscal close"; break;
         default: break;  // status reads belong to the stage around them
         }
     }
-    return closeAnswered ? "archive" : stage;
+    return closeAnswered ? "archive" : zAnswered ? "day closed, database and export" : stage;
 }
+
+namespace {
+
+const char* KindOf(const SentRequest& r) {
+    if (r.kind == RequestKind::Receipt) return r.cancelledReceipt ? "cancelled receipt" : "receipt";
+    if (r.kind == RequestKind::Text) return "text";
+    if (r.kind == RequestKind::Article) return r.op == "N" ? "ART-N" : r.op == "K" ? "ART-K" : r.op == "R" ? "ART-R" : "ART-D";
+    return r.zReports ? "day closing" : "cash";
+}
+
+// A widener that slows the commands of this request kind.
+std::string WidenerFor(const SentRequest& r, std::mt19937& rng) {
+    const int pick = std::uniform_int_distribution<int>(0, 2)(rng);
+    if (pick == 0) return "";
+    if (pick == 1) return "delay 30";
+    if (r.kind == RequestKind::Receipt) {
+        std::uniform_int_distribution<int> widener(2, static_cast<int>(std::size(kWideners)) - 1);
+        return kWideners[widener(rng)];
+    }
+    if (r.kind == RequestKind::Text) return "delay 200 42";
+    if (r.kind == RequestKind::Article) return "delay 200 107";
+    return r.zReports ? "delay 600 69" : "delay 300 70";
+}
+
+}  // namespace
 
 RunResult RunKills(const Tools& tools, const std::string& root, int kills, unsigned seed) {
     RunResult result;
     result.name = "kill points";
     Session s(tools, root, seed);
     if (!s.StartLinkOrNote(result.faults)) return result;
-    // A few receipts without faults give the time a receipt takes once taken in.
-    long long slowest = 0;
-    for (int i = 0; i < 3; ++i) {
-        const SentReceipt r = s.Next();
-        s.cash.Drop(r.name, r.bytes);
-        WaitUntil([&] { return !FileExists(s.inst.ToFp() + "/" + r.name); }, 30000);
+    // One round of the kinds to kill, without faults, gives the time each takes.
+    std::map<std::string, long long> span;
+    for (int i = 0; i < std::min(kills, 12); ++i) {
+        const std::vector<SentRequest> batch = s.NextMixed(i);
+        const long long dropped = NowMs();
+        s.DropAll(batch);
+        WaitUntil([&] { return !FileExists(s.inst.ToFp() + "/" + batch.back().name); }, 30000);
         const long long taken = NowMs();
-        if (!s.WaitAnswered({r.request}, 30000)) result.faults.push_back(r.name + " unanswered before any fault");
-        slowest = std::max(slowest, NowMs() - taken);
+        if (!s.WaitAnsweredAll(batch, 60000))
+            result.faults.push_back(batch.back().name + " unanswered before any fault");
+        // Receipts are timed from their intake, the other files (removed only at
+        // their end) from the drop.
+        const bool receipt = batch.back().kind == RequestKind::Receipt && !batch.back().cancelledReceipt;
+        long long& slowest = span[KindOf(batch.back())];
+        slowest = std::max(slowest, NowMs() - (receipt ? taken : dropped));
     }
     std::map<std::string, int> stages;
-    std::uniform_int_distribution<int> widener(0, static_cast<int>(std::size(kWideners)) - 1);
     for (int i = 0; i < kills; ++i) {
-        const SentReceipt r = s.Next(i % 4 == 3 ? "csv" : "zvx");
-        const std::string widen = kWideners[widener(s.rng)];
+        const std::vector<SentRequest> batch = s.NextMixed(i);
+        const SentRequest& r = batch.back();
+        const long long slowest = span[KindOf(r)];
+        const std::string widen = WidenerFor(r, s.rng);
         if (!widen.empty()) s.printer.Control(widen);
-        const long long span = slowest + (widen.empty() ? 0 : widen == "delay 30" ? 800 : 300);
+        const long long window = slowest + (widen.empty() ? 0 : widen == "delay 30" ? 800 : 600);
         const long long traced = FileSize(s.printer.TracePath());
-        s.cash.Drop(r.name, r.bytes);
-        if (std::uniform_int_distribution<int>(0, 4)(s.rng) == 0) {
+        s.DropAll(batch);
+        const bool receipt = r.kind == RequestKind::Receipt && !r.cancelledReceipt;
+        if (!receipt) {
+            WaitMs(std::uniform_int_distribution<int>(0, static_cast<int>(window))(s.rng));
+        } else if (std::uniform_int_distribution<int>(0, 4)(s.rng) == 0) {
             // before or while the file is taken in
             WaitMs(std::uniform_int_distribution<int>(0, 600)(s.rng));
         } else {
             const std::string packet = s.inst.ToFp() + "/" + ChangeFileExt(r.name, ".zvx");
             WaitUntil([&] { return !FileExists(s.inst.ToFp() + "/" + r.name) && !FileExists(packet); }, 5000);
-            WaitMs(std::uniform_int_distribution<int>(0, static_cast<int>(span))(s.rng));
+            WaitMs(std::uniform_int_distribution<int>(0, static_cast<int>(window))(s.rng));
         }
         s.link.Kill();
         std::string tail = ReadWholeFile(s.printer.TracePath());
         tail = tail.substr(std::min<std::size_t>(tail.size(), static_cast<std::size_t>(traced)));
         s.cash.Collect();
-        const std::string stage = s.cash.Answered(r.request) ? "answered" : StageFromTrace(tail);
+        const std::string stage =
+            std::string(KindOf(r)) + ": " + (s.cash.Answered(r.request) ? "answered" : StageFromTrace(tail));
         ++stages[stage];
         s.printer.Control("reset");
         if (!s.StartLink()) result.faults.push_back("the link did not start again after kill " + std::to_string(i + 1));
-        if (!s.WaitAnswered({r.request}, 60000))
+        if (!s.WaitAnsweredAll(batch, 60000))
             result.faults.push_back(r.name + " unanswered after a kill at stage " + stage);
         std::printf("  kill %d/%d at %s%s\n", i + 1, kills, stage.c_str(), widen.empty() ? "" : (" (" + widen + ")").c_str());
         std::fflush(stdout);
     }
     const Verdict v = s.Check();
     result.faults.insert(result.faults.end(), v.faults.begin(), v.faults.end());
-    std::string spread;
-    for (const auto& [stage, n] : stages) spread += (spread.empty() ? "" : ", ") + stage + " " + std::to_string(n);
-    result.figures = {"kill points tried: " + std::to_string(kills) + " (" + spread + ")",
-                      "receipts sent: " + std::to_string(v.sent) + ", printed: " + std::to_string(v.printed) +
-                          ", answered ok: " + std::to_string(v.answeredOk) + ", err: " + std::to_string(v.answeredErr),
-                      "lost: " + std::to_string(v.lost) + ", duplicated: " + std::to_string(v.duplicated) +
-                          ", database disagreeing: " + std::to_string(v.dbMismatches),
-                      std::string("database totals equal to the printer's: ") + (v.totalsEqual ? "yes" : "NO")};
+    result.figures = {"kill points tried: " + std::to_string(kills) + ", by kind and stage:"};
+    for (const auto& [stage, n] : stages) result.figures.push_back("  " + stage + " " + std::to_string(n));
+    std::string spans;
+    for (const auto& [kind, ms] : span) spans += (spans.empty() ? "" : ", ") + kind + " " + std::to_string(ms);
+    result.figures.push_back("ms from intake to answer without faults: " + spans);
+    result.figures.insert(
+        result.figures.end(),
+        {"receipts sent: " + std::to_string(v.sent) + ", printed: " + std::to_string(v.printed) +
+             ", answered ok: " + std::to_string(v.answeredOk) + ", err: " + std::to_string(v.answeredErr),
+         "command, article and text files and cancelled receipts sent: " + std::to_string(s.others.size()) +
+             ", faults among them and the ledger: " + std::to_string(v.requestFaults) +
+             ", article tables repaired by the link (closing the day): " + std::to_string(v.repairs),
+         "lost: " + std::to_string(v.lost) + ", duplicated: " + std::to_string(v.duplicated) +
+             ", database disagreeing: " + std::to_string(v.dbMismatches),
+         std::string("database totals equal to the printer's: ") + (v.totalsEqual ? "yes" : "NO")});
     return result;
 }
 

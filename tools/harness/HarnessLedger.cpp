@@ -5,6 +5,7 @@
 #include "store/P00_connection.h"
 #include "store/P00_query.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace velbrin::harness {
@@ -179,6 +180,20 @@ StoredBooks ReadDatabase(const std::string& path) {
         q.Close();
         return n;
     };
+    q.SetSQL("select cash_in, cash_out from cash");
+    q.Open();
+    for (; !q.Eof(); q.Next()) books.cash.push_back(ToHundredths(q.AsMoney("cash_in")) - ToHundredths(q.AsMoney("cash_out")));
+    q.Close();
+    q.SetSQL("select count(*) cnt from zets where dtm_tran is not null");
+    q.Open();
+    books.daysClosed = static_cast<int>(q.AsInteger("cnt"));
+    q.Close();
+    q.SetSQL("select art_id, plu_id, cena from arts");
+    q.Open();
+    for (; !q.Eof(); q.Next())
+        books.arts[q.AsString("art_id")] = {static_cast<int>(StrToInt(Trim(q.AsString("plu_id")))),
+                                            ToHundredths(q.AsMoney("cena"))};
+    q.Close();
     books.currAbc = count("curr_abc");
     books.currSales = count("curr_sales");
     books.currPayments = count("curr_payments");
@@ -186,7 +201,8 @@ StoredBooks ReadDatabase(const std::string& path) {
 }
 
 Verdict Compare(const std::vector<SentReceipt>& sent, const AnswerBook& answers,
-                const std::vector<PrintedReceipt>& journal, const StoredBooks& db, long long printerDayTotal) {
+                const std::vector<PrintedReceipt>& journal, const StoredBooks& db, long long printerDayTotal,
+                const std::vector<int>& cancelledTags) {
     Verdict v;
     auto fault = [&](const std::string& text) { v.faults.push_back(text); };
     std::map<int, std::vector<const PrintedReceipt*>> prints;
@@ -223,7 +239,7 @@ Verdict Compare(const std::vector<SentReceipt>& sent, const AnswerBook& answers,
         }
         if (got.size() > 1) {
             ++v.duplicated;
-            fault(s.name + " answered " + std::to_string(got.size()) + " times: " + got[0] + " / " + got[1]);
+            fault(s.name + " answered " + std::to_string(got.size()) + " times: " + Trim(got[0]) + " / " + Trim(got[1]));
         }
         const std::string& first = got[0];
         if (first.rfind("ok ", 0) == 0) {
@@ -251,7 +267,11 @@ Verdict Compare(const std::vector<SentReceipt>& sent, const AnswerBook& answers,
     for (const auto& [k, list] : stored) {
         bool known = false;
         for (const SentReceipt& s : sent) known = known || s.k == k;
-        if (!known) fault("the database holds a receipt of tag " + std::to_string(k) + " that was never sent");
+        const bool cancelled = std::count(cancelledTags.begin(), cancelledTags.end(), k) > 0;
+        if (cancelled)
+            fault("the database holds receipt tag " + std::to_string(k) + ", cancelled by the link, with lines not voided");
+        else if (!known)
+            fault("the database holds a receipt of tag " + std::to_string(k) + " that was never sent");
     }
     if (db.currAbc || db.currSales || db.currPayments)
         fault("work tables not empty: curr_abc " + std::to_string(db.currAbc) + ", curr_sales " +

@@ -31,20 +31,22 @@ int CountLines(const std::string& path) {
 
 }  // namespace
 
-RunResult RunNoise(const Tools& tools, const std::string& root, int receipts, unsigned seed) {
+RunResult RunNoise(const Tools& tools, const std::string& root, int requests, unsigned seed) {
     RunResult result;
     result.name = "noise";
     Session s(tools, root, seed);
     if (!s.StartLinkOrNote(result.faults)) return result;
     s.printer.Control("noise 0.004 " + std::to_string(seed));
-    for (int i = 0; i < receipts; ++i) {
-        const SentReceipt r = s.Next(i % 3 == 2 ? "csv" : "zvx");
-        if (!s.SendAndWait(r, 90000)) {
-            result.faults.push_back(r.name + " unanswered on the noisy line");
+    for (int i = 0; i < requests; ++i) {
+        // Receipts of both formats between the command, article and text files.
+        const std::vector<SentRequest> batch = s.NextMixed(i);
+        s.DropAll(batch);
+        if (!s.WaitAnsweredAll(batch, 90000)) {
+            result.faults.push_back(batch.back().name + " unanswered on the noisy line");
             break;
         }
         if ((i + 1) % 10 == 0) {
-            std::printf("  %d/%d receipts, link started %d times\n", i + 1, receipts, s.link.Starts());
+            std::printf("  %d/%d requests, link started %d times\n", i + 1, requests, s.link.Starts());
             std::fflush(stdout);
         }
     }
@@ -58,6 +60,9 @@ RunResult RunNoise(const Tools& tools, const std::string& root, int receipts, un
     result.figures = {"receipts: " + std::to_string(v.sent) + ", answered ok " + std::to_string(v.answeredOk) +
                           ", failures answered " + std::to_string(v.answeredErr) + " (+ Comm.err " +
                           std::to_string(s.cash.CommErr().size()) + ")",
+                      "command, article and text files and cancelled receipts: " + std::to_string(s.others.size()) +
+                          ", faults among them and the ledger: " + std::to_string(v.requestFaults) +
+             ", article tables repaired by the link (closing the day): " + std::to_string(v.repairs),
                       "frames repeated or unreadable at the printer: " + std::to_string(retries) +
                           ", failed commands in the printer log: " + std::to_string(failedCommands),
                       "operator messages closed: " + std::to_string(s.dialogs) + ", link starts: " +

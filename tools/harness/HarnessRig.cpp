@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -35,7 +36,7 @@ Child::~Child() {
 }
 
 void Child::Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                  const std::string& outFile) {
+                  const std::string& outFile, int uid) {
     if (!exited_) throw LinkError("A child is still running: " + argv.at(0));
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -58,6 +59,9 @@ void Child::Start(const std::vector<std::string>& argv, const std::map<std::stri
             ::close(out);
         }
         ::setpgid(0, 0);
+        if (uid >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(uid)) != 0 ||
+                         ::setuid(static_cast<uid_t>(uid)) != 0))
+            ::_exit(126);
         ::execv(args[0], args.data());
         ::_exit(127);
     }
@@ -209,7 +213,7 @@ long long Printer::DayTotal() { return StatusAmount(Control("status"), "day"); }
 bool Printer::ReceiptOpen() { return StatusAmount(Control("status"), "receipt") != 0; }
 
 void Link::Start() {
-    child_.Start({inst_.tools.link}, inst_.Env(), inst_.root + "/link.out");
+    child_.Start({inst_.tools.link}, inst_.Env(), inst_.root + "/link.out", uid_);
     ++starts_;
 }
 

@@ -29,8 +29,9 @@ public:
     Child& operator=(const Child&) = delete;
 
     // Starts argv[0] with the extra environment; stdout and stderr go to outFile.
+    // uid >= 0: the child runs as that user (and group), without other groups.
     void Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-               const std::string& outFile);
+               const std::string& outFile, int uid = -1);
     bool Running();
     // The exit code, or -1 when it did not end within ms or died by a signal.
     int Wait(int ms);
@@ -76,6 +77,7 @@ public:
     std::string Device() const { return device_; }
     std::string JournalPath() const { return state_ + ".journal"; }
     std::string TracePath() const { return trace_; }
+    std::string StatePath() const { return state_; }
     // The day total the printer holds, in hundredths (from "status").
     long long DayTotal();
     bool ReceiptOpen();
@@ -103,12 +105,15 @@ public:
     int PressReturn();
     pid_t Pid() const { return child_.Pid(); }
     int Starts() const { return starts_; }
+    // Later starts run the link as this user (-1: as the harness's own user).
+    void RunAs(int uid) { uid_ = uid; }
 
 private:
     bool Held(const char* marker) const;
     const Installation& inst_;
     Child child_;
     int starts_ = 0;
+    int uid_ = -1;
 };
 
 // What the cash register sees: it drops a request (written beside and renamed

@@ -1,4 +1,4 @@
-// The five fault runs of the harness. Each builds its own installation below
+// The fault runs of the harness. Each builds its own installation below
 // root, prints its progress on stdout and returns its figures; a run's faults
 // are lines of text ("" when it found none).
 #pragma once
@@ -22,6 +22,7 @@ RunResult RunKills(const Tools& tools, const std::string& root, int kills, unsig
 RunResult RunNoise(const Tools& tools, const std::string& root, int receipts, unsigned seed);
 RunResult RunBadFiles(const Tools& tools, const std::string& root, unsigned seed);
 RunResult RunDiskFaults(const Tools& tools, const std::string& root, unsigned seed);
+RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed);
 RunResult RunLong(const Tools& tools, const std::string& root, int receipts, unsigned seed);
 
 // The stage a receipt had reached, from the printer commands traced since offset.

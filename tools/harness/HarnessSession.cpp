@@ -2,6 +2,14 @@
 
 #include "app/P00_util.h"
 #include "tools/fp550sim/SimJournal.h"
+#include "tools/fp550sim/SimState.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
 
 #include <sstream>
 
@@ -10,7 +18,9 @@ namespace velbrin::harness {
 Session::Session(const Tools& tools, const std::string& root, unsigned seed)
     : inst(tools, root), printer(inst), link(inst), cash(inst), rng(seed) {
     printer.Start();
-    inst.WriteIni(printer.Device());
+    printer.Control("ledger on");
+    // Day closings export the closed day, as a shop that sends its analytics does.
+    inst.WriteIni(printer.Device(), "[Praxolt]\nSaljiAnalitikeUvek=D\n");
 }
 
 Session::~Session() {
@@ -73,6 +83,64 @@ SentReceipt Session::Next(const std::string& format) {
     return r;
 }
 
+std::vector<SentRequest> Session::NextMixed(int i) {
+    auto receipt = [&](const std::string& format) {
+        const SentReceipt r = Next(format);
+        SentRequest q;
+        q.kind = RequestKind::Receipt;
+        q.name = r.name, q.request = r.request, q.bytes = r.bytes;
+        return std::vector<SentRequest>{q};
+    };
+    auto other = [&](SentRequest r) {
+        others.push_back(r);
+        return r;
+    };
+    const int k = nextK++;
+    switch (i % 12) {
+    case 0: return receipt("zvx");
+    case 1: case 6: return {other(MakeCashFile(k, rng))};
+    case 2: return {other(MakeArticleFile(k, 'N', articlePool, rng))};
+    case 3: case 11: return {other(MakeTextFile(k, rng))};
+    case 4: return receipt("csv");
+    case 5: return {other(MakeArticleFile(k, 'K', articlePool, rng))};
+    case 7: return {other(MakeCancelledReceipt(k))};
+    case 8: return {other(MakeArticleFile(k, 'R', articlePool, rng))};
+    case 9: return receipt("zvx");
+    default: {
+        const SentRequest z = other(MakeDayClosingFile(k));
+        return {z, other(MakeArticleFile(nextK++, 'D', articlePool, rng))};
+    }
+    }
+}
+
+void Session::DropAll(const std::vector<SentRequest>& batch) {
+    for (const SentRequest& r : batch) cash.Drop(r.name, r.bytes);
+}
+
+bool Session::WaitAnsweredAll(const std::vector<SentRequest>& batch, int ms) {
+    std::vector<std::string> names;
+    for (const SentRequest& r : batch) names.push_back(r.request);
+    return WaitAnswered(names, ms);
+}
+
+void Session::HandOverTo(int uid) {
+    // The link must reach its installation and the printer's line as that user
+    // (the database engine's lock folder must be one of the installation's).
+    // Folders above the installation only gain the right to pass through
+    // (a private mkdtemp folder); none loses a right it had (/tmp keeps its sticky bit).
+    for (std::string dir = ExtractFileDir(inst.root); dir.size() > 1; dir = ExtractFileDir(dir)) {
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) == 0 && !(st.st_mode & S_IXOTH)) ::chmod(dir.c_str(), (st.st_mode & 07777) | 0111);
+    }
+    std::error_code ec;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(inst.root, ec))
+        ::lchown(e.path().c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(uid));
+    ::chown(inst.root.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(uid));
+    char device[PATH_MAX];
+    if (::realpath(printer.Device().c_str(), device)) ::chmod(device, 0666);
+    link.RunAs(uid);
+}
+
 bool Session::SendAndWait(const SentReceipt& r, int ms) {
     cash.Drop(r.name, r.bytes);
     return WaitAnswered({r.request}, ms);
@@ -102,7 +170,25 @@ Verdict Session::Check() {
         std::string what, number, total;
         if (in >> what >> number >> total && what == "Z") printerTotal += HundredthsOf(total);
     }
-    return Compare(sent, cash.Book(), ParseJournal(lines), ReadDatabase(inst.Database()), printerTotal);
+    const StoredBooks db = ReadDatabase(inst.Database());
+    std::vector<int> cancelledTags;
+    for (const SentRequest& r : others)
+        if (r.cancelledReceipt) cancelledTags.push_back(r.tag);
+    Verdict v = Compare(sent, cash.Book(), ParseJournal(lines), db, printerTotal, cancelledTags);
+    PrinterBooks books = ReadPrinterBooks(lines);
+    for (const auto& [plu, article] : sim::LoadStateFile(printer.StatePath()).articles) books.articles[plu] = article.price;
+    std::vector<std::string> receipts;
+    for (const SentReceipt& r : sent) receipts.push_back(r.request);
+    // The link's own repairs of the article table, from its log.
+    const std::string logPath = inst.Logs() + "/LINK_log.txt";
+    const std::string log = FileExists(logPath) ? ReadWholeFile(logPath) : "";
+    for (auto at = log.find("Narusena sinhronizacija"); at != std::string::npos;
+         at = log.find("Narusena sinhronizacija", at + 1))
+        ++v.repairs;
+    const std::vector<std::string> more = CompareRequests(others, receipts, cash.Book(), books, db, v.repairs);
+    v.faults.insert(v.faults.end(), more.begin(), more.end());
+    v.requestFaults = static_cast<int>(more.size());
+    return v;
 }
 
 }  // namespace velbrin::harness

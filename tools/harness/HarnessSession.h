@@ -36,6 +36,15 @@ public:
     bool Nurse();
 
     SentReceipt Next(const std::string& format = "zvx");
+    // The i-th requests of a run over every kind, dropped together: a receipt,
+    // a command file (cash, drawer, day closing), an article file (N, K, R, D),
+    // a text file or a receipt the link must cancel. An ART-D goes with a day closing
+    // by command file, which the same cycle carries out first.
+    std::vector<SentRequest> NextMixed(int i);
+    void DropAll(const std::vector<SentRequest>& batch);
+    bool WaitAnsweredAll(const std::vector<SentRequest>& batch, int ms);
+    // Later starts of the link run as user uid: the installation becomes its own.
+    void HandOverTo(int uid);
     // Stops the link and compares requests, answers, journal and database.
     Verdict Check();
 
@@ -44,12 +53,16 @@ public:
     Link link;
     CashRegister cash;
     std::vector<SentReceipt> sent;
+    std::vector<SentRequest> others;  // command, article and text files, receipts the link cancels
+    std::vector<std::string> articlePool;
     std::mt19937 rng;
     int dialogs = 0, restarts = 0;
     int nextK = 1;
 
-private:
+    // Presses Return on a message the link shows (at most once a second).
     void AnswerMessages();
+
+private:
     long long lastLook_ = 0;
 };
 

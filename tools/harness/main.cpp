@@ -1,12 +1,16 @@
 // velbrin-harness: runs the real link against the printer simulator program
 // under faults (kills, line noise, malformed requests, disk and database
-// faults, a long run) and prints what it found. Exit code 0 when no run found
-// a fault.
-//   --kills N   kill points (default 30)     --noise N  receipts on a noisy line (20)
+// faults, answer delivery faults, a long run) and prints what it found. Exit
+// code 0 when no run found a fault.
+//   --kills N   kill points over every request kind (default 30)
+//   --noise N   requests of every kind on a noisy line (20)
+//   --seeds A-B the noise run once per seed A..B, a line per seed and a total
 //   --bad       the malformed request files  --disk     the disk and database faults
+//   --delivery  answer and request directories refusing files in a running link
 //   --long N    receipts in one run of the link (0: none)
 //   --seed S    random seed (default 1)      --keep     keep the installations
 //   --root DIR  where installations go (default a new folder under /tmp)
+//   --firebird-lock DIR  the database engine's lock folder (default the build's)
 //   --no-display  no virtual X display: operator messages are not answered
 //               but the link is stopped and started again
 // With none of --kills/--noise/--bad/--disk/--long given, all five run.
@@ -18,7 +22,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #ifndef VELBRIN_HARNESS_LINK
@@ -35,7 +41,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--seed S] [--keep] "
+                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--seed S] [--seeds A-B] [--keep] "
                  "[--root DIR] [--link PATH] [--sim PATH] [--template-db PATH]\n");
     return 2;
 }
@@ -45,8 +51,8 @@ int Usage() {
 int main(int argc, char** argv) {
     Tools tools{VELBRIN_HARNESS_LINK, VELBRIN_HARNESS_SIM, VELBRIN_HARNESS_TEMPLATE_DB, VELBRIN_HARNESS_FIREBIRD_LOCK, ""};
     int kills = -1, noise = -1, longRun = -1;
-    bool bad = false, disk = false, keep = false, display = true;
-    unsigned seed = 1;
+    bool bad = false, disk = false, delivery = false, keep = false, display = true;
+    unsigned seed = 1, seedFrom = 0, seedTo = 0;
     std::string root;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -60,6 +66,14 @@ int main(int argc, char** argv) {
             else if (a == "--long") longRun = static_cast<int>(StrToInt(value()));
             else if (a == "--bad") bad = true;
             else if (a == "--disk") disk = true;
+            else if (a == "--delivery") delivery = true;
+            else if (a == "--seeds") {
+                const std::string range = value();
+                const auto dash = range.find('-');
+                seedFrom = static_cast<unsigned>(StrToInt(range.substr(0, dash)));
+                seedTo = dash == std::string::npos ? seedFrom : static_cast<unsigned>(StrToInt(range.substr(dash + 1)));
+                if (seedTo < seedFrom) throw LinkError("--seeds: " + range);
+            }
             else if (a == "--keep") keep = true;
             else if (a == "--no-display") display = false;
             else if (a == "--seed") seed = static_cast<unsigned>(StrToInt(value()));
@@ -67,20 +81,23 @@ int main(int argc, char** argv) {
             else if (a == "--link") tools.link = value();
             else if (a == "--sim") tools.sim = value();
             else if (a == "--template-db") tools.templateDb = value();
+            else if (a == "--firebird-lock") tools.firebirdLock = value();
             else return Usage();
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
             return Usage();
         }
     }
-    if (kills < 0 && noise < 0 && longRun < 0 && !bad && !disk) {
-        kills = 30, noise = 20, longRun = 300, bad = disk = true;
+    if (seedTo > 0 && noise < 0) noise = 40;
+    if (kills < 0 && noise < 0 && longRun < 0 && !bad && !disk && !delivery) {
+        kills = 30, noise = 20, longRun = 300, bad = disk = delivery = true;
     }
     if (root.empty()) {
         char tmpl[] = "/tmp/velbrin-harness-XXXXXX";
         if (!::mkdtemp(tmpl)) return 1;
         root = tmpl;
     }
+    ForceDirectories(root);
     if (tools.firebirdLock.empty()) tools.firebirdLock = root + "/firebird-lock";
     ForceDirectories(tools.firebirdLock);
     // The harness opens the database with the embedded engine as well (after the link stopped).
@@ -94,7 +111,8 @@ int main(int argc, char** argv) {
             if (::access(socket.c_str(), F_OK) == 0 || ::access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0)
                 continue;
             xserver.Start({"/usr/bin/Xvfb", ":" + std::to_string(n), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                           "-extension", "MIT-SHM"},
+                           // no reset when the last client goes: a killed link is often the last
+                           "-noreset", "-extension", "MIT-SHM"},
                           {}, root + "/xvfb.out");
             if (WaitUntil([&] { return ::access(socket.c_str(), F_OK) == 0 || !xserver.Running(); }, 10000) &&
                 xserver.Running())
@@ -120,14 +138,77 @@ int main(int argc, char** argv) {
             results.push_back(r);
         }
     };
-    if (kills > 0) run("kill points", [&] { return RunKills(tools, root + "/kills", kills, seed); });
-    if (noise > 0) run("noise", [&] { return RunNoise(tools, root + "/noise", noise, seed); });
+    if (kills > 0)
+        run("kill points", [&] { return RunKills(tools, root + "/kills", kills, seed); });
+    if (noise > 0 && seedTo == 0)
+        run("noise", [&] { return RunNoise(tools, root + "/noise", noise, seed); });
+    char selfPath[PATH_MAX] = {};
+    const ssize_t selfLength = ::readlink("/proc/self/exe", selfPath, sizeof selfPath - 1);
+    const std::string self =
+        selfLength > 0 ? std::string(selfPath, static_cast<std::size_t>(selfLength)) : argv[0];
+    if (noise > 0 && seedTo > 0) {
+        // The noise run over many seeds: one line per seed, then the total.
+        RunResult total;
+        total.name = "noise over seeds " + std::to_string(seedFrom) + "-" + std::to_string(seedTo);
+        int requests = 0;
+        for (unsigned sd = seedFrom; sd <= seedTo; ++sd) {
+            std::printf("== noise, seed %u\n", sd);
+            std::fflush(stdout);
+            // Each seed runs in a harness process of its own, with its own database
+            // engine and lock folder: a seed that goes wrong cannot spoil the next.
+            const std::string tag = "noise-" + std::to_string(sd);
+            std::vector<std::string> args = {self,
+                                             "--noise",
+                                             std::to_string(noise),
+                                             "--seed",
+                                             std::to_string(sd),
+                                             "--root",
+                                             root + "/" + tag,
+                                             "--link",
+                                             tools.link,
+                                             "--sim",
+                                             tools.sim,
+                                             "--template-db",
+                                             tools.templateDb,
+                                             "--firebird-lock",
+                                             root + "/" + tag + "-lock"};
+            if (!display) args.push_back("--no-display");
+            if (keep) args.push_back("--keep");
+            RunResult r;
+            Child one;
+            one.Start(args, {}, root + "/" + tag + ".out");
+            const int code = one.Wait(4 * 3600 * 1000);
+            std::istringstream out(ReadWholeFile(root + "/" + tag + ".out"));
+            bool report = false;
+            for (std::string line; std::getline(out, line);) {
+                report = report || line.rfind("==== harness report", 0) == 0;
+                if (report && line.rfind("  FAULT: ", 0) == 0) r.faults.push_back(line.substr(9));
+            }
+            if (code != 0 && r.faults.empty())
+                r.faults.push_back("the run ended with code " + std::to_string(code) + " (see " +
+                                   root + "/" + tag + ".out)");
+            requests += noise;
+            const std::string line = "seed " + std::to_string(sd) + ": " + std::to_string(noise) + " requests, " +
+                                     std::to_string(r.faults.size()) + " faults";
+            std::printf("  %s\n", line.c_str());
+            total.figures.push_back(line);
+            for (const std::string& f : r.faults) total.faults.push_back("seed " + std::to_string(sd) + ": " + f);
+        }
+        total.figures.push_back("total: " + std::to_string(seedTo - seedFrom + 1) + " seeds, " +
+                                std::to_string(requests) + " requests, " + std::to_string(total.faults.size()) +
+                                " faults");
+        results.push_back(total);
+    }
     if (bad) run("bad files", [&] { return RunBadFiles(tools, root + "/bad", seed); });
     if (disk) run("disk and database faults", [&] { return RunDiskFaults(tools, root + "/disk", seed); });
+    if (delivery) run("delivery faults", [&] { return RunDelivery(tools, root + "/delivery", seed); });
     if (longRun > 0) run("long run", [&] { return RunLong(tools, root + "/long", longRun, seed); });
 
     int faults = 0;
-    std::printf("\n==== harness report (seed %u)\n", seed);
+    if (seedTo > 0 && kills <= 0 && longRun <= 0 && !bad && !disk && !delivery)
+        std::printf("\n==== harness report (seeds %u-%u)\n", seedFrom, seedTo);
+    else
+        std::printf("\n==== harness report (seed %u%s)\n", seed, seedTo > 0 ? ", noise over the seeds above" : "");
     for (const RunResult& r : results) {
         std::printf("%s%s\n", r.name.c_str(), r.skipped ? " (skipped)" : "");
         for (const std::string& f : r.figures) std::printf("  %s\n", f.c_str());
