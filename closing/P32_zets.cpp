@@ -51,6 +51,27 @@ bool TFormZets::DayClosed(const std::string& zetId)
     return closed;
 }
 
+bool TFormZets::FinishClosingPrintedBeforeAStop(const std::string& zetId)
+{
+    if (DayClosed(zetId) || CurrentDayId() != zetId) return false;
+    const int64_t receipts =
+        SelectInteger("select count(*) cnt from payments where zet_id='" + zetId + "'", "cnt");
+    // An empty day leaves the printer's figures cleared either way: it cannot tell.
+    if (receipts == 0 || fp_.ReadTransactionState() != 1) return false;
+    QSql.SetSQL("select sum(pay_1 + pay_2 + pay_3 + pay_4 + pay_5 + pay_6 - kusur) total from payments "
+                "where zet_id = :zet_id");
+    QSql.SetString("zet_id", zetId);
+    QSql.Open();
+    const Money total = QSql.AsMoney("total");
+    QSql.Close();
+    const std::string stamp = fp_.GetPrinterDateTime().ZetStamp();
+    const std::string hundredths = std::to_string(total.Raw() / 100);
+    CloseDayInDatabase(stamp, [&](int n) { return n == 1 ? hundredths : std::string("0"); });
+    if (FlagIsSet(ini_.ReadString("Praxolt", "SaljiAnalitikeUvek"))) ExportClosedDay(stamp);
+    CurrentDayId();
+    return true;
+}
+
 std::string TFormZets::CurrentDayId()
 {
     QSql.SetSQL("select zet_id from zets where dtm_tran is null");

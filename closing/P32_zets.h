@@ -26,6 +26,11 @@ public:
 
     // True when the day of this zet_id is closed in the database.
     bool DayClosed(const std::string& zetId);
+    // A closing of day zetId begun by a run that stopped: when the day had
+    // receipts and the printer's receipt figures are cleared (state 1), its Z
+    // report was printed; the database half is then made with the database's
+    // own day total (the report's figures were never read) and true returned.
+    bool FinishClosingPrintedBeforeAStop(const std::string& zetId);
     // The zet_id of the open day; opens the next day first when none is open.
     std::string CurrentDayId();
 

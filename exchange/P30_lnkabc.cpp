@@ -59,6 +59,7 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
     // Outside the failure handler: the receipt is printed and archived, so an
     // answer that cannot be delivered must not become an ".err" for it.
     WriteResult(answerName, total, true);
+    Outbox().DropHeldFailure(answerName);
 }
 
 bool TFormLnkWork::AnsweredCommErrOnStop(const std::string& text, bool endsRequest) {

@@ -106,8 +106,9 @@ bool TFormLnkWork::RowCarriedOut(int code, const std::string& tekst, const std::
             return commonLink_.CashMovementCarriedOut(code == 50 ? Money::Parse(tekst) : -Money::Parse(tekst), stamp);
         case 90:
             // A stop between the Z report and the database half leaves the day
-            // open here; the closing is then made again (the printer cannot tell).
-            return store_.zets.DayClosed(stamp);
+            // open here; the printer's cleared receipt figures tell that the Z
+            // report was printed (an empty day cannot tell: closed again).
+            return store_.zets.DayClosed(stamp) || store_.zets.FinishClosingPrintedBeforeAStop(stamp);
         default:
             // Displays, header lines, drawer and reports leave nothing to count:
             // carried out again.

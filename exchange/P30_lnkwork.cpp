@@ -368,7 +368,13 @@ void TFormLnkWork::RecoverExchange() {
         return;
     }
     if (bon.AbcIsEmpty()) {
-        WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
+        // A receipt the link was cancelling when it stopped is the failure it was.
+        const std::optional<std::string> failure = Outbox().HeldFailure(bon.FileName());
+        if (failure)
+            WriteResult(bon.FileName(), *failure, false);
+        else
+            WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
+        Outbox().DropHeldFailure(bon.FileName());
     } else {
         ProcessAbcFile("");
     }

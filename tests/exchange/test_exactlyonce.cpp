@@ -129,6 +129,24 @@ TEST_F(ExactlyOnceTest, RowsOfACommandFileDoneBeforeAStopAreNotRepeated) {
     }
 }
 
+TEST_F(ExactlyOnceTest, DayClosingStoppedBetweenTheZReportAndTheDatabaseIsNotPrintedAgain) {
+    StartTraced();
+    DropReceipt("ABC_1.zvx", kOne);
+    work->PollExchange();
+    Drop("CMD_1.zvx", CommandPacket({{"90", ""}}));
+    const std::string id = FileIdentityOf(ToFp("CMD_1.zvx"));
+    TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
+    journal.Load();
+    journal.MarkRowBegun(id, 0, rig->zets->CurrentDayId());
+    rig->fp->PrintDailyClosing();  // the stop came before the database half
+    Restart();
+    work->PollExchange();
+    EXPECT_EQ(rig->JournalCount("Z "), 1);
+    EXPECT_EQ(rig->ScalarInt("select count(*) from zets where dtm_tran is not null"), 1);
+    EXPECT_EQ(rig->Scalar("select fp_iznos from zets where dtm_tran is not null"), "12.5000");
+    EXPECT_EQ(Answers(), (std::vector<std::string>{"ABC_1.ok", "CMD_1.ok"}));
+}
+
 TEST_F(ExactlyOnceTest, DepositTakenBehindAGarbledAnswerIsAnsweredAndStoredOnce) {
     StartTraced();
     Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}}));

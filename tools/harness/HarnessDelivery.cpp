@@ -54,6 +54,10 @@ int CarriedOut(Session& s, const SentRequest& r) {
     return 0;
 }
 
+bool EndsWithNoCase(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && SameText(text.substr(text.size() - end.size()), end);
+}
+
 // A receipt, a comma-text receipt, a cash movement and a text file.
 std::vector<SentRequest> Batch(Session& s) {
     std::vector<SentRequest> batch;
@@ -234,7 +238,11 @@ RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed
         for (const SentRequest& r : batch) {
             const int n = CarriedOut(s, r);
             const auto& got = s.cash.AnswersOf(r.request);
-            if (n != 1)
+            // A receipt in a foreign encoding cannot be converted into a packet
+            // in a folder the link may not write: refused with ".err", once.
+            const bool foreign = !EndsWithNoCase(r.name, ".zvx");
+            const bool refused = foreign && got.size() == 1 && got[0].rfind("err", 0) == 0;
+            if (n != 1 && !(n == 0 && refused))
                 result.faults.push_back("request directory read-only: " + r.name + " carried out " +
                                         std::to_string(n) + " times" +
                                         (got.empty() ? "" : ", answered " + Trim(got[0])));
