@@ -1,5 +1,7 @@
 #include "store/P31_saleitem.h"
 
+#include "app/P00_appservices.h"
+
 #include "app/P00_datetime.h"
 #include "app/P00_inilink.h"
 #include "app/P00_msg.h"
@@ -296,12 +298,31 @@ int64_t TSaleItem::MaxPlu(TStoreContext& ctx)
     return MaxPlu(q);
 }
 
+void TSaleItem::ProgramArticle(const std::string& data)
+{
+    try {
+        ctx_.fp.ProgramArticle(data);
+    } catch (const LinkError&) {
+        // A define, price change or delete whose answer came back unreadable is
+        // sent once more as a new command: a price change is the same again, and
+        // a define or delete the printer already carried out is refused now
+        // (the number is taken, or gone), which tells that it was. Stock added
+        // is not sent again: the printer would add it twice.
+        if (!ctx_.fp.AnswerUnreadable() || data.empty() || data[0] == 'A') throw;
+        try {
+            ctx_.fp.ProgramArticle(data);
+        } catch (const LinkError&) {
+            if (data[0] == 'C' || ctx_.fp.AnswerUnreadable() || ctx_.app.Terminated()) throw;
+        }
+    }
+}
+
 void TSaleItem::DefineArticle()
 {
     WithContext([this] {
         const int64_t plu = MaxPlu(st_->maxPlu) + 1;
-        ctx_.fp.ProgramArticle(std::string("P") + TaxLetter(TaxGroup()) + std::to_string(plu) + "," +
-                               cena_.Format(2) + "," + kolicina_.Format(3) + "," + pluNaziv_);
+        ProgramArticle(std::string("P") + TaxLetter(TaxGroup()) + std::to_string(plu) + "," + cena_.Format(2) +
+                       "," + kolicina_.Format(3) + "," + pluNaziv_);
         TSqlQuery& q = st_->insertArticle;
         q.SetSQL("insert into arts(art_id,tax_id,plu_id,plu_naziv,cena,update_typ) "
                  "values(:art_id,:tax_id,:plu_id,:plu_naziv,:cena,'N')");
@@ -330,7 +351,7 @@ void TSaleItem::UpdatePrice()
             q.Close();
         }
         if (artsPriceKnown_ && artsPrice_ == cena_) return;
-        ctx_.fp.ProgramArticle("C" + std::to_string(pluId_) + "," + cena_.Format(2));
+        ProgramArticle("C" + std::to_string(pluId_) + "," + cena_.Format(2));
         TSqlQuery& u = st_->updatePrice;
         u.SetSQL("update arts set cena = :cena where art_id = :art_id");
         u.SetMoney("cena", cena_);
@@ -345,7 +366,7 @@ void TSaleItem::DeleteArticle()
 {
     if (pluId_ == 0) return;
     WithContext([this] {
-        ctx_.fp.ProgramArticle("D" + std::to_string(pluId_));
+        ProgramArticle("D" + std::to_string(pluId_));
         TSqlQuery& q = st_->deleteArticle;
         q.SetSQL("delete from arts where plu_id = :plu_id");
         q.SetString("plu_id", std::to_string(pluId_));

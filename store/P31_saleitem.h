@@ -96,6 +96,8 @@ public:
     class Row;
 
 private:
+    // One article command to the printer, settled when its answer is unreadable.
+    void ProgramArticle(const std::string& data);
     void Load(const Row& row, bool check);
     void CheckTaxGroup() const;
     int TaxGroup() const;

@@ -122,6 +122,32 @@ TEST_F(SaleItem, ArticlesAreProgrammedUnderTheNextPluAndFoundByTheirId)
     EXPECT_EQ(TSaleItem::TaxLetter(-1), 'E');
 }
 
+TEST_F(SaleItem, ArticleCommandsBehindAGarbledAnswerLeaveBothTablesAlike)
+{
+    // Every repetition of the one article command is answered with a bad checksum.
+    auto garble = [&] {
+        rig.sim->Control("oncmd 107");
+        rig.sim->Control("badsum 4");
+    };
+    auto item = ArticleItem("A7", "1", "Hleb", "1.5", "1");
+    garble();
+    item->DefineArticle();
+    garble();
+    auto changed = ArticleItem("A7", "1", "Hleb", "2", "1");
+    changed->UpdatePrice();
+    rig.sim->Control("reset");
+    const auto printer = rig.sim->State().articles;
+    ASSERT_EQ(printer.count(item->PluId()), 1u);
+    EXPECT_EQ(printer.at(item->PluId()).price, 200);
+    EXPECT_EQ(rig.Scalar("select plu_id || '|' || cena from arts where art_id = 'A7'"),
+              std::to_string(item->PluId()) + "|2.0000");
+    garble();
+    changed->DeleteArticle();
+    rig.sim->Control("reset");
+    EXPECT_EQ(rig.sim->State().articles.count(item->PluId()), 0u);
+    EXPECT_EQ(rig.ScalarInt("select count(*) from arts where art_id = 'A7'"), 0);
+}
+
 TEST_F(SaleItem, ArticleFailuresNameTheArticleAndLeaveArtsUnchanged)
 {
     rig.PrinterCommand(107, "PA2,1.00,0.000,TAKEN");  // the printer already has PLU 2
