@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "RequestFilesRig.h"
+#include "app/P00_durable.h"
+#include "exchange/P30_requestjournal.h"
 #include "app/P00_util.h"
 
 using namespace velbrin;
@@ -39,6 +41,23 @@ protected:
         ASSERT_FALSE(rig->fp->IsReceiptClosed());
     }
 };
+
+TEST_F(ArticleFileTest, StockRowBegunBeforeAStopIsNeverAddedTwice) {
+    Start();
+    DropArticles("ART-N1.zvx", {Art("B", "Mleko", "80.00", "5")});
+    work->PollExchange();
+    const long long b = Plu("B");
+    DropArticles("ART-K1.zvx", {Art("B", "Mleko", "0", "2.5"), Art("B", "Mleko", "0", "1")});
+    // A run that stopped after the printer took the first row, before it was recorded.
+    TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
+    journal.Load();
+    journal.MarkRowBegun(FileIdentityOf(ToFp("ART-K1.zvx")), 0, "-");
+    rig->fp->ProgramArticle("A" + std::to_string(b) + ",2.500");
+    Restart();
+    work->PollExchange();
+    EXPECT_EQ(PrinterArticle(b), "80.00 8.500 Mleko");
+    EXPECT_EQ(Answer("ART-K1.err"), "Artikli koji nisu prosli se nalaze u log-u!\r\n");
+}
 
 TEST_F(ArticleFileTest, EachOperationOnKnownAndUnknownArticles) {
     Start();
