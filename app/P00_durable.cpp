@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -50,9 +51,23 @@ std::string FileIdentityOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return {};
     const long long mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    // A file removed and the next one made at once may get the same inode and,
+    // on the kernel's coarse clock, the same time: its name and bytes tell them apart.
+    uint64_t hash = 1469598103934665603ULL;  // FNV-1a
+    auto mix = [&](std::string_view bytes) {
+        for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ULL;
+    };
+    mix(ExtractFileName(path));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) mix(std::string_view(buffer, static_cast<std::size_t>(n)));
+    ::close(fd);
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
     return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
            std::to_string(static_cast<unsigned long long>(st.st_ino)) + ":" +
-           std::to_string(static_cast<long long>(st.st_size)) + ":" + std::to_string(mtimeNs);
+           std::to_string(static_cast<long long>(st.st_size)) + ":" + std::to_string(mtimeNs) + ":" + hex;
 }
 
 std::string WriteDraftDurably(const std::string& path, std::string_view bytes) {

@@ -9,9 +9,9 @@
 
 namespace velbrin {
 
-// Device, inode, size and modification time (ns) of a file, as one text; a name
-// reused for a new file, or a file rewritten in place, gets another identity.
-// Empty when the file cannot be looked at.
+// Device, inode, size, modification time (ns) and a hash of the name and bytes of
+// a file, as one text; a name reused for a new file, or a file rewritten in place,
+// gets another identity. Empty when the file cannot be read.
 std::string FileIdentityOf(const std::string& path);
 
 // Writes bytes to path whole: a hidden draft beside it is written and synced,

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace velbrin::test {
 namespace {
 
@@ -70,6 +73,29 @@ TEST_F(OutboxTest, AnswersWaitWhileFromFpDirRefusesAndGoInTheOrderWritten) {
     EXPECT_TRUE(outbox.Deliver());
     EXPECT_EQ(ReadWholeFile(from() + "/ABC_1.ok"), "2.00\r\n");
     EXPECT_EQ(changes.size(), 2u) << "told once when it stops and once when it goes again";
+}
+
+TEST_F(OutboxTest, AFileMadeAtOnceWhereAnotherWasRemovedIsNotTakenForIt) {
+    // Same inode (reused), same size and the same coarse time: only name and bytes differ.
+    auto sameTime = [](const std::string& path) {
+        const struct timespec t[2] = {{1, 0}, {1, 0}};
+        ::utimensat(AT_FDCWD, path.c_str(), t, 0);
+    };
+    const std::string a = dir.Path() + "/ART-D_1.zvx", b = dir.Path() + "/ART-D_2.zvx";
+    WriteWholeFile(a, "x1");
+    sameTime(a);
+    const std::string first = FileIdentityOf(a);
+    DeleteFileReport(a);
+    WriteWholeFile(b, "x1");
+    sameTime(b);
+    EXPECT_NE(FileIdentityOf(b), first);
+    DeleteFileReport(b);
+    WriteWholeFile(a, "x2");
+    sameTime(a);
+    EXPECT_NE(FileIdentityOf(a), first);
+    WriteWholeFile(a, "x1");
+    sameTime(a);
+    EXPECT_EQ(FileIdentityOf(a), first) << "the same file looked at again";
 }
 
 TEST_F(OutboxTest, StartUpPutsRecordedDraftsInPlaceAndDropsTheOthers) {
