@@ -248,14 +248,14 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
         const int r = static_cast<int>(row);
         try {
             item = TSaleItem::FromArticleRow(store_, CDSInput, row);
-            if (operation == "ART-K") {
-                // Stock added is never sent twice: a row begun by a run that
-                // stopped may or may not have reached the printer, which cannot
-                // be asked; it is reported for the operator to check instead.
-                if (!journal.RowInDoubt(id, r).empty())
-                    throw LinkError("stock not known to be added before the link stopped; check it in the printer");
-                journal.MarkRowBegun(id, r, "-");
-            }
+            const bool inDoubt = !journal.RowInDoubt(id, r).empty();
+            // Stock added is never sent twice: a row begun by a run that stopped
+            // may or may not have reached the printer, which cannot be asked; it
+            // is reported for the operator to check instead.
+            if (operation == "ART-K" && inDoubt)
+                throw LinkError("stock not known to be added before the link stopped; check it in the printer");
+            item->SetAfterStop(inDoubt);
+            journal.MarkRowBegun(id, r, "-");
             ApplyArticle(operation, *item);
         } catch (const std::exception& e) {
             const std::string text = e.what();

@@ -308,7 +308,11 @@ void TSaleItem::ProgramArticle(const std::string& data)
         // a define or delete the printer already carried out is refused now
         // (the number is taken, or gone), which tells that it was. Stock added
         // is not sent again: the printer would add it twice.
-        if (!ctx_.fp.AnswerUnreadable() || data.empty() || data[0] == 'A') throw;
+        if (data.empty() || data[0] == 'A') throw;
+        // A define or delete of a row a stopped run had begun: refused now
+        // because that run's command was carried out (the number is taken, or gone).
+        if (afterStop_ && data[0] != 'C' && !ctx_.fp.AnswerUnreadable() && !ctx_.app.Terminated()) return;
+        if (!ctx_.fp.AnswerUnreadable()) throw;
         try {
             ctx_.fp.ProgramArticle(data);
         } catch (const LinkError&) {

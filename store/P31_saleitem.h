@@ -95,7 +95,11 @@ public:
     // The columns of one row, whatever holds it (a select or an exchange packet).
     class Row;
 
+    // The row was begun by a run that stopped: a refused define or delete means done.
+    void SetAfterStop(bool afterStop) { afterStop_ = afterStop; }
+
 private:
+    bool afterStop_ = false;
     // One article command to the printer, settled when its answer is unreadable.
     void ProgramArticle(const std::string& data);
     void Load(const Row& row, bool check);

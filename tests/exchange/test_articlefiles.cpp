@@ -59,6 +59,23 @@ TEST_F(ArticleFileTest, StockRowBegunBeforeAStopIsNeverAddedTwice) {
     EXPECT_EQ(Answer("ART-K1.err"), "Artikli koji nisu prosli se nalaze u log-u!\r\n");
 }
 
+TEST_F(ArticleFileTest, DeleteRowCarriedOutBeforeAStopIsFinishedInTheDatabase) {
+    Start();
+    DropArticles("ART-N1.zvx", {Art("B", "Mleko", "80.00", "5")});
+    work->PollExchange();
+    const long long b = Plu("B");
+    DropArticles("ART-D1.zvx", {Art("B", "Mleko", "0")});
+    TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
+    journal.Load();
+    journal.MarkRowBegun(FileIdentityOf(ToFp("ART-D1.zvx")), 0, "-");
+    rig->fp->ProgramArticle("D" + std::to_string(b));  // the printer's half, before the stop
+    Restart();
+    work->PollExchange();
+    EXPECT_EQ(PrinterArticle(b), "<none>");
+    EXPECT_EQ(rig->ScalarInt("select count(*) from arts where art_id='B'"), 0);
+    EXPECT_EQ(Answer("ART-D1.ok"), "\r\n");
+}
+
 TEST_F(ArticleFileTest, EachOperationOnKnownAndUnknownArticles) {
     Start();
     DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00"), Art("B", "Mleko", "80.00", "5")});
