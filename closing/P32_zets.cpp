@@ -20,8 +20,17 @@ void TFormZets::CloseDay()
         // Only a wait for the printer to settle; a lost line has already asked the program to end.
     }
     const std::string stamp = fp_.GetPrinterDateTime().ZetStamp();
-    fp_.PrintDailyClosing();
+    // Recorded before the Z report, so that a start after a stop between the
+    // report and the database half finishes this closing instead of losing it.
+    SetClosingBegun(CurrentDayId());
+    try {
+        fp_.PrintDailyClosing();
+    } catch (...) {
+        SetClosingBegun("");
+        throw;
+    }
     CloseDayInDatabase(stamp);
+    SetClosingBegun("");
     if (FlagIsSet(ini_.ReadString("Praxolt", "SaljiAnalitikeUvek"))) ExportClosedDay(stamp);
     CurrentDayId();
 }
@@ -49,6 +58,28 @@ bool TFormZets::DayClosed(const std::string& zetId)
     const bool closed = QSql.AsInteger("cnt") > 0;
     QSql.Close();
     return closed;
+}
+
+void TFormZets::SetClosingBegun(const std::string& zetId)
+{
+    if (zetId.empty()) {
+        QSql.SetSQL("delete from vle where vle_key='ClosingBegun'");
+    } else {
+        QSql.SetSQL("update or insert into vle(vle_key, vle_value) values('ClosingBegun', :zet_id) matching (vle_key)");
+        QSql.SetString("zet_id", zetId);
+    }
+    QSql.ExecSQL();
+}
+
+void TFormZets::SettleClosingBegun()
+{
+    QSql.SetSQL("select vle_value from vle where vle_key='ClosingBegun'");
+    QSql.Open();
+    const std::string zetId = QSql.Eof() ? std::string() : Trim(QSql.AsString("vle_value"));
+    QSql.Close();
+    if (zetId.empty()) return;
+    FinishClosingPrintedBeforeAStop(zetId);
+    SetClosingBegun("");
 }
 
 bool TFormZets::FinishClosingPrintedBeforeAStop(const std::string& zetId)

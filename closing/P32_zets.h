@@ -31,6 +31,9 @@ public:
     // report was printed; the database half is then made with the database's
     // own day total (the report's figures were never read) and true returned.
     bool FinishClosingPrintedBeforeAStop(const std::string& zetId);
+    // Start-up: a closing a stopped run had begun is finished when its Z report
+    // was printed (FinishClosingPrintedBeforeAStop), and forgotten otherwise.
+    void SettleClosingBegun();
     // The zet_id of the open day; opens the next day first when none is open.
     std::string CurrentDayId();
 
@@ -79,6 +82,8 @@ public:
     TSqlQuery QSql;
 
 private:
+    // The day whose closing has begun, in vle 'ClosingBegun' ("" clears it).
+    void SetClosingBegun(const std::string& zetId);
     int64_t SelectInteger(const std::string& sql, const std::string& column);
 
     TIniLink& ini_;

@@ -277,6 +277,11 @@ void TFormLnkWork::RecoverExchange() {
     TBon& bon = Bon();
     OpenJournal();
     Outbox().Settle();
+    try {
+        store_.zets.SettleClosingBegun();
+    } catch (const std::exception& e) {
+        store_.linkLog.Write(std::string("A day closing begun before the stop could not be settled: ") + e.what());
+    }
     // A receipt archived by the previous run just before it stopped, its answer
     // not yet written down (a written one is the journal's last record).
     const std::string due = bon.AnswerDue();

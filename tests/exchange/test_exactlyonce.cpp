@@ -147,6 +147,22 @@ TEST_F(ExactlyOnceTest, DayClosingStoppedBetweenTheZReportAndTheDatabaseIsNotPri
     EXPECT_EQ(Answers(), (std::vector<std::string>{"ABC_1.ok", "CMD_1.ok"}));
 }
 
+TEST_F(ExactlyOnceTest, AnyDayClosingCutBetweenTheZReportAndTheDatabaseIsFinishedAtTheNextStart) {
+    StartTraced();
+    DropReceipt("ABC_1.zvx", kOne);
+    work->PollExchange();
+    // As a closing of an ART-R file or of the start-up check leaves it when stopped.
+    rig->Exec("insert into vle(vle_key, vle_value) values('ClosingBegun', '" + rig->zets->CurrentDayId() + "')");
+    rig->fp->PrintDailyClosing();
+    Restart();
+    EXPECT_EQ(rig->ScalarInt("select count(*) from zets where dtm_tran is not null"), 1);
+    EXPECT_EQ(rig->ScalarInt("select count(*) from vle where vle_key='ClosingBegun'"), 0);
+    Drop("ART-R1.zvx", AbcPacket({{"NEW", "1", "Novi", "2.00", "0"}}));
+    work->PollExchange();
+    work->PollExchange();
+    EXPECT_EQ(rig->JournalCount("Z "), 1) << "the day is closed: no second Z report";
+}
+
 TEST_F(ExactlyOnceTest, DepositTakenBehindAGarbledAnswerIsAnsweredAndStoredOnce) {
     StartTraced();
     Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}}));
