@@ -148,6 +148,12 @@ TFpSend::Wait TFpSend::WaitForStart() {
     }
 }
 
+// Separator, six status bytes, 0x05, four checksum bytes and 0x03 close every answer;
+// 0x03 and 0x05 occur nowhere else in it.
+bool TFpSend::EndsAnswerFrame(size_t got) const {
+    return got >= 15 && buffer_[got - 1] == kEot && buffer_[got - 6] == kEnq && buffer_[got - 13] == kSep;
+}
+
 // Reads the answer after its length byte and checks it; false sends the frame again.
 bool TFpSend::ReadAnswer(TFrameFields& f, uint8_t sent) {
     const size_t m = static_cast<size_t>(f.length) - 28;
@@ -157,7 +163,17 @@ bool TFpSend::ReadAnswer(TFrameFields& f, uint8_t sent) {
             f.resultCode = kFrameCutAnswer;
             return false;
         }
-        got += port_.Read(buffer_ + got, m - got);
+        const size_t n = port_.Read(buffer_ + got, m - got);
+        // A read waits 100 ms per byte asked for: one that got nothing means the printer
+        // stopped sending, and five more such waits would stall the till for a minute.
+        if (n == 0) {
+            f.resultCode = kFrameCutAnswer;
+            return false;
+        }
+        got += n;
+        // The line went quiet on a whole frame shorter than its length byte claims: the
+        // length was damaged on the way, and the rest will never come.
+        if (got < m && EndsAnswerFrame(got)) return false;
     }
     f.sequence = buffer_[0];
     if (buffer_[0] != sent) return false;

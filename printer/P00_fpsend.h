@@ -82,6 +82,7 @@ private:
     enum class Wait { Start, Nak, TimedOut, Garbled };
     Wait WaitForStart();
     bool ReadAnswer(TFrameFields& f, uint8_t sent);
+    bool EndsAnswerFrame(size_t got) const;
 
     TComPort& port_;
     TClock& clock_;

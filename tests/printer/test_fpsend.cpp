@@ -146,6 +146,27 @@ TEST(FrameExchange, RestOfAnswerMayTakeSixReadsNotSeven) {
     }
 }
 
+TEST(FrameExchange, DamagedLengthOrSilentRestIsGivenUpAfterOneRead) {
+    const std::string ok = AnswerFrame(0x20, 0x3E, "06-12-26 21:55:13");
+    // One read of the rest may wait 100 ms per byte asked for; giving up after it
+    // rather than after six keeps the till from stalling on a noisy line.
+    const int64_t oneRead = 100 + 100 * (0xF0 - 28);
+    for (uint8_t claimed : {uint8_t(ok[1] + 1), uint8_t(0xF0)}) {
+        std::string longer = ok;
+        longer[1] = static_cast<char>(claimed);  // the whole frame arrives, its length byte damaged
+        FrameRig r;
+        r.port.replies = {{longer}, {ok}};
+        EXPECT_EQ(r.Send(0x3E), 0) << int(claimed);
+        EXPECT_EQ(r.port.writes.size(), 2u) << int(claimed);
+        EXPECT_LT(r.clock.now, 1000) << int(claimed) << ": waited for bytes that never come";
+    }
+    FrameRig r;
+    const std::string start = std::string("\x01") + static_cast<char>(0xF0);
+    r.port.replies = {{start, "", "", "", "", "", ""}, {ok}};
+    EXPECT_EQ(r.Send(0x3E), 0);
+    EXPECT_LT(r.clock.now, oneRead + 1000) << "a silent rest waited more than one read";
+}
+
 TEST(FrameExchange, AnswerFieldsAndStatusBytes) {
     FrameRig r;
     r.port.replies = {{AnswerFrame(0x20, 0x5A, std::string("ab\0cd", 5), {0x01, 0x02, 0x05, 0x3F, 0x00, 0x08})}};
