@@ -79,6 +79,11 @@ void TFormLnkWork::ProcessCommandFile(const std::string& name) {
                 journal.MarkRowDone(id, r);
                 continue;
             }
+            // The printer keeps no trace of an opened drawer: one that may already
+            // have opened for this row is not opened a second time behind the
+            // cashier's back, but reported.
+            if (!doubt.empty() && code == 30)
+                throw LinkError("the drawer may have opened before the link stopped; it is not opened again");
             // The row's stamp names its cash row, so that a start after a stop
             // between the printer and the database can tell whether it is stored.
             // A day closing is known by the day it closes.
@@ -110,8 +115,8 @@ bool TFormLnkWork::RowCarriedOut(int code, const std::string& tekst, const std::
             // report was printed (an empty day cannot tell: closed again).
             return store_.zets.DayClosed(stamp) || store_.zets.FinishClosingPrintedBeforeAStop(stamp);
         default:
-            // Displays, header lines, drawer and reports leave nothing to count:
-            // carried out again.
+            // Displays, header lines and reports leave nothing to count: carried
+            // out again (a report cut by the stop is printed whole).
             return false;
     }
 }

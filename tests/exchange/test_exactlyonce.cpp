@@ -129,6 +129,29 @@ TEST_F(ExactlyOnceTest, RowsOfACommandFileDoneBeforeAStopAreNotRepeated) {
     }
 }
 
+TEST_F(ExactlyOnceTest, DrawerThatMayHaveOpenedBeforeAStopIsNotOpenedAgain) {
+    StartTraced();
+    Drop("CMD_1.zvx", CommandPacket({{"10", "Dobar dan"}, {"30", ""}, {"70", ""}}));
+    const std::string id = FileIdentityOf(ToFp("CMD_1.zvx"));
+    TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
+    journal.Load();
+    journal.MarkRowBegun(id, 0, "2026-12-08 10:00:00:001");
+    journal.MarkRowDone(id, 0);
+    journal.MarkRowBegun(id, 1, "2026-12-08 10:00:00:002");
+    rig->fp->OpenDrawer("10");  // the stop came after the printer took the row
+    Restart();
+    work->PollExchange();
+    EXPECT_EQ(rig->sim->State().drawerOpens, 1);
+    ASSERT_EQ(Answers(), std::vector<std::string>{"CMD_1.err"});
+    const std::string answer = JoinPath(rig->ini->FromFpDir(), "CMD_1.err");
+    EXPECT_NE(ReadWholeFile(answer).find("drawer may have opened"), std::string::npos);
+    // The cash register takes the answer and sends the row again: carried out as any other.
+    ASSERT_EQ(::unlink(answer.c_str()), 0);
+    Drop("CMD_1.zvx", CommandPacket({{"30", ""}}));
+    work->PollExchange();
+    EXPECT_EQ(rig->sim->State().drawerOpens, 2);
+}
+
 TEST_F(ExactlyOnceTest, DayClosingStoppedBetweenTheZReportAndTheDatabaseIsNotPrintedAgain) {
     StartTraced();
     DropReceipt("ABC_1.zvx", kOne);
