@@ -20,13 +20,22 @@ void TFormZets::CloseDay()
         // Only a wait for the printer to settle; a lost line has already asked the program to end.
     }
     const std::string stamp = fp_.GetPrinterDateTime().ZetStamp();
+    const std::string day = CurrentDayId();
     // Recorded before the Z report, so that a start after a stop between the
     // report and the database half finishes this closing instead of losing it.
-    SetClosingBegun(CurrentDayId());
+    SetClosingBegun(day);
     try {
         fp_.PrintDailyClosing();
-    } catch (...) {
-        SetClosingBegun("");
+    } catch (const LinkError&) {
+        // A report printed behind a garbled answer: the printer's cleared receipt
+        // figures tell, and the database half is finished from them now.
+        if (fp_.AnswerUnreadable() && FinishClosingPrintedBeforeAStop(day)) {
+            SetClosingBegun("");
+            return;
+        }
+        // The record stays: when the answer was lost with the line, the printer
+        // may have printed the report, and the next start finishes the closing if
+        // its figures show it; a refused report leaves them as they were.
         throw;
     }
     CloseDayInDatabase(stamp);

@@ -186,6 +186,34 @@ TEST_F(ExactlyOnceTest, AnyDayClosingCutBetweenTheZReportAndTheDatabaseIsFinishe
     EXPECT_EQ(rig->JournalCount("Z "), 1) << "the day is closed: no second Z report";
 }
 
+TEST_F(ExactlyOnceTest, ZReportWhoseAnswerIsGarbledOrLostIsStoredAsTheClosingItWas) {
+    struct Case {
+        const char* fault;
+        std::vector<std::string> answers;
+    };
+    // Garbled: settled from the printer at once. Lost: the line counts as gone,
+    // the program ends, and its next start finishes the closing.
+    for (const Case& c : {Case{"badsum 4", {"ABC_1.ok", "CMD_1.ok"}}, Case{"lose 4", {"ABC_1.ok", "Comm.err"}}}) {
+        SCOPED_TRACE(c.fault);
+        StartTraced();
+        DropReceipt("ABC_1.zvx", kOne);
+        work->PollExchange();
+        rig->sim->Control("oncmd 69");
+        rig->sim->Control(c.fault);
+        Drop("CMD_1.zvx", CommandPacket({{"90", ""}}));
+        work->PollExchange();
+        rig->sim->Control("reset");
+        Restart();
+        work->PollExchange();
+        EXPECT_EQ(rig->JournalCount("Z "), 1);
+        EXPECT_EQ(Closed(), 1);
+        EXPECT_EQ(rig->ScalarInt("select count(*) from zets where dtm_tran is not null"), 1);
+        EXPECT_EQ(rig->ScalarInt("select count(*) from vle where vle_key='ClosingBegun'"), 0);
+        EXPECT_EQ(Answers(), c.answers);
+        TearDown();
+    }
+}
+
 TEST_F(ExactlyOnceTest, DepositTakenBehindAGarbledAnswerIsAnsweredAndStoredOnce) {
     StartTraced();
     Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}}));
