@@ -236,8 +236,9 @@ void TFormLnkWork::WriteResult(const std::string& fileName, const std::string& t
         throw LinkError("The answer " + result + " could not be written: " + e.what());
     }
     // Written down: from here the next start delivers it, so the receipt's
-    // archive no longer needs to ask for it.
-    if (bon_) bon_->ClearAnswerDue();
+    // archive no longer needs to ask for it. Any other answer (Comm.err above
+    // all) leaves the receipt's answer due.
+    if (bon_ && SameText(ChangeFileExt(fileName, ""), ChangeFileExt(bon_->FileName(), ""))) bon_->ClearAnswerDue();
     DeliverKeptAnswers();
 }
 

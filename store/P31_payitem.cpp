@@ -55,7 +55,14 @@ void TPayItem::StorePayment()
         query_.SetSQL("update curr_payments set pay_1=pay_1+:pay_1, pay_2=pay_2+:pay_2, pay_3=pay_3+:pay_3, "
                       "pay_4=pay_4+:pay_4, pay_5=pay_5+:pay_5, pay_6=pay_6+:pay_6, card_id=:card_id");
     } else {
-        const Money total = bon_.ReceiptTotal();
+        Money total;
+        try {
+            total = bon_.ReceiptTotal();
+        } catch (const LinkError&) {
+            // The line went down after the printer took the payment: the row is
+            // stored all the same, with the total of the receipt's own lines.
+            total = bon_.LinesSum();
+        }
         query_.SetSQL("select count(*) cnt, "
                       "sum(case when prc_popust <> 0 then 1 else 0 end) popust, "
                       "sum(case when ind_storno = 'D' then 1 else 0 end) storno from curr_sales");

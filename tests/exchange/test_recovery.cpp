@@ -121,6 +121,30 @@ std::string CutCaseName(const ::testing::TestParamInfo<CutCase>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Stages, LineCutTest, ::testing::ValuesIn(kCutCases), CutCaseName);
 
+TEST_F(RecoveryTest, ReceiptArchivedJustBeforeTheLineWentDownIsAnsweredAtTheNextStart) {
+    constexpr int kReceiptState = 76;
+    Start();
+    CommandsOf("ABC_0.zvx", kCutReceipt);
+    const std::vector<int> commands = CommandsOf("ABC_1.zvx", kCutReceipt);
+    // Dead right after the printer told the total for the change: the receipt is
+    // archived, and the total for its answer is never told.
+    std::size_t cut = static_cast<std::size_t>(CountThrough(commands, kCloseReceipt, 1));
+    while (cut < commands.size() && commands[cut] != kReceiptState) ++cut;
+    ASSERT_LT(cut, commands.size());
+    rig->sim->Control("cut " + std::to_string(cut + 1));
+    DropReceipt("ABC_2.zvx", kCutReceipt);
+    work->PollExchange();
+    EXPECT_NE(Answer("Comm.err"), "<none>");
+    EXPECT_EQ(Answer("ABC_2.ok"), "<none>");
+    ASSERT_EQ(rig->ScalarInt("select count(*) from curr_abc"), 0) << "archived before the line went down";
+
+    rig->sim->Control("cut off");
+    Restart();
+    EXPECT_EQ(Answer("ABC_2.ok"), "10.00\r\n");
+    EXPECT_EQ(Answer("ABC_2.err"), "<none>");
+    ExpectBooksBalance();
+}
+
 TEST_F(RecoveryTest, DisplayUnpluggedStopsBeforePrintingAndTheNextStartPrints) {
     Start();
     DropReceipt("ABC_1.zvx", {Line("1001", "3.00"), EndRow()});

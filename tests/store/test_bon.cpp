@@ -398,6 +398,20 @@ TEST_F(Bon, TotalOfAPrintedReceiptStandsWhenThePrinterAnswersOnlyGarbled)
     EXPECT_EQ(DatabaseTotal(), Money::FromHundredths(rig.sim->State().DayTotal()));
 }
 
+TEST_F(Bon, APaymentThePrinterTookIsStoredWhenTheLineGoesDownRightAfter)
+{
+    Article("A1", 2, "10");
+    TakeIn({{"A1", "10", "1"}}, {{"PAY_2", "10"}});
+    bon->ReadTrailer();
+    PrintLines(1);
+    // The display and the payment are answered, then the cable is pulled.
+    rig.sim->Control("cut 2");
+    TPayItem(*rig.store, *bon, Money::FromUnits(10), 2).Pay();
+    rig.sim->Control("cut off");
+    EXPECT_EQ(rig.sim->State().ReceiptPaid(), 1000);
+    EXPECT_EQ(rig.Scalar("select iznos || '|' || pay_2 from curr_payments"), "10.0000|10.0000");
+}
+
 TEST_F(Bon, RecoveryWithAnUnreadableStateChangesNothing)
 {
     bon->SetBonId(5);
