@@ -6,6 +6,7 @@
 #include "closing/P32_zets.h"
 #include "printer/P00_fp.h"
 #include "printer/P00_fpsend.h"
+#include "store/P31_payitem.h"
 #include "store/P31_storecontext.h"
 
 #include <chrono>
@@ -147,6 +148,10 @@ void TBon::CloseAndArchive(bool deleteAbc, bool answerDue)
         // and must then be archived and answered as the success it is.
         if (!CarriedOutBehindUnreadAnswer(true, Money::FromRaw(-1), Money::FromRaw(-1))) throw;
     }
+    // A wholly voided receipt closes on the printer without a payment when its
+    // zero payment found no answer; the day's receipt count and numbering come
+    // from the payment rows, so it still gets its own.
+    if (CountRows("curr_payments") == 0) TPayItem(ctx_, *this, Money(), 1).StorePayment();
     StoreChange();
     ArchiveReceipt(deleteAbc, answerDue);
 }

@@ -155,6 +155,24 @@ TEST_F(Bon, StornoAllCancelsEverySoldLineOrRefusesToMarkThem)
     EXPECT_EQ(rig.ScalarInt("select count(*) from curr_sales where ind_storno='N'"), 1);
 }
 
+TEST_F(Bon, WhollyVoidedReceiptClosedWithoutItsZeroPaymentKeepsAPaymentRow)
+{
+    Article("A1", 2, "10");
+    TakeIn({{"A1", "10", "2"}});
+    PrintLines(1);
+    bon->StornoAll();
+    // The state question before the zero payment is answered garbled every time.
+    rig.sim->Control("oncmd 103");
+    rig.sim->Control("badlen 1000");
+    EXPECT_NE(Failure([&] { bon->PayWholeTotal(); }), "no error");
+    rig.sim->Control("reset");
+    bon->CloseAndArchive(true);
+    EXPECT_EQ(rig.JournalCount("PAY "), 0);
+    EXPECT_EQ(rig.JournalCount("CLOSE 1 0.00 0.00"), 1);
+    EXPECT_EQ(rig.Scalar("select iznos || '|' || pay_1 from payments where bon_id=1"), "0.0000|0.0000");
+    EXPECT_EQ(rig.ScalarInt("select count(*) from sales where bon_id=1"), 1);
+}
+
 TEST_F(Bon, PrinterTotalFailsWhenTheStateCannotBeRead)
 {
     rig.sim->Control("nak 100");
