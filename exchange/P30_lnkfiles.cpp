@@ -135,7 +135,13 @@ void TFormLnkWork::RunCommandRow(int code, const std::string& tekst, const std::
             fp_.DisplayLower(tekst);
             break;
         case 30:
-            fp_.OpenDrawer(Trim(tekst).empty() ? std::string("10") : tekst);
+            try {
+                fp_.OpenDrawer(Trim(tekst).empty() ? std::string("10") : tekst);
+            } catch (const LinkError&) {
+                // An answer that came back garbled was still an answer: the printer
+                // took the command, and the drawer opens in any state of the printer.
+                if (!fp_.AnswerUnreadable()) throw;
+            }
             break;
         case 40:
             fp_.SetCashierName(tekst);

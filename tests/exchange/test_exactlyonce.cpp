@@ -129,7 +129,7 @@ TEST_F(ExactlyOnceTest, RowsOfACommandFileDoneBeforeAStopAreNotRepeated) {
     }
 }
 
-TEST_F(ExactlyOnceTest, DrawerThatMayHaveOpenedBeforeAStopIsNotOpenedAgain) {
+TEST_F(ExactlyOnceTest, DrawerOpensOnceAcrossAStopOrAGarbledAnswer) {
     StartTraced();
     Drop("CMD_1.zvx", CommandPacket({{"10", "Dobar dan"}, {"30", ""}, {"70", ""}}));
     const std::string id = FileIdentityOf(ToFp("CMD_1.zvx"));
@@ -150,6 +150,15 @@ TEST_F(ExactlyOnceTest, DrawerThatMayHaveOpenedBeforeAStopIsNotOpenedAgain) {
     Drop("CMD_1.zvx", CommandPacket({{"30", ""}}));
     work->PollExchange();
     EXPECT_EQ(rig->sim->State().drawerOpens, 2);
+    // Behind a garbled answer the drawer opened: answered as done, so that it is not sent again.
+    ASSERT_EQ(::unlink(JoinPath(rig->ini->FromFpDir(), "CMD_1.ok").c_str()), 0);
+    rig->sim->Control("oncmd 106");
+    rig->sim->Control("badsum 4");
+    Drop("CMD_2.zvx", CommandPacket({{"30", ""}}));
+    work->PollExchange();
+    rig->sim->Control("reset");
+    EXPECT_EQ(rig->sim->State().drawerOpens, 3);
+    EXPECT_EQ(Answers(), std::vector<std::string>{"CMD_2.ok"});
 }
 
 TEST_F(ExactlyOnceTest, DayClosingStoppedBetweenTheZReportAndTheDatabaseIsNotPrintedAgain) {
