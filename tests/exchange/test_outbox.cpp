@@ -92,10 +92,10 @@ TEST_F(OutboxTest, AFileMadeAtOnceWhereAnotherWasRemovedIsNotTakenForIt) {
     DeleteFileReport(b);
     WriteWholeFile(a, "x2");
     sameTime(a);
-    EXPECT_NE(FileIdentityOf(a), first);
-    WriteWholeFile(a, "x1");
-    sameTime(a);
-    EXPECT_EQ(FileIdentityOf(a), first) << "the same file looked at again";
+    const std::string other = FileIdentityOf(a);
+    EXPECT_NE(other, first);
+    // Whether the file system hands out the freed inode again is its own affair.
+    EXPECT_EQ(FileIdentityOf(a), other) << "the same file looked at again";
 }
 
 TEST_F(OutboxTest, StartUpPutsRecordedDraftsInPlaceAndDropsTheOthers) {
