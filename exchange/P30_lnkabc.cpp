@@ -62,19 +62,10 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
     Outbox().DropHeldFailure(answerName);
 }
 
-bool TFormLnkWork::AnsweredCommErrOnStop(const std::string& text, bool endsRequest) {
+bool TFormLnkWork::AnsweredCommErrOnStop(const std::string& text) {
     app_.ProcessMessages();
     if (!app_.Terminated()) return false;
-    // Comm.err answers the request at hand only when the request ends with it.
-    const std::string id = currentId_;
-    if (!endsRequest) currentId_.clear();
-    try {
-        WriteResult("Comm.err", text, false);
-    } catch (...) {
-        currentId_ = id;
-        throw;
-    }
-    currentId_ = id;
+    WriteResult("Comm.err", text, false);
     return true;
 }
 

@@ -98,7 +98,13 @@ void TFormLnkWork::ProcessCommandFile(const std::string& name) {
     } catch (const std::exception& e) {
         const std::string text = e.what();
         if (!unwritten_.empty()) throw;  // the answer itself found no place
-        if (!AnsweredCommErrOnStop(text, true)) WriteResult(name, text, false);
+        // The link is going down: the file waits for the next start, which settles
+        // a row in doubt from the printer and the database and answers the file.
+        if (AnsweredCommErrOnStop(text)) {
+            CDSInput.Clear();
+            return;
+        }
+        WriteResult(name, text, false);
     }
     CDSInput.Clear();
     RemoveRequest(ToFpPath(name));

@@ -116,7 +116,7 @@ void TFormLnkWork::Notice(bool& given, const std::string& text) {
 
 std::string TFormLnkWork::RequestIdOf(const std::string& fileName) const {
     if (currentName_.empty()) return {};
-    if (fileName == "Comm.err") return currentId_;
+    if (fileName == "Comm.err") return {};
     return SameText(ChangeFileExt(fileName, ""), ChangeFileExt(currentName_, "")) ? currentId_ : std::string();
 }
 

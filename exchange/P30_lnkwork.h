@@ -114,9 +114,9 @@ private:
     std::vector<std::string> PacketsInToFpDir(const std::string& prefix) const;
     std::string HeldReceiptName();
     // After a failure: lets pending events run and, when the link is stopping,
-    // answers "Comm.err" with the failure's text and returns true.
-    // endsRequest: the request at hand is answered by it (its file is removed).
-    bool AnsweredCommErrOnStop(const std::string& text, bool endsRequest = false);
+    // answers "Comm.err" with the failure's text and returns true. Comm.err is
+    // no request's own answer: the request at hand waits for the next start.
+    bool AnsweredCommErrOnStop(const std::string& text);
     // Deletes the foreign receipt files whose packets (given) were already made.
     void DropConvertedOriginals(const std::vector<std::string>& packets);
     // Removes a request file that has been carried out; a ToFpDir that refuses is

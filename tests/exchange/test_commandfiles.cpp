@@ -119,6 +119,10 @@ TEST_F(CommandFileTest, LostPrinterLineAnswersCommErr) {
     EXPECT_EQ(Answer("Comm.err").rfind("Komanda 80 - Zvucni signal\n", 0), 0u)
         << Answer("Comm.err");
     EXPECT_EQ(Answers(), std::vector<std::string>{"Comm.err"});
+    EXPECT_TRUE(FileExists(ToFp("CMD_1.zvx"))) << "the file waits for the next start";
+    Restart();
+    work->PollExchange();
+    EXPECT_EQ(Answers(), (std::vector<std::string>{"CMD_1.ok", "Comm.err"}));
     EXPECT_FALSE(FileExists(ToFp("CMD_1.zvx")));
 }
 
@@ -201,6 +205,8 @@ TEST_F(CommandFileTest, StatusReportFallsBackLineByLineWhenThePrinterFallsSilent
         EXPECT_TRUE(rig->app.Terminated()) << ++n;
         if (c.lines.empty()) {
             EXPECT_EQ(Answers(), std::vector<std::string>{"Comm.err"}) << n;
+            EXPECT_TRUE(FileExists(ToFp("CMD_1.zvx"))) << n << ": the file waits for the next start";
+            DeleteFileReport(ToFp("CMD_1.zvx"));
         } else {
             EXPECT_EQ(Lines(Answer("F_300.ok")), c.lines) << n;
             EXPECT_EQ(Answers(), (std::vector<std::string>{c.answer, "F_300.ok"})) << n;
