@@ -25,6 +25,7 @@ bool IsEndRow(const TSqlQuery& q) { return UpperCase(Trim(q.AsString("art_id")))
 
 void TFormLnkWork::ProcessAbcFile(const std::string& name) {
     abcHeld_ = false;
+    const bool heldBefore = receiptHeld_;
     std::string answerName, total;
     try {
         if (!name.empty()) LoadAbcFile(name);
@@ -49,6 +50,8 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
         const std::string text = e.what();
         // The link is going down; curr_abc keeps the receipt for the next start.
         if (AnsweredCommErrOnStop(text)) return;
+        // Answered once the printer tells what became of the receipt.
+        if (receiptHeld_ && !heldBefore) return;
         if (!abcHeld_) ExecSql("delete from curr_abc");
         const std::string answer = name.empty() && bon_ ? bon_->FileName() : name;
         WriteResult(answer, text, false);
@@ -235,6 +238,9 @@ void TFormLnkWork::PrintReceipt() {
             store_.linkLog.Write(bon.FileName() + " printed and closed by the cancellation after: " + text);
             return;
         }
+        // Answering ".err" now would leave a receipt open in the printer that the
+        // next one, or another request, would close in its own name.
+        if (cancelStateUnknown_) HoldUncancelledReceipt(text);
         throw LinkError(text);
     }
 }
@@ -276,6 +282,7 @@ void TFormLnkWork::RegisterPayments() {
 }
 
 bool TFormLnkWork::CancelReceipt(bool forReceipt) {
+    cancelStateUnknown_ = false;
     try {
         fp_.CloseNonFiscal();
     } catch (const std::exception&) {
@@ -285,8 +292,9 @@ bool TFormLnkWork::CancelReceipt(bool forReceipt) {
     try {
         state = fp_.ReadTransactionState();
     } catch (const std::exception&) {
-        return false;
     }
+    // 0: the printer did not tell its state.
+    cancelStateUnknown_ = state == 0;
     if (state != 3 && state != 4) return false;
     // A receipt whose payment has begun (4) cannot be voided: it is completed
     // and printed, and answered as the success it is.

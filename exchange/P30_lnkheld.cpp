@@ -1,8 +1,10 @@
-// A receipt left in curr_abc by a start that could not read the printer's
-// transaction state: settled as soon as the printer answers, without a restart.
+// A receipt left in curr_abc because the printer did not tell its transaction
+// state, at the start or while cancelling a failed receipt: settled as soon as
+// the printer answers, without a restart.
 #include "exchange/P30_lnkwork.h"
 
 #include "app/P00_log.h"
+#include "exchange/P30_outbox.h"
 #include "printer/P00_fp.h"
 #include "store/P31_bon.h"
 #include "store/P31_storecontext.h"
@@ -28,6 +30,10 @@ void TFormLnkWork::ResolveHeldReceipt() {
     }
     heldProbeWait_ = kHeldProbeCycles;
     if (!PrinterAnswersState()) return;
+    if (cancelHeld_) {
+        FinishHeldCancellation();
+        return;
+    }
     TBon& bon = Bon();
     // What the start does with a known state, now that the printer tells it.
     try {
@@ -48,6 +54,34 @@ void TFormLnkWork::ResolveHeldReceipt() {
         WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
     else
         ProcessAbcFile("");
+}
+
+void TFormLnkWork::HoldUncancelledReceipt(const std::string& text) {
+    abcHeld_ = true;
+    receiptHeld_ = true;
+    cancelHeld_ = true;
+    heldProbeWait_ = 0;  // the next cycle asks at once
+    store_.linkLog.Write(Bon().FileName() + " waits: the printer did not tell whether the receipt is still open; " +
+                         "it is cancelled and answered once it does. " + text);
+}
+
+void TFormLnkWork::FinishHeldCancellation() {
+    TBon& bon = Bon();
+    const std::string name = bon.FileName();
+    const bool printed = CancelReceipt();
+    if (cancelStateUnknown_) return;  // asked again by a later probe
+    receiptHeld_ = false;
+    cancelHeld_ = false;
+    // As the receipt's own failure handling would have answered it.
+    if (printed) {
+        store_.linkLog.Write(name + " printed and closed by the cancellation");
+        WriteResult(name, bon.ReceiptTotal().Format(2), true);
+    } else {
+        ExecSql("delete from curr_abc");
+        const std::optional<std::string> failure = Outbox().HeldFailure(name);
+        WriteResult(name, failure ? *failure : std::string("the receipt was cancelled"), false);
+    }
+    Outbox().DropHeldFailure(name);
 }
 
 }  // namespace velbrin

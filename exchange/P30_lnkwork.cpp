@@ -203,8 +203,11 @@ void TFormLnkWork::PollExchange() {
             if (kind == "CMD_") {
                 ProcessCommandFile(packet);
             } else if (kind == "ABC_") {
+                const bool held = receiptHeld_;
                 ProcessAbcFile(packet);
                 CheckFiscalisedQuietly();
+                // A receipt held just now is settled first, by the next cycle.
+                if (receiptHeld_ && !held) return;
             } else if (kind == "ART-") {
                 ProcessArticleFile(packet);
             } else if (kind == "TXT_") {
