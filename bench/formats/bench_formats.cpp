@@ -2,10 +2,6 @@
 // packet, and a 100,000-row export packet into TXT, CSV and DBF. Prints rows per
 // second and the peak resident memory of each step, run in a process of its own
 // so that one step's memory does not hide in another's figure.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,44 +10,26 @@
 #include <string>
 
 #include "app/P00_util.h"
+#include "bench/support/BenchSupport.h"
 #include "formats/P00_convert.h"
 
 using namespace velbrin;
+using namespace velbrin::bench;
 
 namespace {
 
 constexpr int kRows = 100000;
 
-long PeakKb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-// Runs step in a child process; the child prints its time and peak memory.
+// Runs step in a process of its own, which prints its time and peak memory.
 bool Measure(const char* what, const std::function<void()>& step) {
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        int code = 0;
-        try {
-            auto start = std::chrono::steady_clock::now();
-            step();
-            double s =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            std::printf("%-28s %8.3f s %10.0f rows/s   peak RSS %7ld KB\n", what, s, kRows / s,
-                        PeakKb());
-        } catch (const LinkError& e) {
-            std::fprintf(stderr, "%s: %s\n", what, e.what());
-            code = 1;
-        }
-        std::fflush(stdout);
-        _exit(code);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return InOwnProcess(what, [&] {
+        const auto start = std::chrono::steady_clock::now();
+        step();
+        const double s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("%-28s %8.3f s %10.0f rows/s   peak RSS %7ld KB\n", what, s, kRows / s,
+                    PeakKb());
+    });
 }
 
 std::string ReceiptCsv() {

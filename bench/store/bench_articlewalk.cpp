@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "app/P00_appservices.h"
 #include "app/P00_inilink.h"
 #include "app/P00_msg.h"
 #include "app/P00_util.h"
+#include "bench/support/BenchSupport.h"
 #include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
 #include "printer/P00_fpdef.h"
@@ -25,28 +25,7 @@
 #include "tools/fp550sim/SimState.h"
 
 using namespace velbrin;
-
-namespace {
-
-class CountingApp : public TAppServices {
-public:
-    void Terminate() override { terminated_ = true; }
-    bool Terminated() const override { return terminated_; }
-    void ProcessMessages() override {}
-    void ShowNumbered(int n) override { std::fprintf(stderr, "message %d\n", n); }
-    void ShowText(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-    void ShowError(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-    void ShowNotice(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-    void Progress(TLinkText, long done, long total) override {
-        if (done < total) ++reports;
-    }
-    long reports = 0;
-
-private:
-    bool terminated_ = false;
-};
-
-}  // namespace
+using namespace velbrin::bench;
 
 int main(int argc, char** argv) {
     const int articles = argc > 1 ? std::atoi(argv[1]) : 5000;
@@ -76,7 +55,7 @@ int main(int argc, char** argv) {
         ForceDirectories(root + "/inst/DataBase");
         if (!CopyFileOverwrite(VELBRIN_TEMPLATE_DB, ini.DbPath()))
             throw LinkError("cannot copy the template");
-        CountingApp app;
+        ConsoleApp app;
         TMsgTable messages;
         TFormConvert convert;
         TFormFPDef fpDef(std::make_unique<TPosixComPort>(device));
@@ -95,7 +74,7 @@ int main(int argc, char** argv) {
             "%.1f ms per article, %.2f ms per command; %zu left; progress told %ld times\n",
             articles, baud > 0 ? (std::to_string(baud) + " baud").c_str() : "pty speed", s, s / 60,
             frames, 1000 * s / articles, 1000 * s / frames, printer.State().articles.size(),
-            app.reports);
+            app.progressReports);
         printer.Stop();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_articlewalk: %s\n", e.what());
