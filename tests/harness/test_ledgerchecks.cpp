@@ -109,6 +109,16 @@ TEST(HarnessRequestBooks, ARepairOfTheArticleTablesExplainsItsZReportAndLostStoc
     EXPECT_EQ(b.Faults(), "");
 }
 
+TEST(HarnessRequestBooks, ADrawerTheLinkCannotVouchForAfterAKillIsItsOwnAnswer) {
+    // The drawer opened just before the kill: the next start cannot ask the
+    // printer and says so, instead of opening it again.
+    Books b;
+    b.answers["CMD_1"] = {"err the drawer may have opened before the link stopped; it is not opened again\r\n"};
+    EXPECT_EQ(b.Faults(), "");
+    b.answers["CMD_1"] = {"err Komanda 106\r\n"};
+    EXPECT_NE(b.Faults().find("CMD_1.zvx answered .err although every row was carried out"), std::string::npos);
+}
+
 TEST(HarnessRequestBooks, EachDisagreementIsAFault) {
     struct Case {
         const char* name;

@@ -155,8 +155,12 @@ std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
             done += n > 0;
         }
         // A command file answered .err stopped at its failing row; one whose every
-        // movement was made has not failed.
-        if (answered && !ok && s.kind == RequestKind::Command && asked > 0 && done == asked)
+        // movement was made has not failed. The one exception says so itself: a
+        // drawer row begun just before a kill, which the printer cannot be asked
+        // about, is reported as possibly opened rather than opened a second time.
+        const bool drawerInDoubt =
+            answered && !ok && got[0].find("the drawer may have opened before the link stopped") != std::string::npos;
+        if (answered && !ok && s.kind == RequestKind::Command && asked > 0 && done == asked && !drawerInDoubt)
             fault(s.name + " answered .err although every row was carried out: " + Describe(got));
     }
     // Movements nobody asked for, or recorded on one side only.
