@@ -239,8 +239,8 @@ void TFormLnkWork::PrintReceipt() {
             return;
         }
         // Answering ".err" now would leave a receipt open in the printer that the
-        // next one, or another request, would close in its own name.
-        if (cancelStateUnknown_) HoldUncancelledReceipt(text);
+        // next one would close in its own name.
+        if (cancelUnsettled_) HoldUncancelledReceipt(text);
         throw LinkError(text);
     }
 }
@@ -282,7 +282,7 @@ void TFormLnkWork::RegisterPayments() {
 }
 
 bool TFormLnkWork::CancelReceipt(bool forReceipt) {
-    cancelStateUnknown_ = false;
+    cancelUnsettled_ = false;
     try {
         fp_.CloseNonFiscal();
     } catch (const std::exception&) {
@@ -294,11 +294,13 @@ bool TFormLnkWork::CancelReceipt(bool forReceipt) {
     } catch (const std::exception&) {
     }
     // 0: the printer did not tell its state.
-    cancelStateUnknown_ = state == 0;
+    cancelUnsettled_ = state == 0;
     if (state != 3 && state != 4) return false;
     // A receipt whose payment has begun (4) cannot be voided: it is completed
-    // and printed, and answered as the success it is.
-    if (state == 4 && forReceipt) Outbox().DropHeldFailure(bon_->FileName());
+    // and printed, and answered as the success it is. One with nothing left to
+    // pay was voided whole by an earlier try whose close failed: still a failure.
+    const bool completes = state == 4 && fp_.ReceiptAmount() != Money();
+    if (completes && forReceipt) Outbox().DropHeldFailure(bon_->FileName());
     if (state == 3) {
         try {
             bon_->StornoAll();
@@ -312,9 +314,13 @@ bool TFormLnkWork::CancelReceipt(bool forReceipt) {
     try {
         bon_->CloseAndArchive(true, forReceipt);
     } catch (const std::exception&) {
+        // A close the printer refused leaves the receipt open there; a failure
+        // after the close (the archive) leaves it closed.
+        const int after = fp_.ReadTransactionState();
+        cancelUnsettled_ = after == 0 || after == 3 || after == 4;
         return false;
     }
-    if (state == 4) return true;
+    if (completes) return true;
     // Lines that could not all be voided were printed and paid after all.
     bool printed = false;
     try {

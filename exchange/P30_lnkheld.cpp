@@ -61,15 +61,15 @@ void TFormLnkWork::HoldUncancelledReceipt(const std::string& text) {
     receiptHeld_ = true;
     cancelHeld_ = true;
     heldProbeWait_ = 0;  // the next cycle asks at once
-    store_.linkLog.Write(Bon().FileName() + " waits: the printer did not tell whether the receipt is still open; " +
-                         "it is cancelled and answered once it does. " + text);
+    store_.linkLog.Write(Bon().FileName() + " waits: the printer has the receipt open or did not tell whether it " +
+                         "has; it is cancelled and answered once the printer answers again. " + text);
 }
 
 void TFormLnkWork::FinishHeldCancellation() {
     TBon& bon = Bon();
     const std::string name = bon.FileName();
     const bool printed = CancelReceipt();
-    if (cancelStateUnknown_) return;  // asked again by a later probe
+    if (cancelUnsettled_) return;  // asked again by a later probe
     receiptHeld_ = false;
     cancelHeld_ = false;
     // As the receipt's own failure handling would have answered it.

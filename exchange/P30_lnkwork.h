@@ -77,8 +77,8 @@ public:
     // Brings an interrupted fiscal receipt to a closed state; swallows its failures.
     // Only the receipt of the file at hand (forReceipt) leaves an answer due behind.
     // True when the receipt could not be voided and was completed and printed.
-    // cancelStateUnknown_ tells afterwards that the printer did not say whether
-    // a receipt is open, so that nothing was settled.
+    // cancelUnsettled_ tells afterwards that the printer still has the receipt
+    // open, or did not say whether it has.
     bool CancelReceipt(bool forReceipt = true);
 
     // Text, command and article files. Each answers through WriteResult and
@@ -165,16 +165,16 @@ private:
     // transaction state: settled by the first cycle in which the printer answers
     // the state query (asked quietly every kHeldProbeCycles cycles meanwhile).
     static constexpr int kHeldProbeCycles = 10;
-    // A receipt whose cancellation could not learn whether the printer still has
-    // it open is held the same way, with its failure held in the outbox; the
-    // first cycle in which the printer answers finishes the cancellation.
+    // A receipt whose cancellation left it open in the printer, or could not learn
+    // whether it did, is held the same way, with its failure held in the outbox;
+    // the first cycle in which the printer answers tries the cancellation again.
     void HoldUncancelledReceipt(const std::string& text);
     void FinishHeldCancellation();
     void ResolveHeldReceipt();
     bool PrinterAnswersState();
     bool receiptHeld_ = false;
     bool cancelHeld_ = false;
-    bool cancelStateUnknown_ = false;
+    bool cancelUnsettled_ = false;
     int heldProbeWait_ = 0;
 };
 

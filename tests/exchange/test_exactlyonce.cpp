@@ -300,26 +300,36 @@ TEST_F(ExactlyOnceTest, CancellationTellsWhetherItVoidedOrHadToCompleteTheReceip
     }
 }
 
-TEST_F(ExactlyOnceTest, ReceiptWhoseCancellationCannotReadThePrinterWaitsAndIsNotClosedByTheNext) {
-    StartTraced();
-    // The void of a sale never made fails the receipt; every answer to the
-    // cancellation's state question comes back garbled.
-    rig->sim->Control("oncmd 76");
-    rig->sim->Control("badsum 4");
-    DropReceipt("ABC_1.zvx", {Line("1001", "5.00", "1"), Line("1003", "5.00", "-2"), EndRow()});
-    work->PollExchange();
-    rig->sim->Control("reset");
-    EXPECT_EQ(Answers(), std::vector<std::string>{}) << "not answered while the printer may hold it open";
-    DropReceipt("ABC_2.zvx", kOne);
-    work->PollExchange();
-    EXPECT_EQ(Answers(), (std::vector<std::string>{"ABC_1.err", "ABC_2.ok"}));
-    EXPECT_NE(Answer("ABC_1.err").find("Exc-101 select - storno item not exist"), std::string::npos)
-        << Answer("ABC_1.err");
-    EXPECT_EQ(Answer("ABC_2.ok"), "12.50\r\n");
-    const JournalBooks books = ReadBooks(rig->Journal());
-    EXPECT_EQ(books.closed, 2);
-    EXPECT_EQ(books.closedTotal, Money::Parse("12.50")) << "the first receipt voided, not sold under the second";
-    ExpectBooksBalance();
+TEST_F(ExactlyOnceTest, ReceiptWhoseCancellationCannotCloseItWaitsAndIsNotClosedByTheNext) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> faults;
+    };
+    const Case cases[] = {
+        {"every answer to the state question garbled", {"oncmd 76", "badsum 4"}},
+        {"the close refused", {"refuse 56 1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartTraced();
+        for (const std::string& fault : c.faults) rig->sim->Control(fault);
+        // The void of a sale never made fails the receipt.
+        DropReceipt("ABC_1.zvx", {Line("1001", "5.00", "1"), Line("1003", "5.00", "-2"), EndRow()});
+        work->PollExchange();
+        rig->sim->Control("reset");
+        EXPECT_EQ(Answers(), std::vector<std::string>{}) << "not answered while the printer may hold it open";
+        DropReceipt("ABC_2.zvx", kOne);
+        work->PollExchange();
+        EXPECT_EQ(Answers(), (std::vector<std::string>{"ABC_1.err", "ABC_2.ok"}));
+        EXPECT_NE(Answer("ABC_1.err").find("Exc-101 select - storno item not exist"), std::string::npos)
+            << Answer("ABC_1.err");
+        EXPECT_EQ(Answer("ABC_2.ok"), "12.50\r\n");
+        const JournalBooks books = ReadBooks(rig->Journal());
+        EXPECT_EQ(books.closed, 2);
+        EXPECT_EQ(books.closedTotal, Money::Parse("12.50")) << "the first receipt voided, not sold under the second";
+        ExpectBooksBalance();
+        TearDown();
+    }
 }
 
 TEST_F(ExactlyOnceTest, TextCancellingAReceiptLeftOpenNeverAnswersInAReceiptsName) {
