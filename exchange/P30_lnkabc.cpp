@@ -25,7 +25,7 @@ bool IsEndRow(const TSqlQuery& q) { return UpperCase(Trim(q.AsString("art_id")))
 
 void TFormLnkWork::ProcessAbcFile(const std::string& name) {
     abcHeld_ = false;
-    const bool heldBefore = receiptHeld_;
+    const bool heldBefore = held_ != THeld::None;
     std::string answerName, total;
     try {
         if (!name.empty()) LoadAbcFile(name);
@@ -51,7 +51,7 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
         // The link is going down; curr_abc keeps the receipt for the next start.
         if (AnsweredCommErrOnStop(text)) return;
         // Answered once the printer tells what became of the receipt.
-        if (receiptHeld_ && !heldBefore) return;
+        if (held_ != THeld::None && !heldBefore) return;
         if (!abcHeld_) ExecSql("delete from curr_abc");
         const std::string answer = name.empty() && bon_ ? bon_->FileName() : name;
         WriteResult(answer, text, false);
@@ -315,8 +315,9 @@ bool TFormLnkWork::CancelReceipt(bool forReceipt) {
         bon_->CloseAndArchive(true, forReceipt);
     } catch (const std::exception&) {
         // A close the printer refused leaves the receipt open there; a failure
-        // after the close (the archive) leaves it closed.
-        const int after = fp_.ReadTransactionState();
+        // after the close (the archive) leaves it closed. A lost line is not
+        // asked: the receipt stays unsettled for the next start.
+        const int after = app_.Terminated() ? 0 : fp_.ReadTransactionState();
         cancelUnsettled_ = after == 0 || after == 3 || after == 4;
         return false;
     }

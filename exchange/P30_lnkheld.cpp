@@ -23,14 +23,14 @@ bool TFormLnkWork::PrinterAnswersState() {
 }
 
 void TFormLnkWork::ResolveHeldReceipt() {
-    if (!receiptHeld_) return;
+    if (held_ == THeld::None) return;
     if (heldProbeWait_ > 0) {
         --heldProbeWait_;
         return;
     }
     heldProbeWait_ = kHeldProbeCycles;
     if (!PrinterAnswersState()) return;
-    if (cancelHeld_) {
+    if (held_ == THeld::Cancelling) {
         FinishHeldCancellation();
         return;
     }
@@ -39,7 +39,7 @@ void TFormLnkWork::ResolveHeldReceipt() {
     try {
         bon.Recover();
     } catch (const std::exception& e) {
-        receiptHeld_ = false;
+        held_ = THeld::None;
         CancelReceipt();
         if (bon.FileName().empty())
             store_.linkLog.Write(std::string("Recovery of the receipt failed: ") + e.what());
@@ -49,7 +49,7 @@ void TFormLnkWork::ResolveHeldReceipt() {
     }
     // Still no state (the printer failed the query again): the next probe retries.
     if (bon.FileName().empty()) return;
-    receiptHeld_ = false;
+    held_ = THeld::None;
     if (bon.AbcIsEmpty())
         WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
     else
@@ -58,8 +58,7 @@ void TFormLnkWork::ResolveHeldReceipt() {
 
 void TFormLnkWork::HoldUncancelledReceipt(const std::string& text) {
     abcHeld_ = true;
-    receiptHeld_ = true;
-    cancelHeld_ = true;
+    held_ = THeld::Cancelling;
     heldProbeWait_ = 0;  // the next cycle asks at once
     store_.linkLog.Write(Bon().FileName() + " waits: the printer has the receipt open or did not tell whether it " +
                          "has; it is cancelled and answered once the printer answers again. " + text);
@@ -70,8 +69,7 @@ void TFormLnkWork::FinishHeldCancellation() {
     const std::string name = bon.FileName();
     const bool printed = CancelReceipt();
     if (cancelUnsettled_) return;  // asked again by a later probe
-    receiptHeld_ = false;
-    cancelHeld_ = false;
+    held_ = THeld::None;
     // As the receipt's own failure handling would have answered it.
     if (printed) {
         store_.linkLog.Write(name + " printed and closed by the cancellation");

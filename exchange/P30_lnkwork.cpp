@@ -203,11 +203,11 @@ void TFormLnkWork::PollExchange() {
             if (kind == "CMD_") {
                 ProcessCommandFile(packet);
             } else if (kind == "ABC_") {
-                const bool held = receiptHeld_;
+                const bool heldBefore = held_ != THeld::None;
                 ProcessAbcFile(packet);
                 CheckFiscalisedQuietly();
                 // A receipt held just now is settled first, by the next cycle.
-                if (receiptHeld_ && !held) return;
+                if (held_ != THeld::None && !heldBefore) return;
             } else if (kind == "ART-") {
                 ProcessArticleFile(packet);
             } else if (kind == "TXT_") {
@@ -373,7 +373,7 @@ void TFormLnkWork::RecoverExchange() {
     }
     if (bon.FileName().empty()) {
         // The printer did not tell its state: the receipt stays for a later cycle.
-        receiptHeld_ = !bon.AbcIsEmpty();
+        held_ = bon.AbcIsEmpty() ? THeld::None : THeld::AtStart;
         return;
     }
     if (bon.AbcIsEmpty()) {

@@ -172,8 +172,8 @@ private:
     void FinishHeldCancellation();
     void ResolveHeldReceipt();
     bool PrinterAnswersState();
-    bool receiptHeld_ = false;
-    bool cancelHeld_ = false;
+    enum class THeld { None, AtStart, Cancelling };
+    THeld held_ = THeld::None;
     bool cancelUnsettled_ = false;
     int heldProbeWait_ = 0;
 };

@@ -37,6 +37,30 @@ protected:
         ASSERT_EQ(::unlink(from.c_str()), 0);
         ASSERT_EQ(::rename((from + ".away").c_str(), from.c_str()), 0);
     }
+    // The request journal of the installation, to write what a stopped run left in it.
+    std::unique_ptr<TRequestJournal> StoppedRunJournal() {
+        auto journal = std::make_unique<TRequestJournal>(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
+        journal->Load();
+        return journal;
+    }
+    // A command file carried out with fault on every answer to printer command
+    // cmd; then the link is started again (a lost line has ended it) and runs a cycle.
+    void CommandBehindFaultThenRestart(int cmd, const std::string& fault, const std::string& name,
+                                       const std::string& packet) {
+        rig->sim->Control("oncmd " + std::to_string(cmd));
+        rig->sim->Control(fault);
+        Drop(name, packet);
+        work->PollExchange();
+        rig->sim->Control("reset");
+        Restart();
+        work->PollExchange();
+    }
+};
+
+// A fault on the answers to one command, and the answers the cash register gets.
+struct AnswerFault {
+    const char* fault;
+    std::vector<std::string> answers;
 };
 
 TEST_F(ExactlyOnceTest, RequestsThatCannotBeRemovedAreCarriedOutOnceAndToldOnce) {
@@ -109,13 +133,12 @@ TEST_F(ExactlyOnceTest, RowsOfACommandFileDoneBeforeAStopAreNotRepeated) {
         Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}, {"50", "20.00"}, {"60", "5.00"}}));
         // What a run that was stopped had done: row 0 wholly, and maybe row 1 on the printer only.
         const std::string id = FileIdentityOf(ToFp("CMD_1.zvx"));
-        TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
-        journal.Load();
-        journal.MarkRowBegun(id, 0, "2026-12-08 10:00:00:001");
+        const std::unique_ptr<TRequestJournal> journal = StoppedRunJournal();
+        journal->MarkRowBegun(id, 0, "2026-12-08 10:00:00:001");
         rig->commonLink->CashMovement(Money::FromUnits(10), "2026-12-08 10:00:00:001");
-        journal.MarkRowDone(id, 0);
+        journal->MarkRowDone(id, 0);
         if (c.printerTookSecond) {
-            journal.MarkRowBegun(id, 1, "2026-12-08 10:00:00:002");
+            journal->MarkRowBegun(id, 1, "2026-12-08 10:00:00:002");
             rig->fp->CashInOut(Money::FromUnits(20));
         }
         Restart();
@@ -133,11 +156,10 @@ TEST_F(ExactlyOnceTest, DrawerOpensOnceAcrossAStopOrAGarbledAnswer) {
     StartTraced();
     Drop("CMD_1.zvx", CommandPacket({{"10", "Dobar dan"}, {"30", ""}, {"70", ""}}));
     const std::string id = FileIdentityOf(ToFp("CMD_1.zvx"));
-    TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
-    journal.Load();
-    journal.MarkRowBegun(id, 0, "2026-12-08 10:00:00:001");
-    journal.MarkRowDone(id, 0);
-    journal.MarkRowBegun(id, 1, "2026-12-08 10:00:00:002");
+    const std::unique_ptr<TRequestJournal> journal = StoppedRunJournal();
+    journal->MarkRowBegun(id, 0, "2026-12-08 10:00:00:001");
+    journal->MarkRowDone(id, 0);
+    journal->MarkRowBegun(id, 1, "2026-12-08 10:00:00:002");
     rig->fp->OpenDrawer("10");  // the stop came after the printer took the row
     Restart();
     work->PollExchange();
@@ -167,9 +189,8 @@ TEST_F(ExactlyOnceTest, DayClosingStoppedBetweenTheZReportAndTheDatabaseIsNotPri
     work->PollExchange();
     Drop("CMD_1.zvx", CommandPacket({{"90", ""}}));
     const std::string id = FileIdentityOf(ToFp("CMD_1.zvx"));
-    TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
-    journal.Load();
-    journal.MarkRowBegun(id, 0, rig->zets->CurrentDayId());
+    const std::unique_ptr<TRequestJournal> journal = StoppedRunJournal();
+    journal->MarkRowBegun(id, 0, rig->zets->CurrentDayId());
     rig->fp->PrintDailyClosing();  // the stop came before the database half
     Restart();
     work->PollExchange();
@@ -196,25 +217,15 @@ TEST_F(ExactlyOnceTest, AnyDayClosingCutBetweenTheZReportAndTheDatabaseIsFinishe
 }
 
 TEST_F(ExactlyOnceTest, ZReportWhoseAnswerIsGarbledOrLostIsStoredAsTheClosingItWas) {
-    struct Case {
-        const char* fault;
-        std::vector<std::string> answers;
-    };
     // Garbled: settled from the printer at once. Lost: the line counts as gone,
     // the program ends, and its next start finishes the closing and answers it.
-    for (const Case& c : {Case{"badsum 4", {"ABC_1.ok", "CMD_1.ok"}},
-                          Case{"lose 4", {"ABC_1.ok", "CMD_1.ok", "Comm.err"}}}) {
+    for (const AnswerFault& c : {AnswerFault{"badsum 4", {"ABC_1.ok", "CMD_1.ok"}},
+                                 AnswerFault{"lose 4", {"ABC_1.ok", "CMD_1.ok", "Comm.err"}}}) {
         SCOPED_TRACE(c.fault);
         StartTraced();
         DropReceipt("ABC_1.zvx", kOne);
         work->PollExchange();
-        rig->sim->Control("oncmd 69");
-        rig->sim->Control(c.fault);
-        Drop("CMD_1.zvx", CommandPacket({{"90", ""}}));
-        work->PollExchange();
-        rig->sim->Control("reset");
-        Restart();
-        work->PollExchange();
+        CommandBehindFaultThenRestart(69, c.fault, "CMD_1.zvx", CommandPacket({{"90", ""}}));
         EXPECT_EQ(rig->JournalCount("Z "), 1);
         EXPECT_EQ(Closed(), 1);
         EXPECT_EQ(rig->ScalarInt("select count(*) from zets where dtm_tran is not null"), 1);
@@ -225,26 +236,16 @@ TEST_F(ExactlyOnceTest, ZReportWhoseAnswerIsGarbledOrLostIsStoredAsTheClosingItW
 }
 
 TEST_F(ExactlyOnceTest, DepositTakenBehindAGarbledOrLostAnswerIsAnsweredAndStoredOnce) {
-    struct Case {
-        const char* fault;
-        std::vector<std::string> answers;
-    };
     // Garbled: settled from the printer at once. Lost: the program ends with
     // Comm.err and the file waits; the next start finds the deposit in the
     // printer's figures, stores it and answers the file.
-    for (const Case& c : {Case{"badsum 4", {"CMD_1.ok", "CMD_2.ok"}},
-                          Case{"lose 4", {"CMD_1.ok", "CMD_2.ok", "Comm.err"}}}) {
+    for (const AnswerFault& c : {AnswerFault{"badsum 4", {"CMD_1.ok", "CMD_2.ok"}},
+                                 AnswerFault{"lose 4", {"CMD_1.ok", "CMD_2.ok", "Comm.err"}}}) {
         SCOPED_TRACE(c.fault);
         StartTraced();
         Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}}));
         work->PollExchange();
-        rig->sim->Control("oncmd 70");
-        rig->sim->Control(c.fault);  // every repetition of the deposit's answer
-        Drop("CMD_2.zvx", CommandPacket({{"50", "20.00"}}));
-        work->PollExchange();
-        rig->sim->Control("reset");
-        Restart();
-        work->PollExchange();
+        CommandBehindFaultThenRestart(70, c.fault, "CMD_2.zvx", CommandPacket({{"50", "20.00"}}));
         EXPECT_EQ(Answers(), c.answers);
         EXPECT_FALSE(FileExists(ToFp("CMD_2.zvx")));
         EXPECT_EQ(PrinterCashIn(), 3000);
