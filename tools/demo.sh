@@ -42,7 +42,10 @@ build_and_install() {
         cmake -S "$top" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
             -DVELBRIN_BUILD_TESTS=OFF -DVELBRIN_BUILD_BENCH=OFF >/dev/null
     fi
-    cmake --build "$build" -j "$(nproc)" --target velbrin-link velbrin-status fp550-sim velbrin_template_db
+    # Everything the install rules copy: the programs, the empty database and the
+    # compressed manual pages and changelog.
+    cmake --build "$build" -j "$(nproc)" --target velbrin-link velbrin-status fp550-sim velbrin_template_db \
+        velbrin_packaging_docs
     cmake --install "$build" --prefix "$inst" >/dev/null
 }
 
