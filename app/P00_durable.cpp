@@ -45,6 +45,13 @@ void WriteAllAndSync(int fd, std::string_view bytes, const std::string& path) {
     if (::close(fd) != 0) throw LinkError(Failure("Cannot write file", path));
 }
 
+// The folder whose entry names path ("/" for a name in the root, "." for a bare name).
+std::string FolderOf(const std::string& path) {
+    const std::string dir = ExtractFileDir(path);
+    if (!dir.empty()) return dir;
+    return !path.empty() && path[0] == '/' ? "/" : ".";
+}
+
 }  // namespace
 
 std::string FileIdentityOf(const std::string& path) {
@@ -65,9 +72,13 @@ std::string FileIdentityOf(const std::string& path) {
     ::close(fd);
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
-           std::to_string(static_cast<unsigned long long>(st.st_ino)) + ":" +
+    return std::to_string(static_cast<unsigned long long>(st.st_ino)) + ":" +
            std::to_string(static_cast<long long>(st.st_size)) + ":" + std::to_string(mtimeNs) + ":" + hex;
+}
+
+std::string WithoutDevice(const std::string& identity) {
+    if (std::count(identity.begin(), identity.end(), ':') != 5) return identity;
+    return identity.substr(identity.find(':') + 1);
 }
 
 std::string WriteDraftDurably(const std::string& path, std::string_view bytes) {
@@ -89,7 +100,7 @@ void PublishDraft(const std::string& draft, const std::string& path) {
         ::unlink(draft.c_str());
         throw LinkError(text);
     }
-    SyncDirectory(ExtractFileDir(path));
+    SyncDirectory(FolderOf(path));
 }
 
 void WriteFileDurably(const std::string& path, std::string_view bytes) {
@@ -102,11 +113,79 @@ void AppendDurably(const std::string& path, std::string_view bytes) {
     WriteAllAndSync(fd, bytes, path);
 }
 
+void CopyFileDurably(const std::string& from, const std::string& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) throw LinkError(Failure("Cannot open file", from));
+    const std::string draft = JoinPath(ExtractFileDir(to), "." + ExtractFileName(to) + ".draft");
+    const int out = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        const std::string text = Failure("Cannot create file", draft);
+        ::close(in);
+        throw LinkError(text);
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const std::string text = Failure("Cannot read file", from);
+            ::close(in), ::close(out), ::unlink(draft.c_str());
+            throw LinkError(text);
+        }
+        if (n == 0) break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                const std::string text = Failure("Cannot write file", draft);
+                ::close(in), ::close(out), ::unlink(draft.c_str());
+                throw LinkError(text);
+            }
+            done += w;
+        }
+    }
+    ::close(in);
+    try {
+        WriteAllAndSync(out, {}, draft);
+    } catch (...) {
+        ::unlink(draft.c_str());
+        throw;
+    }
+    PublishDraft(draft, to);
+}
+
+bool RemoveFileDurably(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    SyncDirectory(FolderOf(path));
+    return true;
+}
+
+bool MakeDirectoriesDurably(const std::string& dir) {
+    if (dir.empty()) return false;
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    const std::string parent = FolderOf(dir);
+    if (parent != dir && !MakeDirectoriesDurably(parent)) return false;
+    if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    try {
+        SyncDirectory(parent);
+    } catch (const LinkError&) {
+        return false;
+    }
+    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 void SyncDirectory(const std::string& dir) {
-    const int fd = ::open(dir.empty() ? "/" : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    // Some file systems refuse to sync a folder; the rename itself still stands.
-    ::fsync(fd);
+    const std::string path = dir.empty() ? "." : dir;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw LinkError(Failure("Cannot open folder", path));
+    // EINVAL: a file system with no way to sync a folder; its names are as
+    // durable as it makes them, and nothing better can be done here.
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        const std::string text = Failure("Cannot sync folder", path);
+        ::close(fd);
+        throw LinkError(text);
+    }
     ::close(fd);
 }
 

@@ -9,10 +9,15 @@
 
 namespace velbrin {
 
-// Device, inode, size, modification time (ns) and a hash of the name and bytes of
-// a file, as one text; a name reused for a new file, or a file rewritten in place,
-// gets another identity. Empty when the file cannot be read.
+// Inode, size, modification time (ns) and a hash of the name and bytes of a file,
+// as one text; a name reused for a new file, or a file rewritten in place, gets
+// another identity. The device number is left out: several file systems hand it
+// out anew at each mount, and every request lives in one folder anyway. Empty
+// when the file cannot be read.
 std::string FileIdentityOf(const std::string& path);
+// An identity recorded by an earlier version (with the device number in front)
+// in the form FileIdentityOf gives now.
+std::string WithoutDevice(const std::string& identity);
 
 // Writes bytes to path whole: a hidden draft beside it is written and synced,
 // renamed over path, and the folder synced. Raises LinkError naming the file.
@@ -22,7 +27,19 @@ std::string WriteDraftDurably(const std::string& path, std::string_view bytes);
 void PublishDraft(const std::string& draft, const std::string& path);
 // Appends bytes to path (made when missing) and syncs it. Raises LinkError.
 void AppendDurably(const std::string& path, std::string_view bytes);
-// Syncs a folder so that names made or removed in it are on disk.
+// Copies a file whole and durably (draft, sync, rename, folder sync). Raises LinkError.
+void CopyFileDurably(const std::string& from, const std::string& to);
+// Removes a file and syncs its folder, so that a power cut cannot bring it back
+// before the next step relies on its absence. False when the file is still
+// there (the folder refused); a missing file counts as removed. Raises LinkError
+// when the folder cannot be synced.
+bool RemoveFileDurably(const std::string& path);
+// Makes a folder with its missing parents, each new one synced into its parent.
+// False when the folder is not there afterwards.
+bool MakeDirectoriesDurably(const std::string& dir);
+// Syncs a folder so that names made, renamed or removed in it are on disk.
+// Raises LinkError when the folder cannot be opened or synced; a file system
+// that has no way to sync a folder (EINVAL) counts as synced.
 void SyncDirectory(const std::string& dir);
 
 // Renames a file; 0 on success, else the errno of the failure (EXDEV across file systems).

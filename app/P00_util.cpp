@@ -1,5 +1,7 @@
 #include "app/P00_util.h"
 
+#include "app/P00_durable.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -51,10 +53,9 @@ bool ReadableByEveryone(const std::string& path) {
 }
 
 bool ForceDirectories(const std::string& path) {
-    if (path.empty()) return false;
-    std::error_code ec;
-    fs::create_directories(path, ec);
-    return DirectoryExists(path);
+    // Every folder made is synced into its parent: a power cut soon after a
+    // first start must not take the installation's folders away again.
+    return MakeDirectoriesDurably(path);
 }
 
 std::string ExtractFileDir(const std::string& path) {
