@@ -108,9 +108,29 @@ void WriteFileDurably(const std::string& path, std::string_view bytes) {
 }
 
 void AppendDurably(const std::string& path, std::string_view bytes) {
+    struct stat st {};
+    const bool made = ::stat(path.c_str(), &st) != 0;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) throw LinkError(Failure("Cannot open file", path));
     WriteAllAndSync(fd, bytes, path);
+    if (made) SyncDirectory(FolderOf(path));
+}
+
+void SyncFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw LinkError(Failure("Cannot open file", path));
+    WriteAllAndSync(fd, {}, path);
+}
+
+void TruncateDurably(const std::string& path, unsigned long long size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw LinkError(Failure("Cannot open file", path));
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        const std::string text = Failure("Cannot cut file", path);
+        ::close(fd);
+        throw LinkError(text);
+    }
+    WriteAllAndSync(fd, {}, path);
 }
 
 void CopyFileDurably(const std::string& from, const std::string& to) {

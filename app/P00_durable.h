@@ -25,8 +25,13 @@ void WriteFileDurably(const std::string& path, std::string_view bytes);
 // Writes the draft only (synced) and returns its name; PublishDraft renames it.
 std::string WriteDraftDurably(const std::string& path, std::string_view bytes);
 void PublishDraft(const std::string& draft, const std::string& path);
-// Appends bytes to path (made when missing) and syncs it. Raises LinkError.
+// Appends bytes to path (made when missing, its name then synced into the folder)
+// and syncs it. Raises LinkError.
 void AppendDurably(const std::string& path, std::string_view bytes);
+// Syncs the data of a file another unit wrote. Raises LinkError.
+void SyncFile(const std::string& path);
+// Cuts a file to its first size bytes and syncs it. Raises LinkError.
+void TruncateDurably(const std::string& path, unsigned long long size);
 // Copies a file whole and durably (draft, sync, rename, folder sync). Raises LinkError.
 void CopyFileDurably(const std::string& from, const std::string& to);
 // Removes a file and syncs its folder, so that a power cut cannot bring it back

@@ -98,6 +98,9 @@ const MsgText kMessages[] = {
     {93,
      "Tekst nije odstampan (ili nije do kraja): program je bio prekinut.",
      "Text not printed (or not wholly): the program was stopped."},
+    {94,
+     "Racun nije odstampan: pri pokretanju programa u ulaznom direktorijumu je bilo vise neprimljenih racuna. Posaljite ga ponovo.",
+     "Receipt not printed: at the program's start the request folder held several receipts not yet taken in. Send it again."},
 };
 
 struct LinkText {

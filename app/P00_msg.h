@@ -13,6 +13,8 @@ constexpr int kMsgCannotRemoveRequests = 91;
 constexpr int kMsgOutboxFull = 92;
 // A non-fiscal text of a run that stopped, answered at the next start.
 constexpr int kMsgTextDropped = 93;
+// One of several receipts found waiting at start, none of them taken in yet.
+constexpr int kMsgReceiptNotTakenAtStart = 94;
 // Texts the link shows the operator beside the numbered messages: its state in
 // the tray, progress of long printer work, a display or port it cannot use, an
 // answer it cannot deliver. They follow the language like the numbered ones but

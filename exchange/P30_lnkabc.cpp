@@ -52,8 +52,13 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
         if (AnsweredCommErrOnStop(text)) return;
         // Answered once the printer tells what became of the receipt.
         if (held_ != THeld::None && !heldBefore) return;
-        if (!abcHeld_) ExecSql("delete from curr_abc");
         const std::string answer = name.empty() && bon_ ? bon_->FileName() : name;
+        if (!abcHeld_) {
+            // Held before the receipt leaves curr_abc: a stop before its answer is
+            // written leaves the failure for the next start to answer.
+            HoldFailure(answer, text);
+            ExecSql("delete from curr_abc");
+        }
         WriteResult(answer, text, false);
         Outbox().DropHeldFailure(answer);
         if (!name.empty() && FileExists(ToFpPath(name))) RemoveRequest(ToFpPath(name));

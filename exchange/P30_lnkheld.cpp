@@ -75,9 +75,13 @@ void TFormLnkWork::FinishHeldCancellation() {
         store_.linkLog.Write(name + " printed and closed by the cancellation");
         WriteResult(name, bon.ReceiptTotal().Format(2), true);
     } else {
+        std::optional<std::string> failure = Outbox().HeldFailure(name);
+        if (!failure) {
+            failure = "the receipt was cancelled";
+            HoldFailure(name, *failure);  // answered by the next start if cut off below
+        }
         ExecSql("delete from curr_abc");
-        const std::optional<std::string> failure = Outbox().HeldFailure(name);
-        WriteResult(name, failure ? *failure : std::string("the receipt was cancelled"), false);
+        WriteResult(name, *failure, false);
     }
     Outbox().DropHeldFailure(name);
 }

@@ -63,6 +63,8 @@ void TFormLnkWork::OpenJournal() {
     if (journal_) return;
     journal_ = std::make_unique<TRequestJournal>(JoinPath(ini_.OtherDir(), "Requests.journal"));
     journal_->Load();
+    for (const std::string& bad : journal_->Rejected())
+        store_.linkLog.Write("Request journal: a record that fails its checksum is skipped: " + bad);
     outbox_ = std::make_unique<TAnswerOutbox>(KeptAnswersDir(), [this] { return ini_.FromFpDir(); }, *journal_);
     outbox_->OnDelivered([this](const std::string& result) { store_.app.AnswerDelivered(result); });
     outbox_->OnDeliveryChange([this](bool stopped, const std::string& why) {
@@ -95,6 +97,14 @@ void TFormLnkWork::HoldFailure(const std::string& receiptName, const std::string
 }
 
 void TFormLnkWork::CompactJournal() {
+    try {
+        // Records go only with files whose removal is on disk: a removal that a
+        // power cut could still undo would bring back a file nobody remembers.
+        SyncDirectory(ini_.ToFpDir());
+    } catch (const std::exception& e) {
+        store_.linkLog.Write(std::string("Request journal not compacted: ") + e.what());
+        return;
+    }
     std::set<std::string> present;
     for (const std::string& name : ListPlainFiles(ini_.ToFpDir(), kMaxSweepEntries)) {
         const std::string id = FileIdentityOf(ToFpPath(name));
@@ -121,8 +131,15 @@ std::string TFormLnkWork::RequestIdOf(const std::string& fileName) const {
 }
 
 void TFormLnkWork::RemoveRequest(const std::string& path) {
-    if (DeleteFileReport(path) || !FileExists(path)) return;
-    const std::string why = LastSystemError();
+    std::string why;
+    try {
+        // On disk before the next printer command: a file a power cut brings back
+        // must still be known to the journal, which compaction checks the same way.
+        if (RemoveFileDurably(path)) return;
+        why = LastSystemError();
+    } catch (const std::exception& e) {
+        why = e.what();
+    }
     // Tried again each cycle; said once for each file.
     if (unremovable_.size() > kMaxSweepEntries || !unremovable_.insert(FileIdentityOf(path)).second) return;
     store_.linkLog.Write("Request " + ExtractFileName(path) + " carried out but not removed from " + ini_.ToFpDir() +
@@ -192,13 +209,22 @@ void TFormLnkWork::PollExchange() {
                     RemoveRequest(path);
                     return;
                 }
+                // The packet whole and named on disk before the original goes.
+                SyncFile(JoinPath(dir, packet));
+                SyncDirectory(dir);
                 if (!DeleteFileReport(path)) {
                     // Converted again in a later cycle, once the file can go.
                     DeleteFileReport(JoinPath(dir, packet));
                     continue;
                 }
+                const std::string packetId = FileIdentityOf(JoinPath(dir, packet));
+                // The packet stands for the original from here: a power cut that
+                // brings the original back must not let it be converted and carried
+                // out again. The record and the folder's sync come before any step.
+                Journal().MarkConverted(currentId_, packetId, fileName);
+                SyncDirectory(dir);
                 currentName_ = packet;
-                currentId_ = FileIdentityOf(JoinPath(dir, packet));
+                currentId_ = packetId;
             }
             if (kind == "CMD_") {
                 ProcessCommandFile(packet);
@@ -278,9 +304,50 @@ void TFormLnkWork::DropConvertedOriginals(const std::vector<std::string>& packet
 }
 
 void TFormLnkWork::RecoverExchange() {
-    TBon& bon = Bon();
     OpenJournal();
     Outbox().Settle();
+    // The answer the stopped run wrote last, before this start writes any.
+    const std::string answeredLast = Journal().LastAnswered();
+    RecoverRequests();
+    AnswerForgottenFailures(answeredLast);
+}
+
+void TFormLnkWork::AnswerForgottenFailures(const std::string& answeredLast) {
+    // A failure is held before the receipt leaves curr_abc and dropped once it is
+    // answered; one still held here, for no receipt the link keeps, was cut off
+    // between the two.
+    const std::string inAbc = Bon().AbcIsEmpty() ? std::string() : HeldReceiptName();
+    for (const std::string& held : Outbox().HeldFailures()) {
+        const auto same = [&held](const std::string& name) {
+            return !name.empty() && SameText(ChangeFileExt(name, ""), ChangeFileExt(held, ""));
+        };
+        if (same(inAbc) || (held_ != THeld::None && same(Bon().FileName()))) continue;
+        try {
+            if (!same(answeredLast)) {
+                const std::optional<std::string> failure = Outbox().HeldFailure(held);
+                if (failure) WriteResult(held, *failure, false);
+            }
+            Outbox().DropHeldFailure(held);
+        } catch (const std::exception& e) {
+            store_.linkLog.Write("The held failure of " + held + " could not be answered: " + e.what());
+        }
+    }
+}
+
+void TFormLnkWork::AnswerArchivedReceipt(const std::string& name) {
+    // A receipt cancelled on its way out is the failure it was, unless the
+    // cancellation could not void every line: then it was printed and paid, and
+    // a failure held before that was not yet dropped when the link stopped.
+    const std::optional<std::string> failure = Outbox().HeldFailure(name);
+    const Money total = Bon().ReceiptTotal();
+    if (failure && total == Money())
+        WriteResult(name, *failure, false);
+    else
+        WriteResult(name, total.Format(2), true);
+}
+
+void TFormLnkWork::RecoverRequests() {
+    TBon& bon = Bon();
     try {
         store_.zets.SettleClosingBegun();
     } catch (const std::exception& e) {
@@ -293,12 +360,7 @@ void TFormLnkWork::RecoverExchange() {
         try {
             if (bon.AbcIsEmpty() && !SameText(Journal().LastAnswered(), due)) {
                 bon.LoadLastBonId();  // the receipt archived last is the one due
-                // A receipt cancelled on its way out keeps its failure answer.
-                const std::optional<std::string> failure = Outbox().HeldFailure(due);
-                if (failure)
-                    WriteResult(due, *failure, false);
-                else
-                    WriteResult(due, bon.ReceiptTotal().Format(2), true);
+                AnswerArchivedReceipt(due);
             }
         } catch (const std::exception& e) {
             store_.linkLog.Write("The answer of " + due + " could not be written: " + e.what());
@@ -350,7 +412,16 @@ void TFormLnkWork::RecoverExchange() {
             currentId_.clear();
         }
     } else {
-        for (const std::string& name : receipts) RemoveRequest(ToFpPath(name));
+        // Which of them the cash register meant to come first is not known: none
+        // is printed, and each is told so.
+        for (const std::string& name : receipts) {
+            currentName_ = name;
+            currentId_ = FileIdentityOf(ToFpPath(name));
+            WriteResult(name, msg_.GetMsg(kMsgReceiptNotTakenAtStart), false);
+            RemoveRequest(ToFpPath(name));
+        }
+        currentName_.clear();
+        currentId_.clear();
     }
     CompactJournal();
 
@@ -377,12 +448,7 @@ void TFormLnkWork::RecoverExchange() {
         return;
     }
     if (bon.AbcIsEmpty()) {
-        // A receipt the link was cancelling when it stopped is the failure it was.
-        const std::optional<std::string> failure = Outbox().HeldFailure(bon.FileName());
-        if (failure)
-            WriteResult(bon.FileName(), *failure, false);
-        else
-            WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
+        AnswerArchivedReceipt(bon.FileName());
         Outbox().DropHeldFailure(bon.FileName());
     } else {
         ProcessAbcFile("");

@@ -132,6 +132,11 @@ private:
     void OpenJournal();
     // Drops the journal's records of request files no longer in ToFpDir.
     void CompactJournal();
+    // The start's settling of what the stopped run left, request by request.
+    void RecoverRequests();
+    void AnswerForgottenFailures(const std::string& answeredLast);
+    // Answers a receipt found archived at start, from its total and held failure.
+    void AnswerArchivedReceipt(const std::string& name);
     // Keeps the failure answer of a receipt about to be cancelled until it is answered.
     void HoldFailure(const std::string& receiptName, const std::string& text);
     void Notice(bool& given, const std::string& text);

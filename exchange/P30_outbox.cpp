@@ -32,6 +32,8 @@ bool ParseKept(const std::string& name, uint64_t& seq, std::string& resultName) 
 }
 
 const char* const kHeldPrefix = "held-";
+// An answer on its way into FromFpDir: ".<seq>-<answer>.handed" there.
+const char* const kHandedSuffix = ".handed";
 
 }  // namespace
 
@@ -43,14 +45,16 @@ void TAnswerOutbox::Put(const std::string& resultName, const std::string& bytes,
     if (!ForceDirectories(dir_)) throw LinkError("Cannot create the folder " + dir_ + ": " + LastSystemError());
     const uint64_t seq = journal_.LastSeq() + 1;
     const std::string path = JoinPath(dir_, SeqName(seq, resultName));
+    // The answer and its name are on disk before the record that counts it: a
+    // recorded answer is never lost, and one never recorded is dropped by Settle.
     const std::string draft = WriteDraftDurably(path, bytes);
     try {
+        SyncDirectory(dir_);
         journal_.MarkAnswered(seq, requestId, requestName);
     } catch (...) {
         DeleteFileReport(draft);
         throw;
     }
-    // Recorded: from here a start puts the draft in place if this does not.
     PublishDraft(draft, path);
 }
 
@@ -63,45 +67,77 @@ std::vector<std::string> TAnswerOutbox::Kept() const {
     return kept;
 }
 
-std::size_t TAnswerOutbox::Waiting() const { return Kept().size(); }
+std::size_t TAnswerOutbox::Waiting() const { return Kept().size() + Handed().size(); }
 
-bool TAnswerOutbox::DeliverOne(const std::string& name) {
+std::string TAnswerOutbox::HandedPath(const std::string& kept) const {
+    return JoinPath(fromFpDir_(), "." + kept + kHandedSuffix);
+}
+
+std::vector<std::string> TAnswerOutbox::Handed() const {
+    std::vector<std::string> handed;
+    const std::string suffix = kHandedSuffix;
     uint64_t seq = 0;
     std::string result;
-    ParseKept(name, seq, result);
-    const std::string kept = JoinPath(dir_, name);
-    const std::string answer = JoinPath(fromFpDir_(), result);
-    const int err = RenameOrErrno(kept, answer);
-    if (err == 0) {
-        SyncDirectory(fromFpDir_());
-        return true;
+    for (const std::string& entry : ListPlainFiles(fromFpDir_(), kMaxKept, true)) {
+        if (entry.size() <= suffix.size() + 1 || entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string kept = entry.substr(1, entry.size() - 1 - suffix.size());
+        if (ParseKept(kept, seq, result)) handed.push_back(kept);
     }
-    if (err != EXDEV) return false;
-    // Another file system: a complete copy under a hidden name, recorded, then
-    // renamed into place, so that a stop at any moment delivers it once.
-    const std::string part = JoinPath(fromFpDir_(), "." + result + ".part");
-    try {
-        WriteFileDurably(part, ReadWholeFile(kept));
-        journal_.MarkDelivering(seq);
-    } catch (const LinkError&) {
-        DeleteFileReport(part);
+    return handed;
+}
+
+bool TAnswerOutbox::HandOver(const std::string& kept) {
+    const std::string from = JoinPath(dir_, kept);
+    const std::string handed = HandedPath(kept);
+    const int err = RenameOrErrno(from, handed);
+    if (err == EXDEV) {
+        // Another file system: a complete copy under the hidden name first.
+        try {
+            WriteFileDurably(handed, ReadWholeFile(from));
+        } catch (const LinkError&) {
+            return false;
+        }
+    } else if (err != 0) {
         return false;
     }
-    if (RenameOrErrno(part, answer) != 0) return false;  // finished by Settle
+    // The hidden name in FromFpDir is on disk before the kept one goes: a power
+    // cut in between leaves both, and the next delivery takes the hidden one.
     SyncDirectory(fromFpDir_());
-    DeleteFileReport(kept);
+    if (!RemoveFileDurably(from)) return false;
+    return true;
+}
+
+bool TAnswerOutbox::Publish(const std::string& kept) {
+    uint64_t seq = 0;
+    std::string result;
+    ParseKept(kept, seq, result);
+    // One rename inside FromFpDir: after a power cut the answer is under one
+    // name or the other, never both, and one the cash register took stays taken.
+    if (RenameOrErrno(HandedPath(kept), JoinPath(fromFpDir_(), result)) != 0) return false;
+    if (onDelivered_) onDelivered_(result);
     return true;
 }
 
 bool TAnswerOutbox::Deliver() {
-    for (const std::string& name : Kept()) {
+    std::string failed;
+    try {
+        // Left under both names by a cut: the hidden copy in FromFpDir stands.
+        for (const std::string& kept : Kept())
+            if (failed.empty() && FileExists(HandedPath(kept)) && !RemoveFileDurably(JoinPath(dir_, kept)))
+                failed = kept;
+        // Handed over before the kept ones: they are older.
+        for (const std::string& kept : Handed())
+            if (failed.empty() && !Publish(kept)) failed = kept;
+        for (const std::string& kept : Kept())
+            if (failed.empty() && !(HandOver(kept) && Publish(kept))) failed = kept;
+    } catch (const LinkError&) {
+        if (failed.empty()) failed = "?";
+    }
+    if (!failed.empty()) {
         uint64_t seq = 0;
-        std::string result;
-        ParseKept(name, seq, result);
-        if (DeliverOne(name)) {
-            if (onDelivered_) onDelivered_(result);
-            continue;
-        }
+        std::string result = failed;
+        ParseKept(failed, seq, result);
         const std::string why = "The answer " + result + " waits in " + dir_ + " until " + fromFpDir_() +
                                 " takes it: " + LastSystemError();
         if (!stopped_) {
@@ -118,15 +154,6 @@ bool TAnswerOutbox::Deliver() {
 }
 
 void TAnswerOutbox::Settle() {
-    for (const std::string& name : ListPlainFiles(dir_, kMaxKept)) {
-        uint64_t seq = 0;
-        std::string result;
-        if (!ParseKept(name, seq, result) || !journal_.Delivering(seq)) continue;
-        // Cut short between the copy and the removal of the kept answer.
-        const std::string part = JoinPath(fromFpDir_(), "." + result + ".part");
-        if (FileExists(part)) RenameOrErrno(part, JoinPath(fromFpDir_(), result));
-        DeleteFileReport(JoinPath(dir_, name));
-    }
     // Drafts: ".<seq>-<answer>.draft", written before the answer was recorded.
     const std::string suffix = ".draft";
     for (const std::string& entry : ListPlainFiles(dir_, kMaxKept, true)) {
@@ -159,6 +186,19 @@ std::optional<std::string> TAnswerOutbox::HeldFailure(const std::string& receipt
     return ReadWholeFile(path);
 }
 
-void TAnswerOutbox::DropHeldFailure(const std::string& receiptName) { DeleteFileReport(HeldPath(receiptName)); }
+void TAnswerOutbox::DropHeldFailure(const std::string& receiptName) {
+    // On disk before anything that assumes it gone: a held failure that came
+    // back after a power cut would answer a printed receipt as failed.
+    RemoveFileDurably(HeldPath(receiptName));
+}
+
+std::vector<std::string> TAnswerOutbox::HeldFailures() const {
+    std::vector<std::string> names;
+    const std::string prefix = kHeldPrefix;
+    for (const std::string& name : ListPlainFiles(dir_, kMaxKept))
+        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+            names.push_back(name.substr(prefix.size()));
+    return names;
+}
 
 }  // namespace velbrin

@@ -37,7 +37,8 @@ public:
     // Moves the waiting answers into FromFpDir in order; true when none waits.
     bool Deliver();
     // Start-up: answers recorded but not yet in place are put in place, drafts of
-    // answers never recorded are dropped, a delivery cut short is finished.
+    // answers never recorded are dropped. A delivery cut short is finished by
+    // the next Deliver, which never puts one answer in place twice.
     void Settle();
     // True when the outbox can take a file now.
     bool Writable() const;
@@ -50,10 +51,18 @@ public:
     void HoldFailure(const std::string& receiptName, const std::string& text);
     std::optional<std::string> HeldFailure(const std::string& receiptName) const;
     void DropHeldFailure(const std::string& receiptName);
+    // Names ("<receipt>.err") of the failures held now.
+    std::vector<std::string> HeldFailures() const;
 
 private:
     std::vector<std::string> Kept() const;
-    bool DeliverOne(const std::string& kept);
+    // Answers moved into FromFpDir under a hidden name, not yet put in place.
+    std::vector<std::string> Handed() const;
+    std::string HandedPath(const std::string& kept) const;
+    // Moves a kept answer under its hidden name in FromFpDir, both folders synced.
+    bool HandOver(const std::string& kept);
+    // Renames a handed answer to the name the cash register waits for.
+    bool Publish(const std::string& kept);
     std::string HeldPath(const std::string& receiptName) const;
 
     std::string dir_;

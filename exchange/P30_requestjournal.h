@@ -5,14 +5,19 @@
 //   D <seq> <id> <name>    a request answered: its answer is number seq of the outbox
 //   W <id> <row> <stamp>   row of a command or article file about to be carried out
 //   R <id> <row> [F]       that row carried out (F: it failed)
-//   X <seq>                answer seq being copied into FromFpDir on another file system
-// A torn last line (a stop in the middle of an append) is ignored.
+//   C <id> <packet id> <name>  a foreign file converted into the packet beside it:
+//                          the packet stands for it from here
+// Each record ends in " #" and the CRC-32 of what stands before it, so that a line
+// a power cut left half written or filled with zeros is never taken for a record.
+// A torn last line (a stop in the middle of an append) is cut off when the
+// journal is read, before anything is appended to it.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace velbrin {
 
@@ -20,8 +25,12 @@ class TRequestJournal {
 public:
     explicit TRequestJournal(std::string path);
 
-    // Reads the records on disk; a missing file is an empty journal.
+    // Reads the records on disk; a missing file is an empty journal. A torn last
+    // line is cut off the file; records that fail their checksum are skipped
+    // and listed in Rejected().
     void Load();
+    // Records of the last Load that failed their checksum (for the link log).
+    const std::vector<std::string>& Rejected() const { return rejected_; }
     // Keeps only the records of request files that are still there (by identity)
     // and the highest answer number; rewritten whole, so it stays small.
     void Compact(const std::set<std::string>& presentIds);
@@ -29,12 +38,12 @@ public:
     // True when the request file of this identity was taken or answered.
     bool CarriedOut(const std::string& id) const;
     void MarkTaken(const std::string& id, const std::string& name);
+    // A foreign file (id) converted into a packet (packetId) that is now carried
+    // out in its place: the original counts as carried out from here.
+    void MarkConverted(const std::string& id, const std::string& packetId, const std::string& name);
     // The commit point of an answer: from here the request is done.
     void MarkAnswered(uint64_t seq, const std::string& id, const std::string& name);
     bool Answered(uint64_t seq) const { return answeredSeqs_.count(seq) != 0; }
-    // A copy of answer seq into FromFpDir is about to be renamed into place.
-    void MarkDelivering(uint64_t seq);
-    bool Delivering(uint64_t seq) const { return delivering_.count(seq) != 0; }
 
     // Rows of a command or article file: carried out, or begun and not known to be done.
     int RowsDone(const std::string& id) const;
@@ -53,13 +62,12 @@ public:
     const std::string& Path() const { return path_; }
 
 private:
-    void Append(const std::string& line);
-    void Apply(const std::string& line);
+    void Append(const std::string& record);
+    void Apply(std::string record);
 
     std::string path_;
     std::set<std::string> carriedOut_;
     std::set<uint64_t> answeredSeqs_;
-    std::set<uint64_t> delivering_;
     std::map<std::string, int> rowsDone_;
     std::set<std::string> failedRows_;
     std::map<std::string, std::pair<int, std::string>> begun_;
@@ -67,6 +75,7 @@ private:
     uint64_t lastSeq_ = 0;
     int appended_ = 0;
     std::string lastAnswered_;
+    std::vector<std::string> rejected_;
 };
 
 }  // namespace velbrin

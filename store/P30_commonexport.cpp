@@ -3,6 +3,8 @@
 // a time, so that a busy day is never held in memory whole.
 #include "store/P30_commonlink.h"
 
+#include "app/P00_durable.h"
+
 #include "app/P00_inilink.h"
 #include "app/P00_util.h"
 #include "formats/P00_convert.h"
@@ -106,6 +108,7 @@ public:
     {
         if (!RenameFile(part_, path_)) throw LinkError("Cannot create file " + path_ + ": " + std::strerror(errno));
         begun_ = false;
+        SyncDirectory(ExtractFileDir(path_));
     }
     void Discard()
     {
