@@ -29,6 +29,13 @@ std::string PowercutRig::Unusable() {
     int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
     if (fd < 0) return std::string("/dev/fuse: ") + std::strerror(errno);
     ::close(fd);
+    // Root in a container may lack the right to mount (CAP_SYS_ADMIN, bit 21).
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("CapEff:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> 21 & 1) == 0) {
+            return "no right to mount (CAP_SYS_ADMIN)";
+        }
+    }
     return {};
 }
 
