@@ -32,7 +32,8 @@ std::string PowercutRig::Unusable() {
     // Root in a container may lack the right to mount (CAP_SYS_ADMIN, bit 21).
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("CapEff:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> 21 & 1) == 0) {
+        if (line.rfind("CapEff:", 0) == 0 &&
+            (std::stoull(line.substr(7), nullptr, 16) >> 21 & 1) == 0) {
             return "no right to mount (CAP_SYS_ADMIN)";
         }
     }
@@ -60,8 +61,8 @@ PowercutRig::~PowercutRig() {
 std::string PowercutRig::Mount(unsigned seed) {
     std::string seedText = std::to_string(seed);
     const char* argv[] = {VELBRIN_POWERCUTFS, "--backing", backing_.c_str(), "--mount",
-                          mount_.c_str(), "--state", state_.c_str(), "--control",
-                          control_.c_str(), "--seed", seedText.c_str(), nullptr};
+                          mount_.c_str(),     "--state",   state_.c_str(),   "--control",
+                          control_.c_str(),   "--seed",    seedText.c_str(), nullptr};
     ::unlink(control_.c_str());
     if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
         pid_ = -1;

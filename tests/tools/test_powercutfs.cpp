@@ -24,7 +24,7 @@ namespace {
 
 using Tree = std::map<std::string, std::string>;
 
-#define SKIP_WITHOUT_FUSE()                                                  \
+#define SKIP_WITHOUT_FUSE() \
     if (std::string why = PowercutRig::Unusable(); !why.empty()) GTEST_SKIP() << why
 
 void Seed(PowercutRig& rig) {
@@ -35,7 +35,9 @@ void Seed(PowercutRig& rig) {
 }
 
 Tree SeededTree() {
-    return {{"old.txt", "mount-time"}, {"d", "<dir>"}, {"d/kept.txt", "kept"},
+    return {{"old.txt", "mount-time"},
+            {"d", "<dir>"},
+            {"d/kept.txt", "kept"},
             {"big", Blocks("abcdefgh")}};
 }
 
@@ -61,8 +63,11 @@ TEST(PowercutFs, CutKeepsWhatWasSyncedAndNothingElse)
     auto syncRoot = [&](PowercutRig& r) { SyncDir(m(r, "")); };
     const Case cases[] = {
         {"nothing done", [](PowercutRig&) {}, {}},
-        {"unsynced overwrite", [&](PowercutRig& r) { PutFile(m(r, "old.txt"), "new", false, O_TRUNC); }, {}},
-        {"synced overwrite", [&](PowercutRig& r) { PutFile(m(r, "old.txt"), "new", true, O_TRUNC); },
+        {"unsynced overwrite",
+         [&](PowercutRig& r) { PutFile(m(r, "old.txt"), "new", false, O_TRUNC); },
+         {}},
+        {"synced overwrite",
+         [&](PowercutRig& r) { PutFile(m(r, "old.txt"), "new", true, O_TRUNC); },
          {{"old.txt", "new"}}},
         {"only synced blocks",
          [&](PowercutRig& r) {
@@ -74,24 +79,52 @@ TEST(PowercutFs, CutKeepsWhatWasSyncedAndNothingElse)
              ::close(fd);
          },
          {{"big", Blocks("abXdefgh")}}},
-        {"unsynced truncation", [&](PowercutRig& r) { Check(::truncate(m(r, "big").c_str(), 100), "truncate"); }, {}},
-        {"new name, folder not synced", [&](PowercutRig& r) { PutFile(m(r, "new"), "n", true); }, {}},
+        {"unsynced truncation",
+         [&](PowercutRig& r) { Check(::truncate(m(r, "big").c_str(), 100), "truncate"); },
+         {}},
+        {"new name, folder not synced",
+         [&](PowercutRig& r) { PutFile(m(r, "new"), "n", true); },
+         {}},
         {"new name, folder synced",
-         [&](PowercutRig& r) { PutFile(m(r, "new"), "n", true); syncRoot(r); }, {{"new", "n"}}},
+         [&](PowercutRig& r) {
+             PutFile(m(r, "new"), "n", true);
+             syncRoot(r);
+         },
+         {{"new", "n"}}},
         {"new name, folder synced, data not",
-         [&](PowercutRig& r) { PutFile(m(r, "new"), "n", false); syncRoot(r); }, {{"new", ""}}},
+         [&](PowercutRig& r) {
+             PutFile(m(r, "new"), "n", false);
+             syncRoot(r);
+         },
+         {{"new", ""}}},
         {"rename, folder not synced", [&](PowercutRig& r) { rename(r, "old.txt", "renamed"); }, {}},
         {"rename, folder synced",
-         [&](PowercutRig& r) { rename(r, "old.txt", "renamed"); syncRoot(r); },
+         [&](PowercutRig& r) {
+             rename(r, "old.txt", "renamed");
+             syncRoot(r);
+         },
          {{"old.txt", std::nullopt}, {"renamed", "mount-time"}}},
         {"replacing rename, folder not synced",
-         [&](PowercutRig& r) { PutFile(m(r, "tmp"), "fresh", true); rename(r, "tmp", "old.txt"); }, {}},
+         [&](PowercutRig& r) {
+             PutFile(m(r, "tmp"), "fresh", true);
+             rename(r, "tmp", "old.txt");
+         },
+         {}},
         {"replacing rename, folder synced",
-         [&](PowercutRig& r) { PutFile(m(r, "tmp"), "fresh", true); rename(r, "tmp", "old.txt"); syncRoot(r); },
+         [&](PowercutRig& r) {
+             PutFile(m(r, "tmp"), "fresh", true);
+             rename(r, "tmp", "old.txt");
+             syncRoot(r);
+         },
          {{"old.txt", "fresh"}}},
-        {"unlink, folder not synced", [&](PowercutRig& r) { Check(::unlink(m(r, "old.txt").c_str()), "unlink"); }, {}},
+        {"unlink, folder not synced",
+         [&](PowercutRig& r) { Check(::unlink(m(r, "old.txt").c_str()), "unlink"); },
+         {}},
         {"unlink, folder synced",
-         [&](PowercutRig& r) { Check(::unlink(m(r, "old.txt").c_str()), "unlink"); syncRoot(r); },
+         [&](PowercutRig& r) {
+             Check(::unlink(m(r, "old.txt").c_str()), "unlink");
+             syncRoot(r);
+         },
          {{"old.txt", std::nullopt}}},
         {"unlinked open file synced through its handle",
          [&](PowercutRig& r) {
@@ -110,10 +143,18 @@ TEST(PowercutFs, CutKeepsWhatWasSyncedAndNothingElse)
          },
          {{"old.txt", "SYNCt-time"}, {"dsync", "dsync"}}},
         {"move between folders, both synced",
-         [&](PowercutRig& r) { rename(r, "d/kept.txt", "moved"); syncRoot(r); SyncDir(m(r, "d")); },
+         [&](PowercutRig& r) {
+             rename(r, "d/kept.txt", "moved");
+             syncRoot(r);
+             SyncDir(m(r, "d"));
+         },
          {{"d/kept.txt", std::nullopt}, {"moved", "kept"}}},
         {"move between folders, only the new one synced",
-         [&](PowercutRig& r) { rename(r, "d/kept.txt", "moved"); syncRoot(r); }, {{"moved", "kept"}}},
+         [&](PowercutRig& r) {
+             rename(r, "d/kept.txt", "moved");
+             syncRoot(r);
+         },
+         {{"moved", "kept"}}},
         {"new folders: names need the parent's sync, entries their own",
          [&](PowercutRig& r) {
              Check(::mkdir(m(r, "n").c_str(), 0755), "mkdir");
@@ -142,15 +183,18 @@ TEST(PowercutFs, CutKeepsWhatWasSyncedAndNothingElse)
         ASSERT_EQ(rig.Cut(), "ok cut");
         Tree want = SeededTree();
         for (const auto& [path, content] : c.changes) {
-            if (content) want[path] = *content;
-            else want.erase(path);
+            if (content)
+                want[path] = *content;
+            else
+                want.erase(path);
         }
         Tree got = rig.BackingTree();
         for (const auto& [path, content] : want) {
             EXPECT_EQ(got.count(path), 1U) << path << " is missing";
             if (got.count(path) != 0 && got[path] != content) ADD_FAILURE() << path << " differs";
         }
-        for (const auto& [path, content] : got) EXPECT_EQ(want.count(path), 1U) << path << " survived";
+        for (const auto& [path, content] : got)
+            EXPECT_EQ(want.count(path), 1U) << path << " survived";
     }
 }
 

@@ -37,14 +37,18 @@ int ReadPadded(int fd, char* data, std::uint64_t len, std::uint64_t off) {
     return 0;
 }
 
-bool Coin(std::mt19937_64& rng) { return (rng() & 1U) != 0; }
+bool Coin(std::mt19937_64& rng) {
+    return (rng() & 1U) != 0;
+}
 
 }  // namespace
 
 DurableData::DurableData(std::string blockFile, std::uint64_t durableSize)
     : blockFile_(std::move(blockFile)), durableSize_(durableSize) {}
 
-DurableData::~DurableData() { Synced(durableSize_); }
+DurableData::~DurableData() {
+    Synced(durableSize_);
+}
 
 void DurableData::Touch(std::uint64_t off, std::uint64_t end) {
     for (std::uint64_t b = off / kBlock; b * kBlock < end; ++b) touched_.insert(b);

@@ -70,7 +70,8 @@ void PowerCut::RestoreData() {
         struct stat st {};
         if (::fstat(fd, &st) != 0) {
             Fault("stat " + at, errno);
-        } else if (int err = node->data->Restore(fd, static_cast<std::uint64_t>(st.st_size), rng_)) {
+        } else if (int err =
+                       node->data->Restore(fd, static_cast<std::uint64_t>(st.st_size), rng_)) {
             Fault("restore " + at, err);
         }
         ::close(fd);

@@ -59,8 +59,8 @@ std::optional<std::string> PowercutDaemon::Command(const std::string& line, int 
         cutClient_ = client;
         return std::nullopt;
     }
-    if (word == "cut-at" && !arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos &&
-        arg.size() < 19) {
+    if (word == "cut-at" && !arg.empty() &&
+        arg.find_first_not_of("0123456789") == std::string::npos && arg.size() < 19) {
         fs_.FreezeAt(std::stoull(arg));
         return "ok cut-at " + arg;
     }
@@ -95,9 +95,8 @@ void PowercutDaemon::Loop(fuse* f) {
             if (res <= 0 || fuse_session_exited(se)) break;  // unmounted from outside
             fuse_session_process_buf(se, &buf);
         }
-        control_.Serve(fds, 2, [this](const std::string& line, int client) {
-            return Command(line, client);
-        });
+        control_.Serve(
+            fds, 2, [this](const std::string& line, int client) { return Command(line, client); });
     }
     std::free(buf.mem);
 }
@@ -108,8 +107,8 @@ int PowercutDaemon::Run() {
     fuse_args args = FUSE_ARGS_INIT(0, nullptr);
     fuse_opt_add_arg(&args, "velbrin-powercutfs");
     fuse_opt_add_arg(&args, "-o");
-    fuse_opt_add_arg(&args,
-                     "allow_other,default_permissions,fsname=velbrin-powercutfs,subtype=powercutfs");
+    fuse_opt_add_arg(
+        &args, "allow_other,default_permissions,fsname=velbrin-powercutfs,subtype=powercutfs");
     fuse* f = fuse_new(&args, &PowercutFs::Operations(), sizeof(fuse_operations), &fs_);
     fuse_opt_free_args(&args);
     if (f == nullptr) return 2;
@@ -130,7 +129,8 @@ int PowercutDaemon::Run() {
     PowerCut cut(tree_, options_.torn ? &rng_ : nullptr);
     std::string fault = cut.Apply(options_.state);
     if (!fault.empty()) std::fprintf(stderr, "velbrin-powercutfs: cut: %s\n", fault.c_str());
-    if (cutClient_ >= 0) control_.Answer(cutClient_, fault.empty() ? "ok cut" : "error cut: " + fault);
+    if (cutClient_ >= 0)
+        control_.Answer(cutClient_, fault.empty() ? "ok cut" : "error cut: " + fault);
     fuse_destroy(f);
     return fault.empty() ? 0 : 1;
 }

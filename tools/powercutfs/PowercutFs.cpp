@@ -16,7 +16,9 @@ struct DirHandle {
     NodeId node;
 };
 
-int Ok(int rc) { return rc == 0 ? 0 : -errno; }
+int Ok(int rc) {
+    return rc == 0 ? 0 : -errno;
+}
 
 // What the calling program owns: the daemon runs as root, the files must not.
 void OwnByCaller(const std::string& path) {
@@ -49,8 +51,8 @@ int PowercutFs::OpenHandle(const std::string& path, ShadowNode& node, fuse_file_
     // Appends, syncs and truncation are the model's business: the backing file
     // gets plain writes at the offsets the kernel chose. Written files are opened
     // for reading too, to save the blocks a write replaces.
-    int backing = flags & ~(O_TRUNC | O_APPEND | O_SYNC | O_DSYNC | O_DIRECT | O_CREAT | O_EXCL |
-                            O_NOCTTY);
+    int backing =
+        flags & ~(O_TRUNC | O_APPEND | O_SYNC | O_DSYNC | O_DIRECT | O_CREAT | O_EXCL | O_NOCTTY);
     int fd = -1;
     if ((flags & O_ACCMODE) != O_RDONLY) {
         fd = ::open(tree_.Live(path).c_str(), (backing & ~O_ACCMODE) | O_RDWR | O_CLOEXEC);
@@ -231,7 +233,8 @@ int PowercutFs::Write(const char*, const char* buf, size_t size, off_t off, fuse
     auto it = s.handles_.find(fd);
     ShadowNode* node = it == s.handles_.end() ? nullptr : s.tree_.Get(it->second.node);
     if (node != nullptr && node->data) {
-        if (int err = node->data->BeforeWrite(fd, static_cast<std::uint64_t>(off), size)) return -err;
+        if (int err = node->data->BeforeWrite(fd, static_cast<std::uint64_t>(off), size))
+            return -err;
     }
     ssize_t n = ::pwrite(fd, buf, size, off);
     if (n < 0) return -errno;
@@ -249,7 +252,9 @@ int PowercutFs::StatFs(const char*, struct statvfs* st) {
     return Ok(::statvfs(s.tree_.Backing().c_str(), st));
 }
 
-int PowercutFs::Flush(const char*, fuse_file_info*) { return Self().Gate(false); }
+int PowercutFs::Flush(const char*, fuse_file_info*) {
+    return Self().Gate(false);
+}
 
 int PowercutFs::Release(const char*, fuse_file_info* fi) {
     // Not refused after a freeze: the handle goes whatever happened.

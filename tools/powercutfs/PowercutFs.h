@@ -17,11 +17,11 @@
 namespace velbrin::powercut {
 
 struct FsCounters {
-    std::uint64_t fsyncs = 0;     // fsync and fdatasync of files
-    std::uint64_t fsyncdirs = 0;  // fsync of folders
-    std::uint64_t syncWrites = 0; // writes through O_SYNC or O_DSYNC handles
-    std::uint64_t changes = 0;    // operations that change a file or a name
-    std::uint64_t ops = 0;        // every operation
+    std::uint64_t fsyncs = 0;      // fsync and fdatasync of files
+    std::uint64_t fsyncdirs = 0;   // fsync of folders
+    std::uint64_t syncWrites = 0;  // writes through O_SYNC or O_DSYNC handles
+    std::uint64_t changes = 0;     // operations that change a file or a name
+    std::uint64_t ops = 0;         // every operation
 };
 
 class PowercutFs {
@@ -64,8 +64,7 @@ private:
     static int Open(const char* path, fuse_file_info* fi);
     static int Create(const char* path, mode_t mode, fuse_file_info* fi);
     static int Read(const char* path, char* buf, size_t size, off_t off, fuse_file_info* fi);
-    static int Write(const char* path, const char* buf, size_t size, off_t off,
-                     fuse_file_info* fi);
+    static int Write(const char* path, const char* buf, size_t size, off_t off, fuse_file_info* fi);
     static int StatFs(const char* path, struct statvfs* st);
     static int Flush(const char* path, fuse_file_info* fi);
     static int Release(const char* path, fuse_file_info* fi);

@@ -19,7 +19,9 @@ std::pair<std::string, std::string> SplitName(const std::string& path) {
     return {parent, path.substr(slash + 1)};
 }
 
-int Errno(int rc) { return rc == 0 ? 0 : errno; }
+int Errno(int rc) {
+    return rc == 0 ? 0 : errno;
+}
 
 }  // namespace
 
@@ -68,8 +70,8 @@ ShadowNode& ShadowTree::Add(mode_t type, std::uint64_t durableSize) {
     node.id = id;
     node.dir = S_ISDIR(type);
     if (S_ISREG(type)) {
-        node.data = std::make_unique<DurableData>(
-            stateDir_ + "/blocks-" + std::to_string(id), durableSize);
+        node.data =
+            std::make_unique<DurableData>(stateDir_ + "/blocks-" + std::to_string(id), durableSize);
     }
     return node;
 }

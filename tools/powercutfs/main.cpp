@@ -77,13 +77,16 @@ int main(int argc, char** argv) {
     if (Inside(state, backing) || Inside(backing, state) || state == backing) {
         return Usage("the state folder and the backing folder must not hold one another");
     }
-    struct stat b {}, s {};
-    if (::stat(backing.c_str(), &b) != 0 || ::stat(state.c_str(), &s) != 0 || b.st_dev != s.st_dev) {
+    struct stat b {
+    }, s{};
+    if (::stat(backing.c_str(), &b) != 0 || ::stat(state.c_str(), &s) != 0 ||
+        b.st_dev != s.st_dev) {
         // Files unlinked live move there and must keep their inode.
         return Usage("the state folder must be on the file system of the backing folder");
     }
     // What a previous run left (it died without its cut) belongs to no one now.
-    for (const auto& leftover : fs::directory_iterator(state, ec)) fs::remove_all(leftover.path(), ec);
+    for (const auto& leftover : fs::directory_iterator(state, ec))
+        fs::remove_all(leftover.path(), ec);
     opt.backing = backing.string();
     opt.state = state.string();
     velbrin::powercut::PowercutDaemon daemon(opt);
