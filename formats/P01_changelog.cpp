@@ -8,7 +8,7 @@ namespace velbrin {
 
 namespace {
 
-constexpr long long kOriginal = 1, kDeleted = 2, kChanged = 8;
+constexpr unsigned char kOriginal = 1, kDeleted = 2, kChanged = 8;
 
 std::string RowText(std::size_t row) { return "row " + std::to_string(row + 1); }
 
@@ -40,24 +40,23 @@ void ReadChangeLog(std::string_view log, std::vector<long>& replaces) {
 
 TMergedRows MergeRows(pugi::xml_node rowdata, std::string_view changeLog, bool wholeChangedRows) {
     TMergedRows merged;
-    std::vector<long long> state;
-    bool changes = false;
+    for (pugi::xml_node r = rowdata.child("ROW"); r; r = r.next_sibling("ROW")) {
+        ++merged.rowCount;
+        merged.unchanged = merged.unchanged && !r.attribute("RowState");
+    }
+    if (merged.unchanged) return merged;
+
+    std::vector<unsigned char> state;
     for (pugi::xml_node r = rowdata.child("ROW"); r; r = r.next_sibling("ROW")) {
         long long s = 0;
         pugi::xml_attribute a = r.attribute("RowState");
         if (a && (!TryStrToInt(a.value(), s) || s < 0 || s > 255))
             throw LinkError(RowText(merged.rows.size()) + " has a bad RowState '" + a.value() + "'");
-        changes = changes || s != 0;
         merged.rows.push_back(r);
-        state.push_back(s);
+        state.push_back(static_cast<unsigned char>(s));
     }
     const std::size_t n = merged.rows.size();
     merged.base.assign(n, -1);
-    if (!changes) {
-        for (std::size_t p = 0; p < n; ++p) merged.records.push_back(p);
-        return merged;
-    }
-
     std::vector<long> replaces(n, -1);
     ReadChangeLog(changeLog, replaces);
     std::vector<bool> replaced(n, false);

@@ -14,6 +14,10 @@
 namespace velbrin {
 
 struct TMergedRows {
+    // No row marks a change: every ROW is a record as it stands, and the vectors
+    // below stay empty, so that a large packet costs no more memory.
+    bool unchanged = true;
+    std::size_t rowCount = 0;
     std::vector<pugi::xml_node> rows;  // every ROW, in order
     // Per row: the row whose values a changed row holds only the changes to; -1 for none.
     std::vector<long> base;

@@ -364,8 +364,25 @@ void TDataPacket::LoadFromText(std::string_view xml, const TDataPacket* layout) 
 
         std::unordered_map<std::string, std::size_t> byName;
         for (std::size_t i = 0; i < fields_.size(); ++i) byName.emplace(fields_[i].name, i);
-        const TMergedRows merged = MergeRows(
-            rowdata, meta.child("PARAMS").attribute("CHANGE_LOG").value(), freePascal);
+        // Values of a row's attributes, over what the record already holds.
+        auto fill = [&](std::size_t row, pugi::xml_node r) {
+            for (pugi::xml_attribute a : r.attributes()) {
+                auto it = byName.find(a.name());
+                long index = it != byName.end() ? static_cast<long>(it->second) : FindField(a.name());
+                if (index < 0) continue;
+                std::string value = text(a.value());
+                if (freePascal && fields_[static_cast<std::size_t>(index)].kind == TFieldKind::FixedFmt)
+                    value = PointDecimal(std::move(value));
+                SetRawValue(row, static_cast<std::size_t>(index), value);
+            }
+        };
+        const TMergedRows merged =
+            MergeRows(rowdata, meta.child("PARAMS").attribute("CHANGE_LOG").value(), freePascal);
+        if (merged.unchanged) {
+            Reserve(merged.rowCount);
+            for (pugi::xml_node r : rowdata.children("ROW")) fill(AppendRow(), r);
+            return;
+        }
         Reserve(merged.records.size());
         std::vector<pugi::xml_node> chain;
         for (std::size_t record : merged.records) {
@@ -374,18 +391,7 @@ void TDataPacket::LoadFromText(std::string_view xml, const TDataPacket* layout) 
             for (long p = static_cast<long>(record); p >= 0; p = merged.base[static_cast<std::size_t>(p)])
                 chain.push_back(merged.rows[static_cast<std::size_t>(p)]);
             std::size_t row = AppendRow();
-            for (auto r = chain.rbegin(); r != chain.rend(); ++r) {
-                for (pugi::xml_attribute a : r->attributes()) {
-                    auto it = byName.find(a.name());
-                    long index =
-                        it != byName.end() ? static_cast<long>(it->second) : FindField(a.name());
-                    if (index < 0) continue;
-                    std::string value = text(a.value());
-                    if (freePascal && fields_[static_cast<std::size_t>(index)].kind == TFieldKind::FixedFmt)
-                        value = PointDecimal(std::move(value));
-                    SetRawValue(row, static_cast<std::size_t>(index), value);
-                }
-            }
+            for (auto r = chain.rbegin(); r != chain.rend(); ++r) fill(row, *r);
         }
     } catch (const LinkError& e) {
         Clear();
