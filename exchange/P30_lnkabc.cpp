@@ -9,6 +9,7 @@
 #include "app/P00_util.h"
 #include "exchange/P30_outbox.h"
 #include "exchange/P30_requestjournal.h"
+#include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
 #include "store/P31_bon.h"
 #include "store/P31_payitem.h"
@@ -102,7 +103,7 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
             throw LinkError(name + " not taken in: the receipt " + (held.empty() ? "of a previous run" : held) +
                             " is still unfinished in curr_abc");
         }
-        CDSInput.LoadFromFile(path);
+        CDSInput.LoadFromFile(path, &TFormConvert::Layout("ABC_"));
         if (CDSInput.RowCount() > kMaxAbcRows) throw LinkError(msg_.GetMsg(53));
         // The whole file in one commit: until it the file is still there to be
         // taken in again, and curr_abc never holds half a receipt.

@@ -13,6 +13,7 @@
 #include "app/P00_durable.h"
 #include "exchange/P30_lnkwork.h"
 #include "exchange/P30_requestjournal.h"
+#include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
 #include "store/P31_saleitem.h"
@@ -31,10 +32,10 @@ std::string Cut(const std::string& text, std::size_t from, std::size_t count) {
 
 }  // namespace
 
-bool TFormLnkWork::LoadRequest(const std::string& name) {
+bool TFormLnkWork::LoadRequest(const std::string& name, const std::string& kind) {
     const std::string path = ToFpPath(name);
     try {
-        CDSInput.LoadFromFile(path);
+        CDSInput.LoadFromFile(path, &TFormConvert::Layout(kind));
         return true;
     } catch (const std::exception& e) {
         // A packet that cannot be read would never get better: it is answered and
@@ -48,7 +49,7 @@ bool TFormLnkWork::LoadRequest(const std::string& name) {
 }
 
 void TFormLnkWork::ProcessTextFile(const std::string& name) {
-    if (!LoadRequest(name)) return;
+    if (!LoadRequest(name, "TXT_")) return;
     try {
         fp_.OpenNonFiscal();
         for (std::size_t row = 0; row < CDSInput.RowCount(); ++row)
@@ -65,7 +66,7 @@ void TFormLnkWork::ProcessTextFile(const std::string& name) {
 }
 
 void TFormLnkWork::ProcessCommandFile(const std::string& name) {
-    if (!LoadRequest(name)) return;
+    if (!LoadRequest(name, "CMD_")) return;
     const std::string id = RequestIdOf(name).empty() ? FileIdentityOf(ToFpPath(name)) : RequestIdOf(name);
     TRequestJournal& journal = Journal();
     try {
@@ -252,7 +253,7 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
     }
     if (operation == "ART-D" && !fp_.IsReceiptClosed()) return;  // waits for a closed day
 
-    if (!LoadRequest(name)) return;
+    if (!LoadRequest(name, "ART-")) return;
     const std::string id = RequestIdOf(name).empty() ? FileIdentityOf(ToFpPath(name)) : RequestIdOf(name);
     TRequestJournal& journal = Journal();
     TProgress progress(store_.app, TLinkText::ProgressArticleFile, static_cast<long>(CDSInput.RowCount()));

@@ -100,9 +100,10 @@ private:
     // supply it; until then this does nothing.
     void ExportReceipt(int64_t bonId);
 
-    // Loads the request's packet into CDSInput; a packet that cannot be loaded is
-    // answered with ".err" and the load failure and removed (false).
-    bool LoadRequest(const std::string& name);
+    // Loads the request's packet into CDSInput, read against the fields of its
+    // kind ("TXT_", "CMD_", "ART-"); a packet that cannot be loaded is answered
+    // with ".err" and the load failure and removed (false).
+    bool LoadRequest(const std::string& name, const std::string& kind);
     void RunCommandRow(int code, const std::string& tekst, const std::string& stamp);
     // A row begun by a run that stopped before it was known to be done: true when
     // the printer and the database show it carried out (the database completed).

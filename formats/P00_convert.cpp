@@ -54,6 +54,17 @@ const std::string& TFormConvert::EmptyPacket(const std::string& kind) {
     return it->second;
 }
 
+const TDataPacket& TFormConvert::Layout(const std::string& kind) {
+    static const std::map<std::string, TDataPacket> layouts = [] {
+        std::map<std::string, TDataPacket> all;
+        for (const auto& [name, text] : EmptyPackets()) all[name].LoadFromText(text);
+        return all;
+    }();
+    auto it = layouts.find(kind);
+    if (it == layouts.end()) throw LinkError("Exc-104 pattern imena file-a: " + kind);
+    return it->second;
+}
+
 // --- input files ----------------------------------------------------------------
 
 void TFormConvert::ConvertInputFile(const std::string& path) {

@@ -32,6 +32,8 @@ public:
     static std::string KindOfName(const std::string& upperName);
     // The empty packet of a kind, as the program carries it.
     static const std::string& EmptyPacket(const std::string& kind);
+    // The fields of a kind, against which its request packets are read.
+    static const TDataPacket& Layout(const std::string& kind);
 
     // Steps on CDS: the readers append records to it, the writers walk it.
     void ReadTxtRecords(const std::string& path);

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "app/P00_util.h"
+#include "formats/P01_changelog.h"
 #include "formats/P01_commatext.h"
 
 namespace velbrin {
@@ -49,6 +50,55 @@ int ParseCount(const pugi::xml_attribute& attr, const char* what, const std::str
     if (!TryStrToInt(attr.value(), v) || v < 0 || v > TDataPacket::kMaxWidth)
         throw LinkError("field " + field + " has a bad " + what + " '" + attr.value() + "'");
     return static_cast<int>(v);
+}
+
+// Packet text as the program holds it: Windows-1250. Single-byte text must
+// already be Windows-1250, or the packet could not be saved.
+std::string PacketText(const char* value, bool utf8) {
+    if (utf8) return Utf8ToCp1250(value);
+    Cp1250ToUtf8(value);
+    return std::string(value);
+}
+
+// A field attribute whatever the case its writer spells it in.
+pugi::xml_attribute FieldAttribute(pugi::xml_node field, const char* name) {
+    for (pugi::xml_attribute a : field.attributes())
+        if (SameText(a.name(), name)) return a;
+    return {};
+}
+
+// A decimal written with a decimal comma; the Free Pascal writer never groups thousands.
+std::string PointDecimal(std::string value) {
+    std::size_t comma = value.find(',');
+    if (comma != std::string::npos && value.find(',', comma + 1) == std::string::npos &&
+        value.find('.') == std::string::npos)
+        value[comma] = '.';
+    return value;
+}
+
+TFieldDef FieldOf(pugi::xml_node f, bool utf8, const TDataPacket* layout, bool& freePascal) {
+    std::string name = PacketText(FieldAttribute(f, "attrname").value(), utf8);
+    if (name.empty()) throw LinkError("a FIELD without attrname");
+    pugi::xml_attribute width = FieldAttribute(f, "WIDTH");
+    pugi::xml_attribute decimals = FieldAttribute(f, "DECIMALS");
+    const bool lowerWidth = std::string_view(width.name()) == "width";
+    freePascal = freePascal || lowerWidth;
+    TFieldDef def = TFieldDef::Typed(name, FieldAttribute(f, "fieldtype").value(),
+                                     ParseCount(width, "WIDTH", name),
+                                     ParseCount(decimals, "DECIMALS", name),
+                                     SameText(FieldAttribute(f, "required").value(), "true"));
+    if (def.kind != TFieldKind::FixedFmt || decimals) return def;
+    // A decimal without DECIMALS: the file kind's layout knows its precision and
+    // decimals; else a "width" that is not Delphi's "WIDTH" holds the decimals.
+    long known = layout ? layout->FindField(name) : -1;
+    if (known >= 0 && layout->Field(static_cast<std::size_t>(known)).kind == TFieldKind::FixedFmt) {
+        def.width = layout->Field(static_cast<std::size_t>(known)).width;
+        def.decimals = layout->Field(static_cast<std::size_t>(known)).decimals;
+    } else if (!width || lowerWidth) {
+        def.decimals = def.width;
+        def.width = TDataPacket::kMaxPrecision;
+    }
+    return def;
 }
 
 struct StringWriter : pugi::xml_writer {
@@ -267,7 +317,15 @@ long long TDataPacket::IntValue(std::size_t row, std::string_view fieldName) con
 
 // --- files ------------------------------------------------------------------------
 
-void TDataPacket::LoadFromText(std::string_view xml) {
+void TDataPacket::CheckLayout(const TDataPacket& layout) const {
+    for (const TFieldDef& want : layout.Fields()) {
+        const TFieldDef& got = Field(FieldIndex(want.name));
+        if (got.kind != want.kind)
+            throw LinkError("Field " + want.name + " is " + got.typeName + ", not " + want.typeName);
+    }
+}
+
+void TDataPacket::LoadFromText(std::string_view xml, const TDataPacket* layout) {
     Clear();
     try {
         if (xml.size() > kMaxFileBytes) throw LinkError("the packet is too large");
@@ -282,12 +340,7 @@ void TDataPacket::LoadFromText(std::string_view xml) {
         pugi::xml_node decl = doc.first_child();
         bool utf8 = decl.type() == pugi::node_declaration &&
                     SameText(decl.attribute("encoding").value(), "UTF-8");
-        // Single-byte text must still be Windows-1250, or the packet could not be saved.
-        auto text = [utf8](const char* value) {
-            if (utf8) return Utf8ToCp1250(value);
-            Cp1250ToUtf8(value);
-            return std::string(value);
-        };
+        auto text = [utf8](const char* value) { return PacketText(value, utf8); };
 
         pugi::xml_node root = doc.document_element();
         if (std::string_view(root.name()) != "DATAPACKET") throw LinkError("no DATAPACKET element");
@@ -298,31 +351,47 @@ void TDataPacket::LoadFromText(std::string_view xml) {
         pugi::xml_node rowdata = root.child("ROWDATA");
         if (!rowdata) throw LinkError("no ROWDATA element");
 
+        // The Free Pascal writer spells the field attributes in lower case, puts a
+        // decimal's scale into "width" and no precision, keeps the whole record in
+        // a changed row and formats decimals with the till's own decimal separator.
+        bool freePascal = false;
         for (pugi::xml_node f : fields.children("FIELD")) {
             if (fields_.size() >= kMaxFields)
                 throw LinkError("more than " + std::to_string(kMaxFields) + " fields");
-            std::string name = text(f.attribute("attrname").value());
-            if (name.empty()) throw LinkError("a FIELD without attrname");
-            TFieldDef def = TFieldDef::Typed(name, f.attribute("fieldtype").value(),
-                                             ParseCount(f.attribute("WIDTH"), "WIDTH", name),
-                                             ParseCount(f.attribute("DECIMALS"), "DECIMALS", name),
-                                             SameText(f.attribute("required").value(), "true"));
-            AddField(def);
+            AddField(FieldOf(f, utf8, layout, freePascal));
         }
+        if (layout) CheckLayout(*layout);
 
         std::unordered_map<std::string, std::size_t> byName;
         for (std::size_t i = 0; i < fields_.size(); ++i) byName.emplace(fields_[i].name, i);
-        std::size_t rowCount = 0;
-        for (pugi::xml_node r = rowdata.child("ROW"); r; r = r.next_sibling("ROW")) ++rowCount;
-        Reserve(rowCount);
-        for (pugi::xml_node r : rowdata.children("ROW")) {
-            std::size_t row = AppendRow();
+        // Values of a row's attributes, over what the record already holds.
+        auto fill = [&](std::size_t row, pugi::xml_node r) {
             for (pugi::xml_attribute a : r.attributes()) {
                 auto it = byName.find(a.name());
-                long index =
-                    it != byName.end() ? static_cast<long>(it->second) : FindField(a.name());
-                if (index >= 0) SetRawValue(row, static_cast<std::size_t>(index), text(a.value()));
+                long index = it != byName.end() ? static_cast<long>(it->second) : FindField(a.name());
+                if (index < 0) continue;
+                std::string value = text(a.value());
+                if (freePascal && fields_[static_cast<std::size_t>(index)].kind == TFieldKind::FixedFmt)
+                    value = PointDecimal(std::move(value));
+                SetRawValue(row, static_cast<std::size_t>(index), value);
             }
+        };
+        const TMergedRows merged =
+            MergeRows(rowdata, meta.child("PARAMS").attribute("CHANGE_LOG").value(), freePascal);
+        if (merged.unchanged) {
+            Reserve(merged.rowCount);
+            for (pugi::xml_node r : rowdata.children("ROW")) fill(AppendRow(), r);
+            return;
+        }
+        Reserve(merged.records.size());
+        std::vector<pugi::xml_node> chain;
+        for (std::size_t record : merged.records) {
+            // A changed row that holds only the changes goes over the row it changes.
+            chain.clear();
+            for (long p = static_cast<long>(record); p >= 0; p = merged.base[static_cast<std::size_t>(p)])
+                chain.push_back(merged.rows[static_cast<std::size_t>(p)]);
+            std::size_t row = AppendRow();
+            for (auto r = chain.rbegin(); r != chain.rend(); ++r) fill(row, *r);
         }
     } catch (const LinkError& e) {
         Clear();
@@ -330,9 +399,9 @@ void TDataPacket::LoadFromText(std::string_view xml) {
     }
 }
 
-void TDataPacket::LoadFromFile(const std::string& path) {
+void TDataPacket::LoadFromFile(const std::string& path, const TDataPacket* layout) {
     try {
-        LoadFromText(ReadBoundedFile(path, kMaxFileBytes));
+        LoadFromText(ReadBoundedFile(path, kMaxFileBytes), layout);
     } catch (const LinkError& e) {
         Clear();
         throw LinkError(path + ": " + e.Text());

@@ -100,9 +100,12 @@ public:
 
     // --- files -----------------------------------------------------------------
     // Replaces fields and rows by the packet in text / in the file. Raises LinkError
-    // naming what is wrong; the packet is left empty then.
-    void LoadFromText(std::string_view xml);
-    void LoadFromFile(const std::string& path);
+    // naming what is wrong; the packet is left empty then. A packet saved with
+    // changes not merged gives the records after the merge. With a layout (the
+    // fields of a file kind) every field of it must be there by name and type,
+    // and a decimal without DECIMALS takes its precision and decimals from it.
+    void LoadFromText(std::string_view xml, const TDataPacket* layout = nullptr);
+    void LoadFromFile(const std::string& path, const TDataPacket* layout = nullptr);
     std::string SaveToText() const;
     void SaveToFile(const std::string& path) const;
 
@@ -114,6 +117,7 @@ private:
     Cell& At(std::size_t row, std::size_t field);
     const Cell& At(std::size_t row, std::size_t field) const;
     std::string CheckedValue(const TFieldDef& def, std::string_view text) const;
+    void CheckLayout(const TDataPacket& layout) const;
 
     std::vector<TFieldDef> fields_;
     std::size_t rows_ = 0;

@@ -4,6 +4,8 @@
 
 #include "app/P00_util.h"
 
+#include <sstream>
+
 using namespace velbrin;
 using namespace velbrin::test;
 
@@ -183,6 +185,52 @@ TEST_F(ReceiptIntakeTest, UnfinishedReceiptInTheTableIsKeptWhenAnotherArrives) {
     EXPECT_EQ(rig->ScalarInt("select count(*) from curr_abc"), 2);
     EXPECT_EQ(rig->Scalar("select plu_naziv from curr_abc where seq = 0"), "ABC_1.zvx");
     EXPECT_EQ(ReadBooks(rig->Journal()).opened, 0);
+}
+
+// What the printer printed since line from, without the receipt numbers.
+std::vector<std::string> PrintedSince(const std::vector<std::string>& journal, std::size_t from) {
+    std::vector<std::string> out;
+    for (std::size_t i = from; i < journal.size(); ++i) {
+        std::istringstream in(journal[i]);
+        std::string word, number, rest;
+        in >> word >> number;
+        std::getline(in, rest);
+        out.push_back(word + rest);
+    }
+    return out;
+}
+
+// A till built with Free Pascal saves its receipts in its own packet dialect
+// (tests/formats/lazarus): each prints and is answered as the same receipt in
+// the link's own packet.
+TEST_F(ReceiptIntakeTest, LazarusReceiptPrintsAsTheSameReceiptInTheLinksOwnPacket) {
+    Start();
+    const AbcRow chocolate = {"1002", "2", "\xC8OKOLADA \x8AUMSKA", "149.99", "1.234"};
+    const std::vector<AbcRow> tail = {EndRow(), PayRow(1, "500")};
+    const std::vector<AbcRow> receipt = With({Line("1001", "12.50", "2"), chocolate, Line("1003", "55", "3")}, tail);
+    const std::vector<AbcRow> changed = With({Line("1001", "12.50", "2"), chocolate, Line("1003", "55", "4")}, tail);
+    const std::vector<std::pair<std::string, std::vector<AbcRow>>> cases = {
+        {"lazarus_abc_receipt.zvx", receipt},
+        {"lazarus_abc_decimal_comma.zvx", receipt},
+        {"lazarus_abc_deleted_and_modified_rows.zvx", changed},
+    };
+    int n = 0;
+    for (const auto& [file, rows] : cases) {
+        SCOPED_TRACE(file);
+        const std::string lazarus = "ABC_" + std::to_string(++n), native = "ABC_" + std::to_string(++n);
+        std::size_t from = rig->Journal().size();
+        Drop(lazarus + ".zvx", ReadWholeFile(std::string(VELBRIN_TEST_DATA) + "/" + file));
+        work->PollExchange();
+        const std::vector<std::string> printed = PrintedSince(rig->Journal(), from);
+        from = rig->Journal().size();
+        DropReceipt(native + ".zvx", rows);
+        work->PollExchange();
+        EXPECT_EQ(printed, PrintedSince(rig->Journal(), from));
+        EXPECT_EQ(ReadBooks(printed).sales, 3);
+        EXPECT_EQ(Answer(lazarus + ".ok"), Answer(native + ".ok"));
+        EXPECT_NE(Answer(lazarus + ".ok"), "<none>") << Answer(lazarus + ".err");
+    }
+    ExpectBooksBalance();
 }
 
 TEST_F(ReceiptIntakeTest, OversizedFileIsRefusedUnread) {
