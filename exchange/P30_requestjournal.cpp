@@ -47,6 +47,9 @@ std::string Unsealed(const std::string& line) {
 // holds (a power cut fills what it loses with zeros).
 bool PlausibleUnsealed(const std::string& line) {
     if (line.size() < 3 || line[1] != ' ') return false;
+    // A seal that does not hold is a spoiled sealed line, not an old one.
+    const std::size_t seal = line.rfind(" #");
+    if (seal != std::string::npos && line.size() - seal == kSealLength) return false;
     for (unsigned char c : line)
         if (c < 0x20 || c == 0x7F) return false;
     return true;

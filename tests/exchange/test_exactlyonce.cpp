@@ -90,6 +90,25 @@ TEST_F(ExactlyOnceTest, RequestsThatCannotBeRemovedAreCarriedOutOnceAndToldOnce)
     EXPECT_EQ(rig->app.notices.size(), 1u) << "told once in this run";
 }
 
+TEST_F(ExactlyOnceTest, ConvertedReceiptWhoseOriginalAPowerCutBringsBackIsNotPrintedAgain) {
+    Start();
+    const std::string original = JoinPath(rig->ini->ToFpDir(), "ABC_9.csv");
+    const std::string aside = JoinPath(rig->ini->OtherDir(), "ABC_9.csv.aside");
+    Drop("ABC_9.csv", AbcCsv(kOne));
+    // The same file (inode, time, bytes) as a cut that undid its removal brings back.
+    ASSERT_EQ(::link(original.c_str(), aside.c_str()), 0);
+    work->PollExchange();
+    ASSERT_EQ(Closed(), 1);
+    ASSERT_FALSE(FileExists(original));
+    ASSERT_EQ(::link(aside.c_str(), original.c_str()), 0);
+    Restart();
+    work->PollExchange();
+    work->PollExchange();
+    EXPECT_EQ(Closed(), 1) << "printed once";
+    EXPECT_FALSE(FileExists(original));
+    EXPECT_EQ(Answers(), std::vector<std::string>{"ABC_9.ok"});
+}
+
 TEST_F(ExactlyOnceTest, CommandAnsweredWhileFromFpDirRefusedIsNotCarriedOutAgainAfterARestart) {
     StartTraced();
     RefuseAnswers();

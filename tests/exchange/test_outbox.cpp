@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velbrin::test {
 namespace {
@@ -45,12 +46,68 @@ TEST_F(OutboxTest, JournalSurvivesAReadAfterAStopMidAppendAndCompactionKeepsTheN
     EXPECT_EQ(again.RowInDoubt("1:12:9:9", 1), "2026-12-08 10:00:00:002");
     EXPECT_EQ(again.LastSeq(), 4u);
 
+    // The torn line is cut off before the next record: appended to it, the two
+    // would read as one record under a wrong identity.
+    again.MarkTaken("1:13:5:7", "ABC_2.zvx");
+    TRequestJournal reread(journal.Path());
+    reread.Load();
+    EXPECT_TRUE(reread.CarriedOut("1:13:5:7"));
+    EXPECT_TRUE(reread.Rejected().empty());
+
     again.Compact({"1:12:9:9"});
     TRequestJournal compacted(journal.Path());
     compacted.Load();
     EXPECT_FALSE(compacted.CarriedOut("1:10:5:7"));
     EXPECT_EQ(compacted.RowsDone("1:12:9:9"), 1);
     EXPECT_EQ(compacted.LastSeq(), 4u) << "answer numbers never go back";
+}
+
+TEST_F(OutboxTest, JournalLinesAPowerCutSpoiledAreSkippedAndOlderJournalsStillRead) {
+    struct Case {
+        std::string label, text, id;
+        bool carriedOut;
+        std::size_t rejected;
+    };
+    const std::string sealed = "T 10:5:7:ab ABC_1.zvx #";
+    const std::vector<Case> cases = {
+        {"a journal of an earlier version, identities with their device", "T 2049:10:5:7:ab ABC_1.zvx\n",
+         "10:5:7:ab", true, 0},
+        {"a line the cut filled with zeros", std::string("D 41 \0\0\0\0\0\0\n", 12), "", false, 1},
+        {"a line that is not what its checksum says", sealed + "00000000\n", "10:5:7:ab", false, 1},
+        {"an unsealed line after sealed ones", "", "10:5:7:cd", false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        DeleteFileReport(journal.Path());
+        if (c.text.empty()) {
+            journal.Load();
+            journal.MarkTaken("10:5:7:ab", "ABC_1.zvx");
+            AppendDurably(journal.Path(), "T 10:5:7:cd ABC_2.zvx\n");
+        } else {
+            WriteWholeFile(journal.Path(), c.text);
+        }
+        TRequestJournal read(journal.Path());
+        read.Load();
+        if (!c.id.empty()) EXPECT_EQ(read.CarriedOut(c.id), c.carriedOut);
+        EXPECT_EQ(read.Rejected().size(), c.rejected);
+        EXPECT_FALSE(read.Answered(41));
+    }
+}
+
+TEST_F(OutboxTest, AnAnswerLeftUnderBothNamesByACutIsDeliveredOnce) {
+    outbox.Put("ABC_1.ok", "1.00\r\n", "", "ABC_1.zvx");
+    outbox.Put("ABC_2.ok", "2.00\r\n", "", "ABC_2.zvx");
+    // A cut after the hand-over's rename reached From_FP's disk and before the
+    // kept name's removal did: the same file under both names.
+    const std::string kept1 = ListPlainFiles(kept(), 10).front();
+    ASSERT_EQ(::link((kept() + "/" + kept1).c_str(), (from() + "/." + kept1 + ".handed").c_str()), 0);
+    EXPECT_TRUE(outbox.Deliver());
+    EXPECT_EQ(Delivered(), (std::vector<std::string>{"ABC_1.ok", "ABC_2.ok"}));
+    // The cash register takes ABC_1; nothing brings it back.
+    DeleteFileReport(from() + "/ABC_1.ok");
+    EXPECT_TRUE(outbox.Deliver());
+    EXPECT_EQ(Delivered(), std::vector<std::string>{"ABC_2.ok"});
+    EXPECT_EQ(outbox.Waiting(), 0u);
 }
 
 TEST_F(OutboxTest, AnswersWaitWhileFromFpDirRefusesAndGoInTheOrderWritten) {
