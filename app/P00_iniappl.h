@@ -2,7 +2,7 @@
 // use, never written) and an in-memory copy of one INI file.
 #pragma once
 
-#include "store/P00_connection.h"
+#include "app/P00_dblogin.h"
 
 #include <memory>
 #include <string>

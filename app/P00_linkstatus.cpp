@@ -118,6 +118,7 @@ std::string OneLine(const std::string& v) {
 std::string FormatStatusAnswer(const TStatusAnswer& a) {
     return "state=" + OneLine(a.state) + "\ntext=" + OneLine(a.text) + "\ntray=" + OneLine(a.tray) +
            "\nlast_answer=" + OneLine(a.lastAnswer) + "\nport=" + OneLine(a.port) +
+           "\nidentification=" + OneLine(a.identification) +
            "\ncommand=" + OneLine(a.command) + "\nstatus=" + OneLine(a.status) +
            "\ndata=" + OneLine(a.data) + "\n";
 }
@@ -125,10 +126,11 @@ std::string FormatStatusAnswer(const TStatusAnswer& a) {
 TStatusAnswer ParseStatusAnswer(const std::string& text) {
     TStatusAnswer a;
     std::map<std::string, std::string*> fields = {
-        {"state", &a.state},   {"text", &a.text},
-        {"tray", &a.tray},     {"last_answer", &a.lastAnswer},
-        {"port", &a.port},     {"command", &a.command},
-        {"status", &a.status}, {"data", &a.data}};
+        {"state", &a.state},     {"text", &a.text},
+        {"tray", &a.tray},       {"last_answer", &a.lastAnswer},
+        {"port", &a.port},       {"identification", &a.identification},
+        {"command", &a.command}, {"status", &a.status},
+        {"data", &a.data}};
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {

@@ -40,14 +40,15 @@ private:
 // What a running link tells velbrin-status on its local socket: "key=value"
 // lines (Windows-1250), read back with StatusAnswerValue.
 struct TStatusAnswer {
-    std::string state;       // TLinkStatus::Name
-    std::string text;        // the state in the operator's language
-    std::string tray;        // "yes" when the icon sits in a tray
-    std::string lastAnswer;  // "yyyy-mm-dd hh:nn:ss NAME", or empty
-    std::string port;        // LINK.INI [Portovi] FP
-    std::string command;     // number of the printer's last command, or empty
-    std::string status;      // its six status bytes, twelve hexadecimal digits
-    std::string data;        // its answer data
+    std::string state;           // TLinkStatus::Name
+    std::string text;            // the state in the operator's language
+    std::string tray;            // "yes" when the icon sits in a tray
+    std::string lastAnswer;      // "yyyy-mm-dd hh:nn:ss NAME", or empty
+    std::string port;            // LINK.INI [Portovi] FP
+    std::string identification;  // the printer's answer to command 90 read at start, or empty
+    std::string command;         // number of the printer's last command, or empty
+    std::string status;          // its six status bytes, twelve hexadecimal digits
+    std::string data;            // its answer data
 };
 std::string FormatStatusAnswer(const TStatusAnswer& a);
 TStatusAnswer ParseStatusAnswer(const std::string& text);

@@ -1,8 +1,6 @@
 #include "app/P00_startup.h"
 
-#include "app/P00_inilink.h"
 #include "app/P00_util.h"
-#include "store/P00_connection.h"
 
 #include <unistd.h>
 
@@ -46,31 +44,11 @@ bool TStartupSequence::RunTolerant(TAppServices& app, const std::function<void()
     return !app.Terminated();
 }
 
-bool IsServerDbPath(const std::string& dbPath) { return TSqlConnection::NamesServer(dbPath); }
-
 std::string ShippedTemplateDbPath() {
     char exe[4096];
     ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n <= 0) return {};
     return JoinPath(ExtractFileDir(std::string(exe, static_cast<size_t>(n))), VELBRIN_SHIPPED_TEMPLATE);
-}
-
-void PrepareInstallation(const TIniLink& ini, const std::string& shippedTemplate) {
-    // A package cannot know the installation directory, which the settings store
-    // names; the first start puts the template where the installation keeps it.
-    if (!FileExists(ini.TemplateDbPath()) && !shippedTemplate.empty() && FileExists(shippedTemplate)) {
-        ForceDirectories(ExtractFileDir(ini.TemplateDbPath()));
-        CopyFileOverwrite(shippedTemplate, ini.TemplateDbPath());
-    }
-    std::string db = ini.DbPath();
-    if (!db.empty() && !IsServerDbPath(db) && !FileExists(db)) {
-        // the folder may be missing on a fresh installation; without it the copy
-        // could never succeed
-        ForceDirectories(ExtractFileDir(db));
-        CopyFileOverwrite(ini.TemplateDbPath(), db);
-    }
-    ForceDirectories(ini.ToFpDir());
-    ForceDirectories(ini.FromFpDir());
 }
 
 std::string ChooseEmbeddedLockDir(const std::string& localInstallDir, const std::string& engineDefault) {

@@ -14,8 +14,6 @@
 
 namespace velbrin {
 
-class TIniLink;
-
 class TStartupSequence {
 public:
     using Step = std::function<bool()>;
@@ -50,12 +48,6 @@ private:
 // the program's own path cannot be read.
 std::string ShippedTemplateDbPath();
 
-// Before the database is opened: a fresh installation directory gets the shipped
-// empty database as its template, a missing database file is replaced by the
-// template (a failed copy shows up later in the database checks), and the
-// exchange directories are made with their parents.
-void PrepareInstallation(const TIniLink& ini, const std::string& shippedTemplate = ShippedTemplateDbPath());
-
 // The embedded database engine keeps its lock files in `engineDefault`, which the
 // database server's packages make for their own user and group only: a desktop
 // user outside that group could never open the database. When FIREBIRD_LOCK is
@@ -63,7 +55,5 @@ void PrepareInstallation(const TIniLink& ini, const std::string& shippedTemplate
 // <installation>/Other/FirebirdLock. Returns the folder chosen (empty: unchanged).
 std::string ChooseEmbeddedLockDir(const std::string& localInstallDir,
                                   const std::string& engineDefault = "/tmp/firebird");
-// True when a database path names a server ("host:/path"), not a local file.
-bool IsServerDbPath(const std::string& dbPath);
 
 }  // namespace velbrin

@@ -1,6 +1,8 @@
 #include "closing/P32_zets.h"
 
+#include "app/P00_appservices.h"
 #include "app/P00_inilink.h"
+#include "app/P00_msg.h"
 #include "app/P00_util.h"
 #include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
@@ -14,6 +16,10 @@ TFormZets::TFormZets(TFormConnection& connection, TIniLink& ini, TFormFP& fp, TF
 
 void TFormZets::CloseDay()
 {
+    // The Z report, the database half and the export show in the progress window
+    // when the closing outlasts its first seconds; it closes however the closing ends.
+    const bool exportDay = FlagIsSet(ini_.ReadString("Praxolt", "SaljiAnalitikeUvek"));
+    TProgress progress(commonLink_.App(), TLinkText::ProgressDayClosing, exportDay ? 3 : 2);
     try {
         fp_.StatusWait();
     } catch (const LinkError&) {
@@ -38,9 +44,13 @@ void TFormZets::CloseDay()
         // its figures show it; a refused report leaves them as they were.
         throw;
     }
+    progress.Step(1);
     CloseDayInDatabase(stamp);
     SetClosingBegun("");
-    if (FlagIsSet(ini_.ReadString("Praxolt", "SaljiAnalitikeUvek"))) ExportClosedDay(stamp);
+    if (exportDay) {
+        progress.Step(2);
+        ExportClosedDay(stamp);
+    }
     CurrentDayId();
 }
 

@@ -249,7 +249,10 @@ std::string TFormFP::ReadTaxGroups() {
     return AnswerField(2);
 }
 
-void TFormFP::ReadDiagnostics() { RunCommand(90, "1", "Komanda 90"); }
+void TFormFP::ReadDiagnostics() {
+    RunCommand(90, "1", "Komanda 90");
+    identification_ = cmd_.AnswerData();
+}
 
 bool TFormFP::CheckFirmware() {
     try {

@@ -102,6 +102,9 @@ public:
     void ReadCommand83();
     std::string ReadTaxGroups();
     void ReadDiagnostics();
+    // The printer's identification, the answer data of command 90 as it last
+    // gave it (the start-up's firmware check reads it); empty until then.
+    const std::string& Identification() const { return identification_; }
     bool CheckFirmware();
     std::string ReadFirmwareVersion();
     std::string ReadCommand90Field4();
@@ -121,6 +124,7 @@ private:
     Money receiptAmount_;
     Money receiptPaidAmount_;
     std::string taxGroupFlags_;
+    std::string identification_;
 };
 
 }  // namespace velbrin

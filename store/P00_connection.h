@@ -2,6 +2,8 @@
 // start-up and shared by every query of the program.
 #pragma once
 
+#include "app/P00_dblogin.h"
+
 #include <cstdint>
 #include <string>
 
@@ -14,13 +16,6 @@ class IUtil;
 }  // namespace Firebird
 
 namespace velbrin {
-
-// Who the link logs in as on a database server ("host:/path"). A database file
-// opened by the embedded engine never uses it.
-struct TDbLogin {
-    std::string user;
-    std::string password;
-};
 
 // An attachment to a Firebird database through the client library, character set
 // WIN1250 and SQL dialect 3. A file path opens it with the embedded engine inside

@@ -62,6 +62,8 @@ public:
     // The computer's clock (tests fix it).
     void SetClock(ClockFn clock) { clock_ = std::move(clock); }
     void SetLogPath(const std::string& path) { LinkLog.SetPath(path); }
+    // Where long work of this object and of the day closing reports its progress.
+    TAppServices& App() const { return app_; }
 
     // --- start-up checks --------------------------------------------------
     // 'DB_Version' must be 300: then Version.ini is written. Otherwise numbered

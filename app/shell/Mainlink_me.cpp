@@ -1,8 +1,9 @@
 #include "app/shell/Mainlink_me.h"
 
 #include "app/P00_marker.h"
-#include "app/P00_startcheck.h"
 #include "app/shell/P00_qttext.h"
+#include "startup/P00_install.h"
+#include "startup/P00_startcheck.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -47,6 +47,7 @@ TStatusAnswer TLinkForms::StatusAnswer() {
     a.text = status.Text(messages_);
     if (!status.LastAnswer().empty()) a.lastAnswer = status.LastAnswerStamp() + " " + status.LastAnswer();
     a.port = FormMainLINK.Ini().PortName();
+    a.identification = FormFP.Identification();
     TFpCommand& cmd = FormFP.Command();
     const int code = cmd.ResultCode();
     if (cmd.Command() != 0 && (code == 0 || (code >= kStatusNoDisplay && code <= kStatusGeneralError))) {

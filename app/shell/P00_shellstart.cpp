@@ -9,7 +9,7 @@
 #include "app/P00_iniappl.h"
 #include "app/P00_log.h"
 #include "app/P00_msg.h"
-#include "app/P00_startcheck.h"
+#include "app/P00_starttext.h"
 #include "app/P00_util.h"
 
 namespace velbrin {

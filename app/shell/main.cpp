@@ -4,7 +4,7 @@
 #include "app/P00_log.h"
 #include "app/P00_marker.h"
 #include "app/P00_msg.h"
-#include "app/P00_startcheck.h"
+#include "app/P00_starttext.h"
 #include "app/P00_startup.h"
 #include "app/P00_util.h"
 #include "app/P00_version.h"

@@ -93,6 +93,7 @@ void TFpStatusProbe::AskRunningLink(TFpStatusReading& r) {
     }
     const TStatusAnswer a = ParseStatusAnswer(text);
     r.fromLink = true;
+    r.identification = a.identification;
     r.note = "velbrin-link: " + a.text + "\nTray: " + (a.tray == "yes" ? "yes" : "no (no tray on this desktop)");
     if (!a.lastAnswer.empty()) r.note += "\nLast answer: " + a.lastAnswer;
     if (a.status.empty()) {

@@ -1,6 +1,6 @@
-// What an installed program needs on a fresh workstation: the shipped empty
-// database put into the installation, the home folder of the settings store, and
-// a lock folder the embedded engine can write for a user outside its group.
+// What an installed program needs on a fresh workstation: the home folder of the
+// settings store, and a lock folder the embedded engine can write for a user
+// outside its group.
 #include "app/P00_inilink.h"
 #include "app/P00_startup.h"
 #include "app/P00_util.h"
@@ -18,42 +18,6 @@
 
 using namespace velbrin;
 using namespace velbrin::test;
-
-
-TEST(InstalledTemplate, FreshInstallationTakesTheShippedDatabase) {
-    struct Case {
-        const char* name;
-        const char* ownTemplate;  // nullptr: the installation has none yet
-        const char* shipped;      // nullptr: the program carries none
-        const char* expectTemplate;
-        const char* expectDb;
-    };
-    const Case cases[] = {
-        {"fresh installation", nullptr, "SHIPPED", "SHIPPED", "SHIPPED"},
-        {"installation keeps its own template", "OWN", "SHIPPED", "OWN", "OWN"},
-        {"nothing shipped, nothing made", nullptr, nullptr, nullptr, nullptr},
-    };
-    for (const Case& c : cases) {
-        TempDir dir;
-        const std::string root = dir.Path() + "/inst";
-        ScopedRegistry registry(dir.Path(), root);
-        if (c.ownTemplate) {
-            ForceDirectories(root + "/Other/DB_Clear");
-            WriteWholeFile(root + "/Other/DB_Clear/Zorvex.fdb", c.ownTemplate);
-        }
-        const std::string shipped = dir.File("share/Zorvex.fdb");
-        if (c.shipped) {
-            ForceDirectories(dir.File("share"));
-            WriteWholeFile(shipped, c.shipped);
-        }
-        TIniLink ini;
-        EXPECT_NO_THROW(PrepareInstallation(ini, shipped)) << c.name;
-        auto content = [](const std::string& p) { return FileExists(p) ? ReadWholeFile(p) : std::string("(none)"); };
-        EXPECT_EQ(content(root + "/Other/DB_Clear/Zorvex.fdb"), c.expectTemplate ? c.expectTemplate : "(none)") << c.name;
-        EXPECT_EQ(content(root + "/DataBase/Zorvex.fdb"), c.expectDb ? c.expectDb : "(none)") << c.name;
-        EXPECT_TRUE(DirectoryExists(root + "/Exch/Lnk/To_FP")) << c.name;
-    }
-}
 
 TEST(SettingsStore, TildeStandsForTheHomeFolder) {
     struct Case {

@@ -62,6 +62,7 @@ TEST(LinkStatus, StatusAnswerKeepsEachValueOnOneLine) {
     a.tray = "yes";
     a.lastAnswer = "2026-12-08 09:12:03 ABC_1.ok";
     a.port = "/dev/ttyUSB0";
+    a.identification = "3.01CG 11JUN09 1530,91F7,00000000,1,ZK123456,50123456";
     a.command = "74";
     a.status = "000000000038";
     a.data = "a=b,c";
@@ -71,6 +72,7 @@ TEST(LinkStatus, StatusAnswerKeepsEachValueOnOneLine) {
     EXPECT_EQ(b.tray, "yes");
     EXPECT_EQ(b.lastAnswer, a.lastAnswer);
     EXPECT_EQ(b.port, a.port);
+    EXPECT_EQ(b.identification, a.identification);
     EXPECT_EQ(b.command, "74");
     EXPECT_EQ(b.status, a.status);
     EXPECT_EQ(b.data, "a=b,c");  // only the first "=" separates

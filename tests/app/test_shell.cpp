@@ -1,7 +1,10 @@
 // The real program, two copies at once, without a display.
 #include "LinkProcess.h"
+#include "ScopedEnv.h"
 
+#include "app/P00_linkstatus.h"
 #include "app/P00_marker.h"
+#include "app/status/P00_fpstatus.h"
 #include "tools/fp550sim/Fp550Simulator.h"
 
 #include <gtest/gtest.h>
@@ -87,4 +90,28 @@ TEST(Shell, StaleMarkerOfACrashedRunDoesNotBlockTheNextStart) {
     EXPECT_TRUE(next.Running());
     next.Stop();
     EXPECT_EQ(next.WaitExit(10000), 0);
+}
+
+TEST(Shell, StatusToolBesideTheLinkShowsTheIdentificationTheLinkReadAtStart) {
+    LinkInstallation inst;
+    Printer printer(inst);
+    LinkProcess link(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            std::string text;
+            return AskLocalSocket(inst.runtime + "/ZorvexFocus", "status", text, 3000) &&
+                   ParseStatusAnswer(text).state == "working";
+        },
+        60000))
+        << inst.LinkLog();
+    std::string shown;
+    {
+        ScopedEnv registry("VELBRIN_REGISTRY", inst.registry);
+        ScopedEnv runtime("VELBRIN_RUNTIME_DIR", inst.runtime);
+        shown = FormatStatusText(TFpStatusProbe().Read());
+    }
+    EXPECT_NE(shown.find("velbrin-link: "), std::string::npos) << shown;  // the link answered, not the port
+    EXPECT_NE(shown.find("Identification: 3.01CG 11JUN09 1530,91F7,"), std::string::npos) << shown;
+    link.Stop();
+    EXPECT_EQ(link.WaitExit(10000), 0);
 }

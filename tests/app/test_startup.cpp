@@ -1,12 +1,9 @@
-#include "app/P00_inilink.h"
 #include "app/P00_maincycle.h"
 #include "app/P00_startup.h"
 #include "app/P00_util.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 using namespace velbrin;
 
@@ -91,83 +88,4 @@ TEST(MainCycle, ARaisingCycleLeavesTheTimerOffForGood) {
     EXPECT_FALSE(cycle.Tick());  // no more exchange work in this run
     EXPECT_EQ(runs, 3);
     EXPECT_TRUE(cycle.Stopped());
-}
-
-namespace {
-struct Installation {
-    test::TempDir dir;
-    std::string root = dir.Path() + "/inst";
-    test::ScopedRegistry registry;
-    explicit Installation(const std::string& remote = "") : registry(dir.Path(), dir.Path() + "/inst", remote) {}
-    void Ini(const std::string& text) {
-        ForceDirectories(root + "/Appl");
-        WriteWholeFile(root + "/Appl/LINK.INI", text);
-    }
-    void Template(const std::string& bytes) {
-        ForceDirectories(root + "/Other/DB_Clear");
-        WriteWholeFile(root + "/Other/DB_Clear/Zorvex.fdb", bytes);
-    }
-};
-}  // namespace
-
-TEST(PrepareInstallation, MissingDatabaseIsCopiedFromTheTemplate) {
-    Installation inst;
-    inst.Template("TEMPLATE");
-    TIniLink ini;
-    PrepareInstallation(ini);
-    EXPECT_EQ(ReadWholeFile(inst.root + "/DataBase/Zorvex.fdb"), "TEMPLATE");
-    EXPECT_TRUE(DirectoryExists(inst.root + "/Exch/Lnk/To_FP"));
-    EXPECT_TRUE(DirectoryExists(inst.root + "/Exch/Lnk/From_FP"));
-}
-
-TEST(PrepareInstallation, ExistingDatabaseIsNeverReplaced) {
-    Installation inst;
-    inst.Template("TEMPLATE");
-    ForceDirectories(inst.root + "/db");
-    WriteWholeFile(inst.root + "/db/shop.fdb", "RECEIPTS");
-    inst.Ini("[Osnovno]\nDbPath=" + inst.root + "/db/shop.fdb\n");
-    TIniLink ini;
-    PrepareInstallation(ini);
-    EXPECT_EQ(ReadWholeFile(inst.root + "/db/shop.fdb"), "RECEIPTS");
-}
-
-TEST(PrepareInstallation, MissingTemplateOrServerPathIsNoFailure) {
-    {
-        Installation inst;
-        TIniLink ini;
-        EXPECT_NO_THROW(PrepareInstallation(ini));
-        EXPECT_FALSE(FileExists(inst.root + "/DataBase/Zorvex.fdb"));
-    }
-    {
-        Installation inst;
-        inst.Template("TEMPLATE");
-        inst.Ini("[Osnovno]\nDbPath=dbhost:/var/lib/zorvex/Zorvex.fdb\n");
-        TIniLink ini;
-        test::TempDir cwd;
-        std::filesystem::path old = std::filesystem::current_path();
-        std::filesystem::current_path(cwd.Path());
-        PrepareInstallation(ini);
-        std::filesystem::current_path(old);
-        EXPECT_TRUE(std::filesystem::is_empty(cwd.Path()));  // nothing made for a server path
-    }
-}
-
-TEST(PrepareInstallation, RemoteExchangeFoldersAreMadeThere) {
-    test::TempDir share;
-    Installation inst(share.Path() + "/shop/Exch");
-    TIniLink ini;
-    PrepareInstallation(ini);
-    EXPECT_TRUE(DirectoryExists(share.Path() + "/shop/Exch/To_FP"));
-    EXPECT_TRUE(DirectoryExists(share.Path() + "/shop/Exch/From_FP"));
-    EXPECT_FALSE(DirectoryExists(inst.root + "/Exch"));
-}
-
-TEST(PrepareInstallation, ServerPathsAreToldFromFiles) {
-    struct Case { const char* path; bool server; };
-    // The client library takes any colon after the first character for a server,
-    // even inside a folder name, so the start must not make a file there either.
-    const Case cases[] = {{"localhost:/var/db/Zorvex.fdb", true}, {"10.0.0.5:/db.fdb", true},
-                          {"shop-srv/3051:/db.fdb", true}, {"/srv/db/Zorvex.fdb", false},
-                          {"/srv/a:b/Zorvex.fdb", true}, {"Zorvex.fdb", false}, {":x", false}};
-    for (const Case& c : cases) EXPECT_EQ(IsServerDbPath(c.path), c.server) << c.path;
 }

@@ -11,6 +11,7 @@
 #include "tools/fp550sim/Fp550Simulator.h"
 
 #include <ctime>
+#include <filesystem>
 
 #include <map>
 
@@ -121,6 +122,19 @@ TEST_F(CloseDayTest, ZReportTotalsAndPrinterClockCloseTheDayAndTheNextOneOpens)
     EXPECT_NE(sim.Control("status").find("day=0.00"), std::string::npos) << sim.Control("status");
 }
 
+TEST_F(CloseDayTest, ProgressFollowsTheZReportTheDatabaseAndTheExportAndThenEnds)
+{
+    ini->WriteString("Praxolt", "SaljiAnalitikeUvek", "D");
+    ForceDirectories(ini->FromFpDir());
+    AddReceipt(zets->CurrentDayId(), 1, "0", "3.00", "0", 1, 0);
+    PrintReceipt("3.00");
+    zets->CloseDay();
+    using P = FakeAppServices::ProgressCall;
+    constexpr TLinkText day = TLinkText::ProgressDayClosing;
+    EXPECT_EQ(app.progress, (std::vector<P>{{day, 0, 3}, {day, 1, 3}, {day, 2, 3}, {day, 3, 3}}));
+    EXPECT_FALSE(std::filesystem::is_empty(ini->FromFpDir())) << "the day was not exported";
+}
+
 TEST_F(CloseDayTest, RefusedZReportLeavesTheDatabaseDayOpen)
 {
     const std::string day = zets->CurrentDayId();
@@ -135,6 +149,8 @@ TEST_F(CloseDayTest, RefusedZReportLeavesTheDatabaseDayOpen)
     }
     EXPECT_EQ(Scalar("select zet_id from zets where dtm_tran is null"), day);
     EXPECT_EQ(Scalar("select count(*) from zets"), "1");
+    ASSERT_FALSE(app.progress.empty());
+    EXPECT_EQ(app.progress.back().done, app.progress.back().total);  // the window closes
 }
 
 TEST_F(ZetsTest, CurrentDayIdOpensTheNextNumberOnlyWhenNoneIsOpen)

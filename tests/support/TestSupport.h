@@ -39,6 +39,7 @@ public:
     void ShowText(const std::string& text) override { texts.push_back(text); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
     void ShowNotice(const std::string& text) override { notices.push_back(text); }
+    void Progress(TLinkText what, long done, long total) override { progress.push_back({what, done, total}); }
 
     bool terminated = false;
     int processed = 0;
@@ -46,6 +47,12 @@ public:
     std::vector<std::string> texts;
     std::vector<std::string> errors;
     std::vector<std::string> notices;
+    struct ProgressCall {
+        TLinkText what;
+        long done, total;
+        bool operator==(const ProgressCall&) const = default;
+    };
+    std::vector<ProgressCall> progress;
 };
 
 // Points VELBRIN_REGISTRY at a settings store in dir with the given install root

@@ -1,12 +1,11 @@
-#include "app/P00_startcheck.h"
-
-#include <SimpleIni.h>
+#include "startup/P00_startcheck.h"
 
 #include "app/P00_inilink.h"
 #include "app/P00_msg.h"
-#include "app/P00_startup.h"
+#include "app/P00_starttext.h"
 #include "app/P00_util.h"
 #include "printer/P00_fpdef.h"
+#include "startup/P00_install.h"
 
 namespace velbrin {
 
@@ -21,7 +20,6 @@ enum : int {
     kMsgTerminalNo = 72,
     kMsgPort = 73,
     kMsgDbPath = 74,
-    kMsgMarker = 75,
 };
 
 // A "; comment" behind a value: LINK.INI takes everything after "=" as the value.
@@ -46,20 +44,6 @@ bool DbPathCanWork(const std::string& value) {
 }
 
 }  // namespace
-
-std::string FillMsg(std::string text, const std::vector<std::string>& args) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9') {
-            const std::size_t n = static_cast<std::size_t>(text[i + 1] - '1');
-            if (n < args.size()) out += args[n];
-            ++i;
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
-}
 
 std::string CheckSettings(const TIniLink& ini, const TMsgTable& messages) {
     struct Key {
@@ -94,18 +78,6 @@ void RefuseUnworkableSettings(const TIniLink& ini) {
     messages.SetLanguage(ini.Language());
     const std::string text = CheckSettings(ini, messages);
     if (!text.empty()) throw LinkError(text);
-}
-
-std::string ConfiguredLanguage() {
-    const std::string root = TIniAppl::ReadRegistryText("Local_Install_Dir");
-    CSimpleIniA file(false, false, false);
-    if (root.empty() || file.LoadFile((root + "/Appl/LINK.INI").c_str()) < 0) return "SRB";
-    return file.GetValue("Osnovno", "Language", "SRB");
-}
-
-std::string MarkerFailureText(const std::string& path, const std::string& cause,
-                              const TMsgTable& messages) {
-    return FillMsg(messages.GetMsg(kMsgMarker), {path, cause});
 }
 
 }  // namespace velbrin
