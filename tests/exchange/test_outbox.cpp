@@ -88,7 +88,9 @@ TEST_F(OutboxTest, JournalLinesAPowerCutSpoiledAreSkippedAndOlderJournalsStillRe
         }
         TRequestJournal read(journal.Path());
         read.Load();
-        if (!c.id.empty()) EXPECT_EQ(read.CarriedOut(c.id), c.carriedOut);
+        if (!c.id.empty()) {
+            EXPECT_EQ(read.CarriedOut(c.id), c.carriedOut);
+        }
         EXPECT_EQ(read.Rejected().size(), c.rejected);
         EXPECT_FALSE(read.Answered(41));
     }
