@@ -22,6 +22,7 @@ enum : int {
     kMsgPort = 73,
     kMsgDbPath = 74,
     kMsgMarker = 75,
+    kMsgUnreadableIni = 76,
 };
 
 // A "; comment" behind a value: LINK.INI takes everything after "=" as the value.
@@ -101,6 +102,14 @@ std::string ConfiguredLanguage() {
     CSimpleIniA file(false, false, false);
     if (root.empty() || file.LoadFile((root + "/Appl/LINK.INI").c_str()) < 0) return "SRB";
     return file.GetValue("Osnovno", "Language", "SRB");
+}
+
+std::string UnreadableIniText(const std::string& path, const std::string& reason,
+                              const std::string& englishReason) {
+    TMsgTable srb, eng;
+    eng.SetLanguage("ENG");
+    return FillMsg(srb.GetMsg(kMsgUnreadableIni), {path, reason}) + "\n\n" +
+           FillMsg(eng.GetMsg(kMsgUnreadableIni), {path, englishReason});
 }
 
 std::string MarkerFailureText(const std::string& path, const std::string& cause,

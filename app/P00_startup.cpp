@@ -1,5 +1,6 @@
 #include "app/P00_startup.h"
 
+#include "app/P00_durable.h"
 #include "app/P00_inilink.h"
 #include "app/P00_util.h"
 #include "store/P00_connection.h"
@@ -55,19 +56,34 @@ std::string ShippedTemplateDbPath() {
     return JoinPath(ExtractFileDir(std::string(exe, static_cast<size_t>(n))), VELBRIN_SHIPPED_TEMPLATE);
 }
 
+namespace {
+
+// The installation's own template: an installation whose database is already
+// there can do without it, so a copy that fails leaves only no template (and the
+// database copy that needs it says why).
+void CopyTemplateDb(const std::string& shipped, const std::string& target) {
+    try {
+        CopyFileDurably(shipped, target);
+    } catch (const LinkError&) {
+    }
+}
+
+}  // namespace
+
 void PrepareInstallation(const TIniLink& ini, const std::string& shippedTemplate) {
     // A package cannot know the installation directory, which the settings store
     // names; the first start puts the template where the installation keeps it.
     if (!FileExists(ini.TemplateDbPath()) && !shippedTemplate.empty() && FileExists(shippedTemplate)) {
-        ForceDirectories(ExtractFileDir(ini.TemplateDbPath()));
-        CopyFileOverwrite(shippedTemplate, ini.TemplateDbPath());
+        MakeDirectoriesDurably(ExtractFileDir(ini.TemplateDbPath()));
+        CopyTemplateDb(shippedTemplate, ini.TemplateDbPath());
     }
     std::string db = ini.DbPath();
-    if (!db.empty() && !IsServerDbPath(db) && !FileExists(db)) {
+    // Without a template the database stays missing, and opening it says so.
+    if (!db.empty() && !IsServerDbPath(db) && !FileExists(db) && FileExists(ini.TemplateDbPath())) {
         // the folder may be missing on a fresh installation; without it the copy
         // could never succeed
-        ForceDirectories(ExtractFileDir(db));
-        CopyFileOverwrite(ini.TemplateDbPath(), db);
+        MakeDirectoriesDurably(ExtractFileDir(db));
+        CopyFileDurably(ini.TemplateDbPath(), db);
     }
     ForceDirectories(ini.ToFpDir());
     ForceDirectories(ini.FromFpDir());

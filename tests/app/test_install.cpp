@@ -1,6 +1,7 @@
 // What an installed program needs on a fresh workstation: the shipped empty
 // database put into the installation, the home folder of the settings store, and
 // a lock folder the embedded engine can write for a user outside its group.
+#include "app/P00_durable.h"
 #include "app/P00_inilink.h"
 #include "app/P00_startup.h"
 #include "app/P00_util.h"
@@ -53,6 +54,24 @@ TEST(InstalledTemplate, FreshInstallationTakesTheShippedDatabase) {
         EXPECT_EQ(content(root + "/DataBase/Zorvex.fdb"), c.expectDb ? c.expectDb : "(none)") << c.name;
         EXPECT_TRUE(DirectoryExists(root + "/Exch/Lnk/To_FP")) << c.name;
     }
+}
+
+// A copy cut short must never sit under the database's name: the next start
+// would take it for the database and never copy again.
+TEST(InstalledTemplate, DatabaseCopyThatFailsLeavesNoDatabase) {
+    TempDir dir;
+    const std::string root = dir.Path() + "/inst";
+    ScopedRegistry registry(dir.Path(), root);
+    TIniLink ini;
+    const std::string templ = root + "/Other/DB_Clear/Zorvex.fdb";
+    ForceDirectories(root + "/Other/DB_Clear");
+    WriteWholeFile(templ, "TEMPLATE");
+    ASSERT_EQ(std::system(("chmod -R a+rwX '" + dir.Path() + "'").c_str()), 0);
+    ASSERT_EQ(::chmod(templ.c_str(), 0), 0);
+    const std::string error = AsOrdinaryUser([&] { return Error([&] { PrepareInstallation(ini, ""); }); });
+    EXPECT_NE(error.find("Cannot open file " + templ), std::string::npos) << error;
+    EXPECT_FALSE(FileExists(root + "/DataBase/Zorvex.fdb"));
+    EXPECT_TRUE(ListPlainFiles(root + "/DataBase", 10, true).empty()) << "no draft left behind";
 }
 
 TEST(SettingsStore, TildeStandsForTheHomeFolder) {
