@@ -56,34 +56,29 @@ std::string ShippedTemplateDbPath() {
     return JoinPath(ExtractFileDir(std::string(exe, static_cast<size_t>(n))), VELBRIN_SHIPPED_TEMPLATE);
 }
 
-namespace {
-
-// The installation's own template: an installation whose database is already
-// there can do without it, so a copy that fails leaves only no template (and the
-// database copy that needs it says why).
-void CopyTemplateDb(const std::string& shipped, const std::string& target) {
-    try {
-        CopyFileDurably(shipped, target);
-    } catch (const LinkError&) {
-    }
-}
-
-}  // namespace
-
 void PrepareInstallation(const TIniLink& ini, const std::string& shippedTemplate) {
     // A package cannot know the installation directory, which the settings store
     // names; the first start puts the template where the installation keeps it.
+    // An installation whose database is there can do without it.
+    std::string templateFailure;
     if (!FileExists(ini.TemplateDbPath()) && !shippedTemplate.empty() && FileExists(shippedTemplate)) {
         MakeDirectoriesDurably(ExtractFileDir(ini.TemplateDbPath()));
-        CopyTemplateDb(shippedTemplate, ini.TemplateDbPath());
+        try {
+            CopyFileDurably(shippedTemplate, ini.TemplateDbPath());
+        } catch (const LinkError& e) {
+            templateFailure = e.Text();
+        }
     }
     std::string db = ini.DbPath();
     // Without a template the database stays missing, and opening it says so.
-    if (!db.empty() && !IsServerDbPath(db) && !FileExists(db) && FileExists(ini.TemplateDbPath())) {
-        // the folder may be missing on a fresh installation; without it the copy
-        // could never succeed
-        MakeDirectoriesDurably(ExtractFileDir(db));
-        CopyFileDurably(ini.TemplateDbPath(), db);
+    if (!db.empty() && !IsServerDbPath(db) && !FileExists(db)) {
+        if (!templateFailure.empty()) throw LinkError(templateFailure);
+        if (FileExists(ini.TemplateDbPath())) {
+            // the folder may be missing on a fresh installation; without it the copy
+            // could never succeed
+            MakeDirectoriesDurably(ExtractFileDir(db));
+            CopyFileDurably(ini.TemplateDbPath(), db);
+        }
     }
     ForceDirectories(ini.ToFpDir());
     ForceDirectories(ini.FromFpDir());
