@@ -77,7 +77,7 @@ std::string FileIdentityOf(const std::string& path) {
 }
 
 std::string WithoutDevice(const std::string& identity) {
-    if (std::count(identity.begin(), identity.end(), ':') != 5) return identity;
+    if (std::count(identity.begin(), identity.end(), ':') != 4) return identity;
     return identity.substr(identity.find(':') + 1);
 }
 

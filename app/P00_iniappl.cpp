@@ -1,5 +1,6 @@
 #include "app/P00_iniappl.h"
 
+#include "app/P00_durable.h"
 #include "app/P00_util.h"
 
 #include <SimpleIni.h>
@@ -65,7 +66,19 @@ TDbLogin TIniAppl::ReadDbServerLogin() {
 
 void TIniAppl::LoadIni() {
     impl_->ini.Reset();
-    if (FileExists(IniPath())) impl_->ini.LoadFile(IniPath().c_str());
+    const std::string path = IniPath();
+    if (!FileExists(path)) return;
+    // A file that is there but cannot be taken whole must not be replaced by the
+    // defaults: its DbPath and TerminalNo would be lost with it.
+    std::string bytes;
+    try {
+        bytes = ReadWholeFile(path);
+    } catch (const LinkError&) {
+        throw TIniUnreadable(path, TIniUnreadable::Reason::CannotRead, LastSystemError());
+    }
+    if (bytes.find('\0') != std::string::npos)
+        throw TIniUnreadable(path, TIniUnreadable::Reason::NulBytes);
+    if (impl_->ini.LoadData(bytes) < 0) throw TIniUnreadable(path, TIniUnreadable::Reason::CannotParse);
 }
 
 bool TIniAppl::HasKey(const std::string& section, const std::string& key) const {
@@ -111,7 +124,21 @@ bool TIniAppl::EnsureBool(const std::string& section, const std::string& key, bo
 }
 
 void TIniAppl::WriteFile() const {
-    if (impl_->ini.SaveFile(IniPath().c_str()) < 0) throw LinkError("Cannot write " + IniPath());
+    std::string text;
+    if (impl_->ini.Save(text) < 0) throw LinkError("Cannot write " + IniPath());
+    WriteIniText(IniPath(), text);
+}
+
+void WriteIniText(const std::string& path, const std::string& text) {
+    // A start that changes nothing leaves the file, its time and the disk alone.
+    if (FileExists(path)) {
+        try {
+            if (ReadWholeFile(path) == text) return;
+        } catch (const LinkError&) {
+            // unreadable now: written anew below
+        }
+    }
+    WriteFileDurably(path, text);
 }
 
 }  // namespace velbrin

@@ -3,11 +3,35 @@
 #pragma once
 
 #include "app/P00_dblogin.h"
+#include "app/P00_util.h"
 
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace velbrin {
+
+// An INI file that is there but cannot be taken whole. `Detail` is the system's
+// word for a file that cannot be read, empty otherwise.
+class TIniUnreadable : public LinkError {
+public:
+    enum class Reason { CannotRead, NulBytes, CannotParse };
+    TIniUnreadable(std::string path, Reason reason, std::string detail = {})
+        : LinkError("Cannot take " + path + " whole" + (detail.empty() ? "" : ": " + detail)),
+          path_(std::move(path)), reason_(reason), detail_(std::move(detail)) {}
+    const std::string& Path() const { return path_; }
+    Reason Why() const { return reason_; }
+    const std::string& Detail() const { return detail_; }
+
+private:
+    std::string path_;
+    Reason reason_;
+    std::string detail_;
+};
+
+// Puts an INI text on disk whole and synced (draft, rename, folder sync), and
+// only when the file does not hold exactly these bytes already. Raises LinkError.
+void WriteIniText(const std::string& path, const std::string& text);
 
 class TIniAppl {
 public:
@@ -42,7 +66,8 @@ public:
     static TDbLogin ReadDbServerLogin();
 
     // In-memory INI access. Reads never write; the Ensure* family writes the value
-    // back into memory. WriteFile puts the copy on disk (raises LinkError on failure).
+    // back into memory. WriteFile puts the copy on disk through WriteIniText
+    // (raises LinkError on failure).
     std::string ReadString(const std::string& section, const std::string& key) const;
     long long ReadInteger(const std::string& section, const std::string& key) const;
     bool ReadBool(const std::string& section, const std::string& key) const;
@@ -55,7 +80,8 @@ public:
 
 protected:
     TIniAppl();
-    // Loads the file at IniPath(); a missing file is an empty one.
+    // Loads the file at IniPath(); a missing file is an empty one. Raises
+    // TIniUnreadable when the file is there but cannot be taken whole.
     void LoadIni();
 
 private:

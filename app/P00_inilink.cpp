@@ -1,14 +1,39 @@
 #include "app/P00_inilink.h"
 
+#include "app/P00_durable.h"
+#include "app/P00_msg.h"
+#include "app/P00_starttext.h"
 #include "app/P00_util.h"
 
 #include <SimpleIni.h>
 
 namespace velbrin {
 
+namespace {
+
+// Why LINK.INI cannot be taken whole, as the operator reads it in one language.
+std::string UnreadableReason(const TIniUnreadable& e, const std::string& language) {
+    TMsgTable messages;
+    messages.SetLanguage(language);
+    switch (e.Why()) {
+        case TIniUnreadable::Reason::CannotRead:
+            return messages.Text(TLinkText::IniCannotRead) + ": " + e.Detail();
+        case TIniUnreadable::Reason::NulBytes: return messages.Text(TLinkText::IniNulBytes);
+        case TIniUnreadable::Reason::CannotParse: break;
+    }
+    return messages.Text(TLinkText::IniCannotParse);
+}
+
+}  // namespace
+
 TIniLink::TIniLink() {
-    ForceDirectories(ApplDir());
-    LoadIni();
+    MakeDirectoriesDurably(ApplDir());
+    try {
+        LoadIni();
+    } catch (const TIniUnreadable& e) {
+        // the defaults written over it would lose DbPath and TerminalNo for good
+        throw LinkError(UnreadableIniText(e.Path(), UnreadableReason(e, "SRB"), UnreadableReason(e, "ENG")));
+    }
     EnsureString("Osnovno", "TerminalNo", "000");
     WriteFile();
 
@@ -64,7 +89,9 @@ void TIniLink::WriteVersionIni(const std::string& name, const std::string& progr
     if (FileExists(VersionIniPath())) ini.LoadFile(VersionIniPath().c_str());
     ini.SetValue("Versions", (name + "_PRG").c_str(), programVersion.c_str());
     ini.SetValue("Versions", (name + "_FDB").c_str(), dbVersion.c_str());
-    if (ini.SaveFile(VersionIniPath().c_str()) < 0) throw LinkError("Cannot write " + VersionIniPath());
+    std::string text;
+    if (ini.Save(text) < 0) throw LinkError("Cannot write " + VersionIniPath());
+    WriteIniText(VersionIniPath(), text);
 }
 
 }  // namespace velbrin

@@ -86,6 +86,14 @@ const MsgText kMessages[] = {
     {75,
      "Oznaka pokretanja programa ne moze da se otvori:\n%1\n(%2)\nProgram ce biti prekinut!\n\nPreporuka:\n\nDok program ne radi, obrisite oznaku: sudo rm %1",
      "The program's start marker cannot be opened:\n%1\n(%2)\nProgram will shutdown!\n\nRecommendation:\n\nWhile the program is not running, delete the marker: sudo rm %1"},
+    // 76: LINK.INI there but not readable whole ("%2" is one of the Ini* link texts);
+    // 77: a server database that does not sync its writes.
+    {76,
+     "LINK.INI ne moze da se procita:\n%1\n(%2)\nProgram ce biti prekinut!\n\nPreporuka:\n\nVratite LINK.INI iz rezervne kopije, ili ga obrisite da bi program napravio novi sa podrazumevanim vrednostima (posle toga proverite TerminalNo, FP i DbPath).",
+     "LINK.INI cannot be read:\n%1\n(%2)\nProgram will shutdown!\n\nRecommendation:\n\nRestore LINK.INI from a backup copy, or delete it so that the program makes a new one with the default values (then check TerminalNo, FP and DbPath)."},
+    {77,
+     "Baza na serveru ne upisuje sigurno (forced writes iskljuceno):\n%1\nNestanak struje na serveru moze da osteti bazu.\nProgram ce biti prekinut!\n\nPreporuka:\n\nAdministrator servera neka pokrene: gfix -write sync %2",
+     "The database on the server does not sync its writes (forced writes off):\n%1\nA power cut at the server could damage it.\nProgram will shutdown!\n\nRecommendation:\n\nThe server's administrator runs: gfix -write sync %2"},
     {90,
      "Odgovori ne mogu u izlazni direktorijum; cekaju i bice predati kad bude moguce.\nRad se nastavlja.",
      "Answers cannot be put into the answer folder; they wait and are delivered when it takes them.\nWork goes on."},
@@ -138,6 +146,10 @@ const LinkText kLinkTexts[] = {
      "The answer %1 waits in %2 until %3 takes it"},
     {TLinkText::AnswerNotCopied, "Odgovor %1 nije mogao da se kopira u %2",
      "The answer %1 could not be copied to %2"},
+    {TLinkText::IniCannotRead, "ne moze da se otvori ili procita", "cannot be opened or read"},
+    {TLinkText::IniNulBytes, "sadrzi NUL bajtove: ostecen, na primer nestankom struje",
+     "holds NUL bytes: damaged, for example by a power cut"},
+    {TLinkText::IniCannotParse, "nije ispravan INI tekst", "is not a valid INI text"},
 };
 
 }  // namespace

@@ -41,6 +41,9 @@ enum class TLinkText {
     PortNoDevice,
     AnswerWaits,        // "The answer X waits in D until F takes it": X, D, F follow
     AnswerNotCopied,
+    IniCannotRead,      // why LINK.INI cannot be taken whole (message 76)
+    IniNulBytes,
+    IniCannotParse,
     Count
 };
 

@@ -9,6 +9,7 @@ namespace velbrin {
 
 namespace {
 constexpr int kMsgMarker = 75;
+constexpr int kMsgUnreadableIni = 76;
 }  // namespace
 
 std::string FillMsg(std::string text, const std::vector<std::string>& args) {
@@ -35,6 +36,14 @@ std::string ConfiguredLanguage() {
 std::string MarkerFailureText(const std::string& path, const std::string& cause,
                               const TMsgTable& messages) {
     return FillMsg(messages.GetMsg(kMsgMarker), {path, cause});
+}
+
+std::string UnreadableIniText(const std::string& path, const std::string& reason,
+                              const std::string& englishReason) {
+    TMsgTable srb, eng;
+    eng.SetLanguage("ENG");
+    return FillMsg(srb.GetMsg(kMsgUnreadableIni), {path, reason}) + "\n\n" +
+           FillMsg(eng.GetMsg(kMsgUnreadableIni), {path, englishReason});
 }
 
 }  // namespace velbrin

@@ -16,6 +16,11 @@ std::string FillMsg(std::string text, const std::vector<std::string>& args);
 // ("SRB" when it cannot be read): for texts shown before the configuration is made.
 std::string ConfiguredLanguage();
 
+// The operator text for a LINK.INI that is there but cannot be taken whole, in
+// Serbian and in English: the language it would name is in the file itself.
+std::string UnreadableIniText(const std::string& path, const std::string& reason,
+                              const std::string& englishReason);
+
 // The operator text for a start marker that cannot be opened; `cause` is the
 // marker's own description (file, error, owner and mode).
 std::string MarkerFailureText(const std::string& path, const std::string& cause,

@@ -11,9 +11,11 @@ namespace velbrin {
 class TIniLink;
 
 // A fresh installation directory gets the shipped empty database as its
-// template, a missing database file is replaced by the template (a failed copy
-// shows up later in the database checks), and the exchange directories are made
-// with their parents.
+// template, a missing database file is replaced by the template when there is
+// one, and the exchange directories are made with their parents. Each copy
+// appears under its name only whole and synced, so a power cut never leaves a
+// short database behind; a database copy that fails raises LinkError naming the
+// file (the start ends there instead of on a missing database).
 void PrepareInstallation(const TIniLink& ini, const std::string& shippedTemplate = ShippedTemplateDbPath());
 
 // True when a database path names a server ("host:/path"), not a local file.

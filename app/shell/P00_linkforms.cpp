@@ -1,10 +1,25 @@
 #include "app/shell/P00_linkforms.h"
 
 #include "app/P00_util.h"
+#include "store/P00_forcedwrites.h"
 
 #include <cstdio>
 
 namespace velbrin {
+
+namespace {
+
+// Before any query: a database whose writes are not synced could lose answered
+// receipts to a power cut. A file of this machine is put right (and the link log
+// says so); a server's database ends the start with its administrator's command.
+void MakeDatabaseSyncItsWrites(TFormConnection& connection, const TIniLink& ini) {
+    TMsgTable messages;
+    messages.SetLanguage(ini.Language());
+    const std::string done = EnsureForcedWrites(connection, messages);
+    if (!done.empty()) TLogFile(JoinPath(ini.LogsDir(), "LINK_log.txt")).Write(done);
+}
+
+}  // namespace
 
 TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
     : messages_(messages),
@@ -19,6 +34,7 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
       FormProgress(messages),
       Store{Connection, FormFP, FormMainLINK.Ini(), messages, FormZets, LinkLog, app},
       FormLnkWork(Store, FormConvert, FormCommonLink) {
+    MakeDatabaseSyncItsWrites(Connection, FormMainLINK.Ini());
     FormCommonLink.AttachZets(FormZets);
     app_.SetDialog(&FormYellowMsg);
     app_.SetProgressWindow(&FormProgress);

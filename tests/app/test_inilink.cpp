@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <SimpleIni.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
 
 using namespace velbrin;
 
@@ -135,6 +138,66 @@ TEST(LinkIni, UnwritableFileEndsTheConstruction) {
     Installation inst;
     ForceDirectories(inst.IniPath());  // a folder where the file should be
     EXPECT_THROW(TIniLink ini, LinkError);
+}
+
+// A LINK.INI damaged by a power cut or made unreadable keeps its DbPath and
+// TerminalNo: the start stops and names the file instead of writing the defaults.
+TEST(LinkIni, FileThatCannotBeTakenWholeStopsTheStartAndIsKept) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        mode_t mode;
+        const char* reason;  // the English words for it in the text
+    };
+    // what a power cut can leave: the blocks of the file's new length, never written
+    const char holey[] = "[Osnovno]\nTerminalNo=017\n\0\0\0\0\0\0DbPath=/x.fdb\n";
+    const Case cases[] = {
+        {"NUL bytes", std::string(holey, sizeof holey - 1), 0644,
+         "(holds NUL bytes"},
+        {"unreadable", "[Osnovno]\nTerminalNo=017\n", 0, "(cannot be opened or read: Permission denied)"},
+    };
+    for (const Case& c : cases) {
+        Installation inst;
+        inst.WriteIni(c.bytes);
+        ASSERT_EQ(std::system(("chmod -R a+rwX '" + inst.dir.Path() + "'").c_str()), 0);
+        ASSERT_EQ(::chmod(inst.IniPath().c_str(), c.mode), 0);
+        const std::string error = test::AsOrdinaryUser([] { return test::Error([] { TIniLink ini; }); });
+        for (const std::string& part :
+             {"LINK.INI ne moze da se procita:\n" + inst.IniPath(), std::string(c.reason),
+              "LINK.INI cannot be read:\n" + inst.IniPath(), std::string("Restore LINK.INI from a backup"),
+              std::string("delete it so that the program makes a new one with the default values")})
+            EXPECT_NE(error.find(part), std::string::npos) << c.name << ": " << error;
+        ::chmod(inst.IniPath().c_str(), 0644);
+        EXPECT_EQ(ReadWholeFile(inst.IniPath()), c.bytes) << c.name;
+    }
+}
+
+// Every start completes the settings; one that changes nothing must not rewrite
+// (and sync) the files the cash register shares.
+TEST(LinkIni, StartThatChangesNothingLeavesTheFilesAlone) {
+    Installation inst;
+    struct Stamp {
+        ino_t inode;
+        long long ns;
+        bool operator==(const Stamp&) const = default;
+    };
+    auto stamp = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return Stamp{st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    };
+    TIniLink first;
+    first.WriteVersionIni("LINK", "7.4.44", "300");
+    const Stamp ini = stamp(inst.IniPath()), version = stamp(first.VersionIniPath());
+    TIniLink second;
+    second.WriteVersionIni("LINK", "7.4.44", "300");
+    EXPECT_TRUE(stamp(inst.IniPath()) == ini);
+    EXPECT_TRUE(stamp(first.VersionIniPath()) == version);
+    // a change is written, whole, under the same name
+    second.WriteString("Osnovno", "TerminalNo", "042");
+    second.WriteFile();
+    EXPECT_EQ(inst.Value("Osnovno", "TerminalNo"), "042");
+    EXPECT_FALSE(stamp(inst.IniPath()) == ini);
 }
 
 TEST(VersionIni, RecordsTheLinkAndKeepsOtherKeys) {

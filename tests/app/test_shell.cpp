@@ -11,6 +11,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 using namespace velbrin;
 using namespace velbrin::test;
 
@@ -37,7 +40,45 @@ struct Printer {
     sim::Fp550Simulator sim;
 };
 
+// A database tool run on a file with the link's lock folder; what it wrote.
+std::string RunOnDatabase(const std::string& command) {
+    std::string text;
+    FILE* pipe = ::popen(("env FIREBIRD_LOCK='" VELBRIN_TEST_FIREBIRD_LOCK "' ISC_USER=SYSDBA " + command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return "popen failed";
+    char buffer[1024];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    ::pclose(pipe);
+    return text;
+}
+
 }  // namespace
+
+// A database restored or made by hand may not sync its writes; the start turns
+// them on before the first query and says so in the link log.
+TEST(Shell, DatabaseWithoutForcedWritesHasThemTurnedOnAtStart) {
+    if (std::string(VELBRIN_GFIX).empty()) GTEST_SKIP() << "no gfix";
+    LinkInstallation inst;
+    Printer printer(inst);
+    const std::string db = inst.root + "/DataBase/Zorvex.fdb";
+    ForceDirectories(inst.root + "/DataBase");
+    ASSERT_TRUE(CopyFileOverwrite(inst.root + "/Other/DB_Clear/Zorvex.fdb", db));
+    const std::string forced = "echo 'select mon$forced_writes from mon$database;' | " VELBRIN_ISQL_FB " -q '" + db + "'";
+    ASSERT_EQ(RunOnDatabase(VELBRIN_GFIX " -write async '" + db + "'"), "");
+    ASSERT_NE(RunOnDatabase(forced).find("0"), std::string::npos);
+    const std::string logged = "Forced writes were off for " + db + "; turned on";
+    {
+        LinkProcess link(inst, {{"QT_QPA_PLATFORM", "offscreen"}});
+        EXPECT_TRUE(WaitFor([&] { return inst.LinkLog().find(logged) != std::string::npos; }, 15000))
+            << inst.LinkLog();
+        EXPECT_TRUE(WaitFor([&] { return DirectoryExists(inst.root + "/Exch/Lnk/From_FP"); }, 5000));
+        EXPECT_TRUE(link.Running()) << inst.LinkLog();
+        link.Stop();
+        EXPECT_EQ(link.WaitExit(10000), 0);
+    }
+    const std::string now = RunOnDatabase(forced);
+    EXPECT_NE(now.find("1"), std::string::npos) << now;
+    EXPECT_EQ(now.find("0"), std::string::npos) << now;
+}
 
 TEST(Shell, SecondCopyExitsWithZeroAndCreatesNoWindow) {
     LinkInstallation inst;

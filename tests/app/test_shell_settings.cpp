@@ -88,6 +88,7 @@ TEST(ShellSettings, ValuesThatCannotWorkAreRefusedByName) {
     struct Case {
         std::string ini;     // after [Portovi] FP=<simulator>, unless it names FP itself
         std::string logged;  // in the link log
+        bool keptAsItWas = false;  // LINK.INI is not completed either
     };
     const Case cases[] = {
         {"[Osnovno]\nTerminalNo=007 ; this workstation's terminal number\n",
@@ -112,6 +113,10 @@ TEST(ShellSettings, ValuesThatCannotWorkAreRefusedByName) {
          "A setting in LINK.INI cannot work: | [Portovi] FP=ttyUSB0 | The port is not recognised. "
          "Accepted are "
          "\"COMn\""},
+        // what a power cut can leave of a file rewritten in place: DbPath and
+        // TerminalNo must not be traded for the defaults
+        {std::string("[Osnovno]\nTerminalNo=017\n\0\0\0\0\0\0\0\0", 33),
+         "LINK.INI ne moze da se procita: | ", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ini);
@@ -130,6 +135,11 @@ TEST(ShellSettings, ValuesThatCannotWorkAreRefusedByName) {
         EXPECT_EQ(printer.FramesReceived(), 0);
         EXPECT_TRUE(printer.Journal().empty());
         EXPECT_FALSE(FileExists(inst.root + "/DataBase/Zorvex.fdb"));
+        if (c.keptAsItWas) {
+            EXPECT_NE(inst.LinkLog().find("LINK.INI cannot be read: | " + inst.root + "/Appl/LINK.INI | (holds NUL bytes"),
+                      std::string::npos) << inst.LinkLog();
+            EXPECT_EQ(ReadWholeFile(inst.root + "/Appl/LINK.INI"), "[Portovi]\nFP=" + port + "\n" + c.ini);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // What the link puts in place before it opens its database: the shipped
 // template, the database copied from it, the exchange folders, and no file where
 // the database lives on a server.
+#include "app/P00_durable.h"
 #include "app/P00_inilink.h"
 #include "app/P00_util.h"
 #include "startup/P00_install.h"
@@ -8,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <filesystem>
 
 using namespace velbrin;
@@ -126,3 +130,22 @@ TEST(PrepareInstallation, ServerPathsAreToldFromFiles) {
                           {"/srv/a:b/Zorvex.fdb", true}, {"Zorvex.fdb", false}, {":x", false}};
     for (const Case& c : cases) EXPECT_EQ(IsServerDbPath(c.path), c.server) << c.path;
 }
+
+// A copy cut short must never sit under the database's name: the next start
+// would take it for the database and never copy again.
+TEST(InstalledTemplate, DatabaseCopyThatFailsLeavesNoDatabase) {
+    TempDir dir;
+    const std::string root = dir.Path() + "/inst";
+    ScopedRegistry registry(dir.Path(), root);
+    TIniLink ini;
+    const std::string templ = root + "/Other/DB_Clear/Zorvex.fdb";
+    ForceDirectories(root + "/Other/DB_Clear");
+    WriteWholeFile(templ, "TEMPLATE");
+    ASSERT_EQ(std::system(("chmod -R a+rwX '" + dir.Path() + "'").c_str()), 0);
+    ASSERT_EQ(::chmod(templ.c_str(), 0), 0);
+    const std::string error = AsOrdinaryUser([&] { return Error([&] { PrepareInstallation(ini, ""); }); });
+    EXPECT_NE(error.find("Cannot open file " + templ), std::string::npos) << error;
+    EXPECT_FALSE(FileExists(root + "/DataBase/Zorvex.fdb"));
+    EXPECT_TRUE(ListPlainFiles(root + "/DataBase", 10, true).empty()) << "no draft left behind";
+}
+

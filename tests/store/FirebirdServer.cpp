@@ -83,6 +83,16 @@ std::string FirebirdServer::Path(const std::string& file) const {
     return "127.0.0.1/" + std::to_string(port_) + ":" + file;
 }
 
+int FirebirdServer::Gfix(const std::string& options, const std::string& file, std::string* output) const {
+    if (std::string(VELBRIN_GFIX).empty()) return -1;
+    int code = 0;
+    std::string text = Run("env ISC_USER=SYSDBA ISC_PASSWORD=" + ShellWord(Admin().password) + " " VELBRIN_GFIX " " +
+                               options + " " + ShellWord(Path(file)),
+                           code);
+    if (output != nullptr) *output = text;
+    return code;
+}
+
 std::string FirebirdServer::Run(const std::string& command, int& code) const {
     std::string text;
     FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");

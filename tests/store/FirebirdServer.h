@@ -35,6 +35,10 @@ public:
     int MakeLinkUser(const std::string& file, const TDbLogin& user,
                      std::string* output = nullptr) const;
 
+    // Runs gfix with the given options on a database of the server as its
+    // administrator; its exit code (-1 without gfix), and what it wrote in output.
+    int Gfix(const std::string& options, const std::string& file, std::string* output = nullptr) const;
+
     // A database file the server may use, copied from the empty template.
     std::string NewDatabase(const std::string& name) const;
 

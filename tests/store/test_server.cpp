@@ -8,7 +8,9 @@
 #include "CommonLinkRig.h"
 #include "DbTestSupport.h"
 #include "FirebirdServer.h"
+#include "app/P00_msg.h"
 #include "app/P00_util.h"
+#include "store/P00_forcedwrites.h"
 
 namespace velbrin::test {
 namespace {
@@ -126,6 +128,26 @@ TEST_F(ServerTest, RefusedLoginNamesServerAndUserButNeverThePassword) {
     EXPECT_NE(text.find("no user and password for the database server"), std::string::npos) << text;
     text = OpenFailure(server.Path(file), {kLinkUser.user, ""});
     EXPECT_NE(text.find("no user and password for the database server"), std::string::npos) << text;
+}
+
+// Only the server's administrator may make its database sync its writes: the
+// link stops and says what to run, and changes nothing itself.
+TEST_F(ServerTest, DatabaseWithoutForcedWritesStopsTheStartWithTheAdministratorsCommand) {
+    Connect(kLinkUser);  // the server is up
+    std::string output;
+    ASSERT_EQ(server.Gfix("-write async", file, &output), 0) << output;
+    std::unique_ptr<TFormConnection> connection = Connect(kLinkUser);
+    TMsgTable messages;
+    messages.SetLanguage("ENG");
+    const std::string text = Error([&] { EnsureForcedWrites(*connection, messages); });
+    EXPECT_NE(text.find("does not sync its writes (forced writes off):\n" + server.Path(file)), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("The server's administrator runs: gfix -write sync " + server.Path(file)), std::string::npos)
+        << text;
+    EXPECT_FALSE(HasForcedWrites(*connection));
+    ASSERT_EQ(server.Gfix("-write sync", file, &output), 0) << output;
+    connection = Connect(kLinkUser);
+    EXPECT_EQ(EnsureForcedWrites(*connection, messages), "");
 }
 
 TEST(ServerConnection, UnreachableServerNamesServerAndUser) {
