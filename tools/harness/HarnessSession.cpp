@@ -15,8 +15,8 @@
 
 namespace velbrin::harness {
 
-Session::Session(const Tools& tools, const std::string& root, unsigned seed)
-    : inst(tools, root), printer(inst), link(inst), cash(inst), rng(seed) {
+Session::Session(const Tools& tools, const std::string& root, unsigned seed, const std::string& outside)
+    : inst(tools, root, outside), printer(inst), link(inst), cash(inst), rng(seed) {
     printer.Start();
     printer.Control("ledger on");
     // Day closings export the closed day, as a shop that sends its analytics does.

@@ -15,7 +15,8 @@ namespace velbrin::harness {
 
 class Session {
 public:
-    Session(const Tools& tools, const std::string& root, unsigned seed);
+    // outside: where the settings store, runtime folders and printer go ("": root).
+    Session(const Tools& tools, const std::string& root, unsigned seed, const std::string& outside = "");
     ~Session();
 
     // Starts the link and waits until it holds its start marker; false when it
