@@ -82,6 +82,7 @@ void CutPhase::Install() {
 
 bool CutPhase::CutNow(const std::string& point, bool operation) {
     ++cuts_;
+    armedCycles_ = 0;  // a new mount has no freeze point
     const bool torn = std::uniform_int_distribution<int>(0, 2)(rng_) == 0;
     pc_.Control(torn ? "torn on" : "torn off");
     s_->link.Kill();
@@ -245,6 +246,10 @@ void CutPhase::Run(int cuts, bool fresh) {
         if (!s_->StartLink()) return Note("the link did not start");
         for (int i = 0; i < 6; ++i)
             for (const SentRequest& r : s_->NextMixed(next_++)) SendOne(r, Trigger::None, 0);
+        // Over the time an installation works, the system writes back everything
+        // on its own: what a cut finds then is what was there, not only what was synced.
+        const std::string synced = pc_.Control("sync-all");
+        if (synced != "ok sync-all") Note("sync-all: " + synced);
     }
     for (int cycle = 0; cuts_ < cuts && cycle < 4 * cuts; ++cycle) {
         const int mode = std::uniform_int_distribution<int>(0, 9)(rng_);
@@ -257,7 +262,9 @@ void CutPhase::Run(int cuts, bool fresh) {
         Trigger trigger = mode <= 3 ? Trigger::AfterMs : mode == 4 ? Trigger::Appeared : mode == 5 ? Trigger::Taken
                                                                                                      : Trigger::Freeze;
         const std::string kind = Kind(batch.back());
-        if (trigger == Trigger::Freeze) {
+        // A freeze point not reached by the last request stays for this one.
+        if (armedCycles_ > 0) trigger = Trigger::Freeze;
+        if (trigger == Trigger::Freeze && armedCycles_++ == 0) {
             const long long most = changes_.count(kind) ? changes_[kind] : 300;
             const long long n = std::uniform_int_distribution<long long>(1, std::max(2LL, most))(rng_);
             pc_.Control("cut-at " + std::to_string(n));
@@ -271,9 +278,10 @@ void CutPhase::Run(int cuts, bool fresh) {
             cut = SendOne(batch[i], armed ? trigger : Trigger::None, ms) || cut;
         }
         if (broken_) break;  // the link could not be brought back
-        if (trigger == Trigger::Freeze && !cut) {
+        if (!cut && armedCycles_ > 1) {
             pc_.Control("cut-at 999999999999");  // not reached: disarmed
             ++fig_.unreached;
+            armedCycles_ = 0;
         }
     }
     CheckBooks(true);

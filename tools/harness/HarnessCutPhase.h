@@ -65,7 +65,8 @@ private:
     unsigned seed_;
     int mounts_ = 0, cuts_ = 0, next_ = 0;
     bool dropFailed_ = false;
-    bool broken_ = false;  // the link could not be started again
+    bool broken_ = false;
+    int armedCycles_ = 0;  // cycles a cut-at has waited for its change  // the link could not be started again
     std::string lastPoint_ = "before any cut";
     std::map<std::string, long long> spans_;    // slowest drop-to-answer of each kind, ms
     std::map<std::string, long long> changes_;  // most file system changes of each kind
