@@ -55,6 +55,7 @@ private:
     void CheckBooks(bool final);
     void Note(const std::string& fault);
     std::string Kind(const SentRequest& r) const;
+    int LoggedRepairs() const;  // article table repairs in the link's log now
 
     const Tools& tools_;
     std::string name_, outside_, mount_, terminal_, format_;

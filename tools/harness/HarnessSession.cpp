@@ -185,6 +185,7 @@ Verdict Session::Check() {
     for (auto at = log.find("Narusena sinhronizacija"); at != std::string::npos;
          at = log.find("Narusena sinhronizacija", at + 1))
         ++v.repairs;
+    v.repairs += repairsInLostLogs;
     const std::vector<std::string> more = CompareRequests(others, receipts, cash.Book(), books, db, v.repairs);
     v.faults.insert(v.faults.end(), more.begin(), more.end());
     v.requestFaults = static_cast<int>(more.size());
