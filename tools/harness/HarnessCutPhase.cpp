@@ -72,6 +72,30 @@ int CutPhase::LoggedRepairs() const {
     return n;
 }
 
+std::vector<SentRequest> CutPhase::NextBatch() {
+    std::vector<SentRequest> batch = s_->NextMixed(next_++);
+    // The books count a request from its drop on: a check after a cut in the
+    // first of a batch must not miss an answer to the second, not yet sent.
+    for (auto r = batch.rbegin(); r != batch.rend(); ++r) {
+        if (r->kind == RequestKind::Receipt && !r->cancelledReceipt) {
+            held_[r->request] = s_->sent.back();
+            s_->sent.pop_back();
+        } else {
+            s_->others.pop_back();
+        }
+    }
+    return batch;
+}
+
+void CutPhase::Enlist(const SentRequest& r) {
+    if (r.kind == RequestKind::Receipt && !r.cancelledReceipt) {
+        s_->sent.push_back(held_.at(r.request));
+        held_.erase(r.request);
+    } else {
+        s_->others.push_back(r);
+    }
+}
+
 std::string CutPhase::Kind(const SentRequest& r) const {
     if (r.kind == RequestKind::Receipt) return r.cancelledReceipt ? "cancelled receipt" : "receipt";
     if (r.kind == RequestKind::Text) return "text";
@@ -103,7 +127,8 @@ bool CutPhase::CutNow(const std::string& point, bool operation) {
     fig_.torn += torn;
     ++(operation ? fig_.operations : fig_.moments);
     ++fig_.points[point];
-    lastPoint_ = "cut " + std::to_string(cuts_) + " (" + point + (torn ? ", torn" : "") + ")";
+    lastPoint_ = "cut " + std::to_string(cuts_) + " (" + point + (operation ? ", at a file operation" : "") +
+                 (torn ? ", torn" : "") + ")";
     std::printf("  %s %s\n", name_.c_str(), lastPoint_.c_str());
     std::fflush(stdout);
     pc_.Mount(seed_ * 1000 + static_cast<unsigned>(mounts_++));
@@ -118,6 +143,7 @@ bool CutPhase::CutNow(const std::string& point, bool operation) {
 bool CutPhase::SendOne(const SentRequest& r, Trigger trigger, int ms) {
     const long long traced = FileSize(s_->printer.TracePath());
     const long long changes = pc_.Changes();
+    Enlist(r);
     try {
         s_->cash.Drop(r.name, r.bytes);
     } catch (const LinkError&) {
@@ -258,7 +284,7 @@ void CutPhase::Run(int cuts, bool fresh) {
     } else {
         if (!s_->StartLink()) return Note("the link did not start");
         for (int i = 0; i < 6; ++i)
-            for (const SentRequest& r : s_->NextMixed(next_++)) SendOne(r, Trigger::None, 0);
+            for (const SentRequest& r : NextBatch()) SendOne(r, Trigger::None, 0);
         // Over the time an installation works, the system writes back everything
         // on its own: what a cut finds then is what was there, not only what was synced.
         const std::string synced = pc_.Control("sync-all");
@@ -271,7 +297,7 @@ void CutPhase::Run(int cuts, bool fresh) {
             CutInStartUp(false);
             continue;
         }
-        const std::vector<SentRequest> batch = s_->NextMixed(next_++);
+        const std::vector<SentRequest> batch = NextBatch();
         Trigger trigger = mode <= 3 ? Trigger::AfterMs : mode == 4 ? Trigger::Appeared : mode == 5 ? Trigger::Taken
                                                                                                      : Trigger::Freeze;
         const std::string kind = Kind(batch.back());

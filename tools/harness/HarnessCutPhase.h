@@ -55,7 +55,10 @@ private:
     void CheckBooks(bool final);
     void Note(const std::string& fault);
     std::string Kind(const SentRequest& r) const;
-    int LoggedRepairs() const;  // article table repairs in the link's log now
+    int LoggedRepairs() const;
+    // The next requests of the mix, counted as sent only by Enlist, at their drop.
+    std::vector<SentRequest> NextBatch();
+    void Enlist(const SentRequest& r);  // article table repairs in the link's log now
 
     const Tools& tools_;
     std::string name_, outside_, mount_, terminal_, format_;
@@ -72,6 +75,7 @@ private:
     std::map<std::string, long long> spans_;    // slowest drop-to-answer of each kind, ms
     std::map<std::string, long long> changes_;  // most file system changes of each kind
     long long startSpan_ = 1500;
+    std::map<std::string, SentReceipt> held_;  // receipts made, not yet dropped
     std::set<std::string> seen_;
     std::vector<std::string> faults_;
 };
