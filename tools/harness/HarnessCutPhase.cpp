@@ -226,6 +226,19 @@ bool CutPhase::Settle(const SentRequest* pending) {
 }
 
 void CutPhase::CheckBooks(bool final) {
+    s_->StopLink();  // the settings as the link left them, then the database
+    const std::string iniPath = mount_ + "/Appl/LINK.INI";
+    const std::string ini = FileExists(iniPath) ? ReadWholeFile(iniPath) : "";
+    const std::pair<std::string, std::string> kept[] = {{"Portovi/FP", s_->printer.Device()},
+                                                        {"Osnovno/TerminalNo", terminal_},
+                                                        {"Osnovno/ExportFormat", format_},
+                                                        {"Praxolt/SaljiAnalitikeUvek", "D"}};
+    for (const auto& [where, value] : kept) {
+        const auto slash = where.find('/');
+        const std::string got = IniValue(ini, where.substr(0, slash), where.substr(slash + 1));
+        if (!SameText(got, value)) Note("LINK.INI [" + where.substr(0, slash) + "] " + where.substr(slash + 1) +
+                                        " is '" + got + "', the run set '" + value + "'");
+    }
     Verdict v;
     try {
         v = s_->Check();  // stops the link
@@ -234,17 +247,6 @@ void CutPhase::CheckBooks(bool final) {
         return;
     }
     for (const std::string& f : v.faults) Note(f);
-    const std::string iniPath = mount_ + "/Appl/LINK.INI";
-    const std::string ini = FileExists(iniPath) ? ReadWholeFile(iniPath) : "";
-    const std::pair<std::string, std::string> kept[] = {{"Portovi/FP", s_->printer.Device()},
-                                                        {"Osnovno/TerminalNo", terminal_},
-                                                        {"Osnovno/ExportFormat", format_}};
-    for (const auto& [where, value] : kept) {
-        const auto slash = where.find('/');
-        const std::string got = IniValue(ini, where.substr(0, slash), where.substr(slash + 1));
-        if (!SameText(got, value)) Note("LINK.INI [" + where.substr(0, slash) + "] " + where.substr(slash + 1) +
-                                        " is '" + got + "', the run set '" + value + "'");
-    }
     if (!final) return;
     const ExportBooks exports =
         CheckDayExports(s_->inst.FromFp(), terminal_, format_, ReadDatabase(s_->inst.Database()).daysClosed);
