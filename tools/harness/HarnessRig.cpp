@@ -104,10 +104,11 @@ void Child::Kill() {
     code_ = -1;
 }
 
-Installation::Installation(const Tools& t, std::string r) : tools(t), root(std::move(r)) {
-    runtime = root + "/run";
-    registry = root + "/registry.ini";
-    xdg = root + "/xdg";
+Installation::Installation(const Tools& t, std::string r, std::string o)
+    : tools(t), root(std::move(r)), outside(o.empty() ? root : std::move(o)) {
+    runtime = outside + "/run";
+    registry = outside + "/registry.ini";
+    xdg = outside + "/xdg";
     ForceDirectories(runtime);
     ForceDirectories(xdg);
     ::chmod(xdg.c_str(), 0700);
@@ -137,17 +138,17 @@ void Installation::WriteIni(const std::string& device, const std::string& extra)
 }
 
 Printer::Printer(const Installation& inst) : inst_(inst) {
-    state_ = inst.root + "/fp550.state";
-    device_ = inst.root + "/ttyFP";
-    control_ = inst.root + "/fp.sock";
-    trace_ = inst.root + "/fp550.trace";
+    state_ = inst.outside + "/fp550.state";
+    device_ = inst.outside + "/ttyFP";
+    control_ = inst.outside + "/fp.sock";
+    trace_ = inst.outside + "/fp550.trace";
 }
 
 Printer::~Printer() { Stop(); }
 
 void Printer::Start() {
     child_.Start({inst_.tools.sim, "--state", state_, "--link", device_, "--control", control_}, {},
-                 inst_.root + "/fp550-sim.out");
+                 inst_.outside + "/fp550-sim.out");
     struct stat st {};
     if (!WaitUntil([&] { return ::lstat(device_.c_str(), &st) == 0 && ::stat(control_.c_str(), &st) == 0; }, 10000))
         throw LinkError("The printer simulator did not come up");
@@ -213,7 +214,7 @@ long long Printer::DayTotal() { return StatusAmount(Control("status"), "day"); }
 bool Printer::ReceiptOpen() { return StatusAmount(Control("status"), "receipt") != 0; }
 
 void Link::Start() {
-    child_.Start({inst_.tools.link}, inst_.Env(), inst_.root + "/link.out", uid_);
+    child_.Start({inst_.tools.link}, inst_.Env(), inst_.outside + "/link.out", uid_);
     ++starts_;
 }
 
@@ -234,7 +235,7 @@ bool Link::DialogShown() const { return Held("YellowMsg"); }
 int Link::PressReturn() {
     if (inst_.tools.display.empty() || child_.Pid() <= 0) return 0;
     // Every visible window of the program is a message waiting for the operator.
-    const std::string list = inst_.root + "/windows.txt";
+    const std::string list = inst_.outside + "/windows.txt";
     const std::string cmd = "DISPLAY=" + inst_.tools.display + " timeout 5 xdotool search --onlyvisible --pid " +
                             std::to_string(child_.Pid()) + " > " + list + " 2>/dev/null";
     if (std::system(cmd.c_str()) != 0 || !FileExists(list)) return 0;
@@ -258,6 +259,7 @@ bool Link::Stop(int ms) {
 }
 
 void CashRegister::Drop(const std::string& name, const std::string& bytes) {
+    if (!ledger_.empty()) return DropDurably(name, bytes);
     const std::string part = inst_.ToFp() + "/.part";
     WriteWholeFile(part, bytes);
     if (::rename(part.c_str(), (inst_.ToFp() + "/" + name).c_str()) != 0)
@@ -280,7 +282,11 @@ std::vector<std::string> CashRegister::Collect() {
         const std::string ext = UpperCase(ExtractFileExt(n));
         if (ext != ".OK" && ext != ".ERR") continue;
         std::string text = ReadWholeFile(path);
-        ::unlink(path.c_str());
+        if (!ledger_.empty()) {
+            if (!TakeDurably(path, n, text)) continue;
+        } else {
+            ::unlink(path.c_str());
+        }
         const std::string base = UpperCase(ChangeFileExt(n, ""));
         if (base == "COMM") {
             commErr_.push_back(text);

@@ -50,9 +50,12 @@ private:
 };
 
 // A throw-away installation: settings store, runtime folder, empty database.
+// The settings store, runtime folders, printer files and program output go to
+// outside (default: root), so that a power-cut run can keep them off the
+// file system it cuts.
 class Installation {
 public:
-    Installation(const Tools& tools, std::string root);
+    Installation(const Tools& tools, std::string root, std::string outside = "");
     std::map<std::string, std::string> Env() const;
     std::string ToFp() const { return root + "/Exch/Lnk/To_FP"; }
     std::string FromFp() const { return root + "/Exch/Lnk/From_FP"; }
@@ -61,7 +64,7 @@ public:
     void WriteIni(const std::string& device, const std::string& extra = "") const;
 
     const Tools& tools;
-    std::string root, runtime, registry, xdg;
+    std::string root, outside, runtime, registry, xdg;
 };
 
 // The printer simulator program.
@@ -121,6 +124,11 @@ private:
 class CashRegister {
 public:
     explicit CashRegister(const Installation& inst) : inst_(inst) {}
+    // From now on every request is on disk (file synced, renamed in, To_FP
+    // synced) before Drop returns, and an answer counts as taken only once its
+    // removal is synced and it is appended, synced, to the ledger file.
+    void MakeDurable(const std::string& ledger) { ledger_ = ledger; }
+    // Raises LinkError when the request could not be written (or made durable).
     void Drop(const std::string& name, const std::string& bytes);
     // Takes every answer out of FromFpDir into the record; the names taken.
     std::vector<std::string> Collect();
@@ -131,9 +139,13 @@ public:
     const std::map<std::string, std::vector<std::string>>& Book() const { return answers_; }
 
 private:
+    void DropDurably(const std::string& name, const std::string& bytes);
+    bool TakeDurably(const std::string& path, const std::string& name, const std::string& text);
+
     const Installation& inst_;
     std::map<std::string, std::vector<std::string>> answers_;
     std::vector<std::string> commErr_;
+    std::string ledger_;
 };
 
 // Polls until cond holds or ms have passed.

@@ -24,6 +24,9 @@ RunResult RunBadFiles(const Tools& tools, const std::string& root, unsigned seed
 RunResult RunDiskFaults(const Tools& tools, const std::string& root, unsigned seed);
 RunResult RunDelivery(const Tools& tools, const std::string& root, unsigned seed);
 RunResult RunLong(const Tools& tools, const std::string& root, int receipts, unsigned seed);
+// program: the power-cut file system program ("" when it was not built).
+RunResult RunPowerCuts(const Tools& tools, const std::string& program, const std::string& root, int cuts,
+                       unsigned seed);
 
 // The stage a receipt had reached, from the printer commands traced since offset.
 std::string StageFromTrace(const std::string& traceTail);

@@ -15,8 +15,8 @@
 
 namespace velbrin::harness {
 
-Session::Session(const Tools& tools, const std::string& root, unsigned seed)
-    : inst(tools, root), printer(inst), link(inst), cash(inst), rng(seed) {
+Session::Session(const Tools& tools, const std::string& root, unsigned seed, const std::string& outside)
+    : inst(tools, root, outside), printer(inst), link(inst), cash(inst), rng(seed) {
     printer.Start();
     printer.Control("ledger on");
     // Day closings export the closed day, as a shop that sends its analytics does.
@@ -185,6 +185,7 @@ Verdict Session::Check() {
     for (auto at = log.find("Narusena sinhronizacija"); at != std::string::npos;
          at = log.find("Narusena sinhronizacija", at + 1))
         ++v.repairs;
+    v.repairs += repairsInLostLogs;
     const std::vector<std::string> more = CompareRequests(others, receipts, cash.Book(), books, db, v.repairs);
     v.faults.insert(v.faults.end(), more.begin(), more.end());
     v.requestFaults = static_cast<int>(more.size());

@@ -15,7 +15,8 @@ namespace velbrin::harness {
 
 class Session {
 public:
-    Session(const Tools& tools, const std::string& root, unsigned seed);
+    // outside: where the settings store, runtime folders and printer go ("": root).
+    Session(const Tools& tools, const std::string& root, unsigned seed, const std::string& outside = "");
     ~Session();
 
     // Starts the link and waits until it holds its start marker; false when it
@@ -57,6 +58,9 @@ public:
     std::vector<std::string> articlePool;
     std::mt19937 rng;
     int dialogs = 0, restarts = 0;
+    // Article table repairs the link logged in log lines a power cut has since
+    // taken away (Check counts those of the log as it is).
+    int repairsInLostLogs = 0;
     int nextK = 1;
 
     // Presses Return on a message the link shows (at most once a second).

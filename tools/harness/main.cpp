@@ -8,6 +8,7 @@
 //   --bad       the malformed request files  --disk     the disk and database faults
 //   --delivery  answer and request directories refusing files in a running link
 //   --long N    receipts in one run of the link (0: none)
+//   --powercuts N  power cuts under the link's whole installation (root, /dev/fuse)
 //   --seed S    random seed (default 1)      --keep     keep the installations
 //   --root DIR  where installations go (default a new folder under /tmp)
 //   --firebird-lock DIR  the database engine's lock folder (default the build's)
@@ -33,6 +34,9 @@
 #define VELBRIN_HARNESS_TEMPLATE_DB ""
 #define VELBRIN_HARNESS_FIREBIRD_LOCK ""
 #endif
+#ifndef VELBRIN_HARNESS_POWERCUTFS
+#define VELBRIN_HARNESS_POWERCUTFS ""  // not built: the power-cut run skips
+#endif
 
 using namespace velbrin;
 using namespace velbrin::harness;
@@ -41,7 +45,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--seed S] [--seeds A-B] [--keep] "
+                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--powercuts N] [--seed S] [--seeds A-B] [--keep] "
                  "[--root DIR] [--link PATH] [--sim PATH] [--template-db PATH]\n");
     return 2;
 }
@@ -50,7 +54,8 @@ int Usage() {
 
 int main(int argc, char** argv) {
     Tools tools{VELBRIN_HARNESS_LINK, VELBRIN_HARNESS_SIM, VELBRIN_HARNESS_TEMPLATE_DB, VELBRIN_HARNESS_FIREBIRD_LOCK, ""};
-    int kills = -1, noise = -1, longRun = -1;
+    int kills = -1, noise = -1, longRun = -1, powercuts = -1;
+    std::string powercutfs = VELBRIN_HARNESS_POWERCUTFS;
     bool bad = false, disk = false, delivery = false, keep = false, display = true;
     unsigned seed = 1, seedFrom = 0, seedTo = 0;
     std::string root;
@@ -64,6 +69,8 @@ int main(int argc, char** argv) {
             if (a == "--kills") kills = static_cast<int>(StrToInt(value()));
             else if (a == "--noise") noise = static_cast<int>(StrToInt(value()));
             else if (a == "--long") longRun = static_cast<int>(StrToInt(value()));
+            else if (a == "--powercuts") powercuts = static_cast<int>(StrToInt(value()));
+            else if (a == "--powercutfs") powercutfs = value();
             else if (a == "--bad") bad = true;
             else if (a == "--disk") disk = true;
             else if (a == "--delivery") delivery = true;
@@ -89,7 +96,7 @@ int main(int argc, char** argv) {
         }
     }
     if (seedTo > 0 && noise < 0) noise = 40;
-    if (kills < 0 && noise < 0 && longRun < 0 && !bad && !disk && !delivery) {
+    if (kills < 0 && noise < 0 && longRun < 0 && powercuts < 0 && !bad && !disk && !delivery) {
         kills = 30, noise = 20, longRun = 300, bad = disk = delivery = true;
     }
     if (root.empty()) {
@@ -203,6 +210,8 @@ int main(int argc, char** argv) {
     if (disk) run("disk and database faults", [&] { return RunDiskFaults(tools, root + "/disk", seed); });
     if (delivery) run("delivery faults", [&] { return RunDelivery(tools, root + "/delivery", seed); });
     if (longRun > 0) run("long run", [&] { return RunLong(tools, root + "/long", longRun, seed); });
+    if (powercuts > 0)
+        run("power cuts", [&] { return RunPowerCuts(tools, powercutfs, root + "/powercuts", powercuts, seed); });
 
     int faults = 0;
     if (seedTo > 0 && kills <= 0 && longRun <= 0 && !bad && !disk && !delivery)
