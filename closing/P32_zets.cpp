@@ -46,11 +46,13 @@ void TFormZets::CloseDay()
     }
     progress.Step(1);
     CloseDayInDatabase(stamp);
-    SetClosingBegun("");
     if (exportDay) {
         progress.Step(2);
         ExportClosedDay(stamp);
     }
+    // Cleared only once the export is written: a start after a stop in between
+    // writes the closed day's export again.
+    SetClosingBegun("");
     CurrentDayId();
 }
 
@@ -97,7 +99,19 @@ void TFormZets::SettleClosingBegun()
     const std::string zetId = QSql.Eof() ? std::string() : Trim(QSql.AsString("vle_value"));
     QSql.Close();
     if (zetId.empty()) return;
-    FinishClosingPrintedBeforeAStop(zetId);
+    if (DayClosed(zetId)) {
+        // Closed in the database, its export cut short or never begun.
+        if (FlagIsSet(ini_.ReadString("Praxolt", "SaljiAnalitikeUvek"))) {
+            QSql.SetSQL("select dtm_tran from zets where zet_id = :zet_id");
+            QSql.SetString("zet_id", zetId);
+            QSql.Open();
+            const std::string stamp = Trim(QSql.AsString("dtm_tran"));
+            QSql.Close();
+            ExportClosedDay(stamp);
+        }
+    } else {
+        FinishClosingPrintedBeforeAStop(zetId);
+    }
     SetClosingBegun("");
 }
 

@@ -220,9 +220,9 @@ void TFormLnkWork::PollExchange() {
                 const std::string packetId = FileIdentityOf(JoinPath(dir, packet));
                 // The packet stands for the original from here: a power cut that
                 // brings the original back must not let it be converted and carried
-                // out again. The record and the folder's sync come before any step.
+                // out again. The packet's removal, synced before the printer hears
+                // of it, makes the original's durable too.
                 Journal().MarkConverted(currentId_, packetId, fileName);
-                SyncDirectory(dir);
                 currentName_ = packet;
                 currentId_ = packetId;
             }

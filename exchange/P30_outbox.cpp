@@ -55,7 +55,9 @@ void TAnswerOutbox::Put(const std::string& resultName, const std::string& bytes,
         DeleteFileReport(draft);
         throw;
     }
-    PublishDraft(draft, path);
+    // Recorded: a cut that undoes this rename, or a rename that fails, leaves the
+    // draft, which Settle puts in place; so the rename needs no sync of its own.
+    RenameOrErrno(draft, path);
 }
 
 std::vector<std::string> TAnswerOutbox::Kept() const {
@@ -122,6 +124,7 @@ bool TAnswerOutbox::Publish(const std::string& kept) {
 bool TAnswerOutbox::Deliver() {
     std::string failed;
     try {
+        Settle();
         // Left under both names by a cut: the hidden copy in FromFpDir stands.
         for (const std::string& kept : Kept())
             if (failed.empty() && FileExists(HandedPath(kept)) && !RemoveFileDurably(JoinPath(dir_, kept)))
@@ -189,7 +192,7 @@ std::optional<std::string> TAnswerOutbox::HeldFailure(const std::string& receipt
 void TAnswerOutbox::DropHeldFailure(const std::string& receiptName) {
     // On disk before anything that assumes it gone: a held failure that came
     // back after a power cut would answer a printed receipt as failed.
-    RemoveFileDurably(HeldPath(receiptName));
+    if (FileExists(HeldPath(receiptName))) RemoveFileDurably(HeldPath(receiptName));
 }
 
 std::vector<std::string> TAnswerOutbox::HeldFailures() const {

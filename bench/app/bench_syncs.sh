@@ -55,7 +55,9 @@ measure() {
     wait_for "$answer.ok" 600 || wait_for "$answer.err" 1 || echo "$label: not answered" >&2
     sleep 0.3
     tail -n +"$((before + 1))" "$trace" >"$trace.step"
-    kill -TERM "$link" 2>/dev/null; wait "$link" 2>/dev/null || true
+    # The link itself, not strace, is asked to end; strace ends with it.
+    pkill -TERM -P "$link" 2>/dev/null || true
+    wait "$link" 2>/dev/null || true
     kill -TERM "$sim" 2>/dev/null; wait "$sim" 2>/dev/null || true
     local files=0 folders=0 db=0 pages=0 path
     while IFS= read -r line; do

@@ -73,6 +73,11 @@ void PowerCut::RestoreData() {
         } else if (int err =
                        node->data->Restore(fd, static_cast<std::uint64_t>(st.st_size), rng_)) {
             Fault("restore " + at, err);
+        } else {
+            // Times are durable at once: putting the bytes back must not move
+            // them, or a file the cut brings back would look like another one.
+            const struct timespec times[2] = {st.st_atim, st.st_mtim};
+            if (::futimens(fd, times) != 0) Fault("times " + at, errno);
         }
         ::close(fd);
     }
