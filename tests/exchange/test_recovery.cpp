@@ -264,9 +264,10 @@ TEST_F(RecoveryTest, StartUpSweepOfLeftoverRequests) {
         EXPECT_EQ(Names(rig->ini->ToFpDir()), expected);
         // A text of the last run is not printed again, and its answer says so.
         EXPECT_EQ(Names(rig->ini->FromFpDir()), c.answers);
-        if (c.receipts.size() > 1)
+        if (c.receipts.size() > 1) {
             EXPECT_EQ(ReadWholeFile(JoinPath(rig->ini->FromFpDir(), "ABC_1.err")),
                       rig->msg.GetMsg(kMsgReceiptNotTakenAtStart) + "\r\n");
+        }
         EXPECT_EQ(ReadBooks(rig->Journal()).closed, c.printed);
         ExpectBooksBalance();
         TearDown();
