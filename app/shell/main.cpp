@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
         } catch (const std::exception& e) {
             LogStartFailure(e.what());
             startFailed = true;
-            TQtAppServices::ErrorBox(e.what());
+            // A stop request during the start ends it without a box to wait on.
+            if (!services.Terminated()) TQtAppServices::ErrorBox(e.what());
             TSqlConnection::ShutdownClient();
             return 0;
         }
