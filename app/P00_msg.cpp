@@ -123,7 +123,7 @@ const LinkText kLinkTexts[] = {
     {TLinkText::StatePrinterSilent, "Stampac ne odgovara", "Printer not answering"},
     {TLinkText::StateAnswersWaiting, "Odgovori cekaju: From_FP ih ne prima", "Answers waiting: From_FP refuses them"},
     {TLinkText::StateStopped, "Zaustavljen posle greske", "Stopped after an error"},
-    {TLinkText::StateDbConnecting, "Povezivanje sa serverom baze podataka \x85", "Connecting to the database server \x85"},
+    {TLinkText::StateDbConnecting, "Povezivanje sa serverom baze podataka ...", "Connecting to the database server ..."},
     {TLinkText::StateDbLost, "Baza podataka ne odgovara", "Database not answering"},
     {TLinkText::ProgressTitle, "Velbrin - LINK: rad sa stampacem", "Velbrin - LINK: printer work"},
     {TLinkText::ProgressArticleSync, "Uskladjivanje artikala", "Synchronising articles"},

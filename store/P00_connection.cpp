@@ -47,14 +47,16 @@ TSqlConnection::~TSqlConnection()
     }
 }
 
-void TSqlConnection::ShutdownClient()
+bool TSqlConnection::ShutdownClient()
 {
+    // An attach to a server that a stop request gave up on would hold the
+    // shutdown for the rest of its time-out. Only a server was being asked: the
+    // embedded engine has nothing to flush, and the program ends without it.
+    if (AbandonedAttachUnderWay()) return false;
     // The engine flushes and stops its cache, lock and garbage-collector threads
     // here instead of in the exit handlers, where they would race the process's end.
-    // An attach to a server that a stop request gave up on ends first (within
-    // its time-out): the library must not be shut down under it.
-    JoinAbandonedAttaches();
     fb_shutdown(10000, fb_shutrsn_app_stopped);
+    return true;
 }
 
 bool TSqlConnection::NamesServer(const std::string& database)

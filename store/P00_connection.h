@@ -94,7 +94,10 @@ public:
 
     // Ends the embedded engine and the client library's threads. Called once on the
     // way out of a program, after every connection is closed; no attach after it.
-    static void ShutdownClient();
+    // False when an attach to a server given up on is still under way: the
+    // library was left as it is, and the program must end without its exit
+    // handlers (_exit), which would wait for that attach.
+    static bool ShutdownClient();
 
     // The write transaction that gathers several statements into one commit
     // (TSqlTransaction); null while every statement commits by itself.

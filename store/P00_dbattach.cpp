@@ -31,8 +31,16 @@ struct Abandoned {
     std::thread thread;
     std::shared_ptr<Shared> shared;
 };
+// At the process's end a thread still waiting for its server is let go, not joined.
+struct AbandonedList : std::vector<Abandoned> {
+    ~AbandonedList()
+    {
+        for (Abandoned& a : *this)
+            if (a.thread.joinable()) a.thread.detach();
+    }
+};
 std::mutex g_abandonedMutex;
-std::vector<Abandoned> g_abandoned;
+AbandonedList g_abandoned;
 
 bool Ended(const std::shared_ptr<Shared>& shared)
 {
@@ -40,14 +48,14 @@ bool Ended(const std::shared_ptr<Shared>& shared)
     return shared->done;
 }
 
-// Joins the abandoned threads that have ended (all of them when waiting).
-void JoinAbandoned(bool waiting)
+// Joins the abandoned threads that have ended.
+void JoinAbandoned()
 {
     std::vector<Abandoned> ended;
     {
         std::lock_guard<std::mutex> lock(g_abandonedMutex);
         for (auto it = g_abandoned.begin(); it != g_abandoned.end();) {
-            if (waiting || Ended(it->shared)) {
+            if (Ended(it->shared)) {
                 ended.push_back(std::move(*it));
                 it = g_abandoned.erase(it);
             } else {
@@ -97,7 +105,7 @@ void Attach(IMaster* master, const std::string& database, const std::vector<unsi
 TAttachOutcome AttachWaiting(IMaster* master, const std::string& database, std::vector<unsigned char> dpb,
                              const TDbAttachWait& wait)
 {
-    JoinAbandoned(false);
+    JoinAbandoned();
     auto shared = std::make_shared<Shared>();
     std::thread thread([master, database, dpb = std::move(dpb), shared] { Attach(master, database, dpb, shared); });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait.timeoutSeconds + 2);
@@ -124,6 +132,11 @@ TAttachOutcome AttachWaiting(IMaster* master, const std::string& database, std::
     return outcome;
 }
 
-void JoinAbandonedAttaches() { JoinAbandoned(true); }
+bool AbandonedAttachUnderWay()
+{
+    JoinAbandoned();
+    std::lock_guard<std::mutex> lock(g_abandonedMutex);
+    return !g_abandoned.empty();
+}
 
 }  // namespace velbrin

@@ -28,8 +28,8 @@ struct TAttachOutcome {
 TAttachOutcome AttachWaiting(Firebird::IMaster* master, const std::string& database,
                              std::vector<unsigned char> dpb, const TDbAttachWait& wait);
 
-// Waits for attaches given up on that are still under way, so that the client
-// library is not shut down under them. Each ends within its time-out.
-void JoinAbandonedAttaches();
+// True while an attach given up on is still under way (it ends within its
+// time-out; the client library's shutdown would wait for it).
+bool AbandonedAttachUnderWay();
 
 }  // namespace velbrin

@@ -40,6 +40,7 @@ TDbAttachWait TLinkForms::AttachWait() {
         // The tray says what the start waits for, in the operator's language.
         messages_.SetLanguage(ini.Language());
         app_.OnStateChange([this] { ShowState(); });
+        FormMainLINK.SetStatusSource([this] { return StatusAnswer(); });
         app_.SetState(TLinkState::DbConnecting, true, TSqlConnection::ServerOf(ini.DbPath()));
     }
     // The event loop goes on meanwhile: the tray is drawn and a stop request ends the wait.

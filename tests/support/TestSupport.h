@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/P00_appservices.h"
+#include "app/P00_linkstatus.h"
 
 #include <functional>
 #include <string>
@@ -39,6 +40,7 @@ public:
     void ShowText(const std::string& text) override { texts.push_back(text); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
     void ShowNotice(const std::string& text) override { notices.push_back(text); }
+    void SetState(TLinkState state, bool on, const std::string& detail) override { status.Set(state, on, detail); }
 
     bool terminated = false;
     int processed = 0;
@@ -46,6 +48,7 @@ public:
     std::vector<std::string> texts;
     std::vector<std::string> errors;
     std::vector<std::string> notices;
+    TLinkStatus status;  // what the tray would show
 };
 
 // Points VELBRIN_REGISTRY at a settings store in dir with the given install root
