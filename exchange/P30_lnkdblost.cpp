@@ -68,7 +68,9 @@ void TFormLnkWork::HoldForLostDatabase(const std::string& text) {
     lostSince_ = lastAttempt_ = std::chrono::steady_clock::now();
     const TSqlConnection& db = store_.connection.SQLConnection1;
     const std::string where = db.Context();
-    const std::string held = !heldRequest_.empty() ? heldRequest_ : Bon().FileName();
+    // The request file the loss cut short, or the receipt held for the printer.
+    const std::string held =
+        heldRequest_.empty() && held_ != THeld::None && bon_ ? bon_->FileName() : heldRequest_;
     store_.linkLog.Write("The database does not answer (" + OneLine(where) + "): " + OneLine(text) +
                          (held.empty() ? std::string() : "; " + held + " is held as it stands") +
                          "; requests wait until the database answers again");
