@@ -20,12 +20,16 @@ namespace {
 const TDbLogin kLinkUser{"KASA1", "Kasa1-lozinka"};
 
 // The simulator's port, which runs an action right after the n-th frame of a
-// printer command has gone out: the printer has the command, the link has not
-// yet heard back.
+// printer command has gone out (once armed): the printer has the command, the
+// link has not yet heard back.
 class HookAfterPort : public TComPort {
 public:
-    HookAfterPort(const std::string& device, int command, int n, std::function<void()> action)
-        : inner_(device), command_(command), n_(n), action_(std::move(action)) {}
+    HookAfterPort(const std::string& device, std::function<void()> action)
+        : inner_(device), action_(std::move(action)) {}
+    void Arm(int command, int n) {
+        command_ = command;
+        n_ = n;
+    }
     void Open() override { inner_.Open(); }
     bool IsOpen() const override { return inner_.IsOpen(); }
     void Close() override { inner_.Close(); }
@@ -40,8 +44,8 @@ public:
 
 private:
     TPosixComPort inner_;
-    int command_;
-    int n_;
+    int command_ = 0;
+    int n_ = 0;
     std::function<void()> action_;
 };
 
@@ -52,8 +56,8 @@ double SecondsSince(std::chrono::steady_clock::time_point t) {
 class DbLostTest : public RequestFilesTest {
 protected:
     // The link on its database through the server, the printer reached through a
-    // port that stops the server after the n-th frame of `command` (0: never).
-    void StartOnServer(int command = 0, int n = 0) {
+    // port that stops the server once armed (hook).
+    void StartOnServer() {
         Start();
         work.reset();
         rig->store.reset();
@@ -71,13 +75,12 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
         }
-        if (command != 0) {
-            rig->fp.reset();
-            rig->fpDef = std::make_unique<TFormFPDef>(std::make_unique<HookAfterPort>(
-                rig->sim->DevicePath(), command, n, [this] { server.Stop(); }));
-            rig->fp = std::make_unique<TFormFP>(*rig->fpDef, rig->app);
-            rig->fp->SetTaxGroupFlags(rig->fp->ReadTaxGroups());
-        }
+        rig->fp.reset();
+        auto port = std::make_unique<HookAfterPort>(rig->sim->DevicePath(), [this] { server.Stop(); });
+        hook = port.get();
+        rig->fpDef = std::make_unique<TFormFPDef>(std::move(port));
+        rig->fp = std::make_unique<TFormFP>(*rig->fpDef, rig->app);
+        rig->fp->SetTaxGroupFlags(rig->fp->ReadTaxGroups());
         rig->RebuildNeighbours();
         work = std::make_unique<TFormLnkWork>(*rig->store, convert, *rig->commonLink);
         work->CreateReceipt();
@@ -86,12 +89,12 @@ protected:
 
     // Held while the server is down: nothing answered, the tray says why, the
     // operator was told once with the server named.
-    void ExpectHeld(const std::vector<std::string>& answers) {
+    void ExpectHeld(const std::vector<std::string>& answers, std::size_t notices = 1) {
         EXPECT_TRUE(work->DatabaseLost());
         EXPECT_EQ(Answers(), answers);
         EXPECT_EQ(rig->app.status.Shown(), TLinkState::DbLost);
-        ASSERT_EQ(rig->app.notices.size(), 1u);
-        EXPECT_NE(rig->app.notices[0].find("Server: 127.0.0.1/"), std::string::npos) << rig->app.notices[0];
+        ASSERT_EQ(rig->app.notices.size(), notices);
+        EXPECT_NE(rig->app.notices.back().find("Server: 127.0.0.1/"), std::string::npos) << rig->app.notices.back();
         EXPECT_TRUE(rig->app.errors.empty());
     }
 
@@ -125,6 +128,7 @@ protected:
     }
 
     FirebirdServer server;
+    HookAfterPort* hook = nullptr;
 };
 
 TEST_F(DbLostTest, ServerStoppedBetweenReceiptsHoldsTheNextUntilItIsBack) {
@@ -154,7 +158,8 @@ TEST_F(DbLostTest, ServerStoppedBetweenReceiptsHoldsTheNextUntilItIsBack) {
 
 TEST_F(DbLostTest, ServerStoppedInTheMiddleOfAReceiptLeavesItWholeAndAnsweredOnce) {
     // The server goes after the printer took the 10th of 30 sales.
-    StartOnServer(52, 10);
+    StartOnServer();
+    hook->Arm(52, 10);
     DropReceipt("ABC_1.zvx", Lines(30, "1001", "16.00"));
     work->PollExchange();
     ExpectHeld({});
@@ -181,7 +186,8 @@ TEST_F(DbLostTest, ServerStoppedInTheMiddleOfAReceiptLeavesItWholeAndAnsweredOnc
 
 TEST_F(DbLostTest, CommandRowsCutByTheLostServerAreSettledOnceWhenItIsBack) {
     // The server goes right after the printer took the cash deposit.
-    StartOnServer(70, 1);
+    StartOnServer();
+    hook->Arm(70, 1);
     Drop("CMD_1.zvx", CommandPacket({{"50", "100.00"}, {"70", ""}}));
     work->PollExchange();
     ExpectHeld({});
@@ -190,6 +196,21 @@ TEST_F(DbLostTest, CommandRowsCutByTheLostServerAreSettledOnceWhenItIsBack) {
     EXPECT_EQ(Answers(), std::vector<std::string>{"CMD_1.ok"});
     EXPECT_EQ(rig->JournalCount("CASH 100.00"), 1) << "the deposit is not made twice";
     EXPECT_EQ(rig->ScalarMoney("select sum(cash_in) from cash"), Money::FromUnits(100));
+
+    // A day closing cut right after the printer's Z report is finished from the
+    // printer's figures, once.
+    DropReceipt("ABC_1.zvx", {Line("1001", "10.00"), EndRow()});
+    work->PollExchange();
+    ASSERT_EQ(Answer("ABC_1.ok"), "10.00\r\n");
+    hook->Arm(69, 1);
+    Drop("CMD_2.zvx", CommandPacket({{"90", ""}}));
+    work->PollExchange();
+    ExpectHeld({"ABC_1.ok", "CMD_1.ok"}, 2);
+    ResumeUntil("CMD_2.ok");
+    EXPECT_EQ(Answers(), (std::vector<std::string>{"ABC_1.ok", "CMD_1.ok", "CMD_2.ok"}));
+    EXPECT_EQ(rig->JournalCount("Z "), 1);
+    EXPECT_EQ(rig->ScalarInt("select count(*) from zets where dtm_tran is not null"), 1);
+    ExpectBooksBalance();
 }
 
 }  // namespace
