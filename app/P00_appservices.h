@@ -11,7 +11,8 @@ enum class TLinkText;
 // What the link is doing, as the tray icon and velbrin-status show it. Starting
 // and Working are the base states; the others are conditions that the part of
 // the link that meets them turns on and off again, and the one shown is the
-// first of Stopped, PrinterSilent, WaitingForOperator, AnswersWaiting that is on.
+// first of Stopped, DbLost, PrinterSilent, WaitingForOperator, AnswersWaiting,
+// DbConnecting that is on.
 enum class TLinkState {
     Starting,            // start-up checks under way
     Working,             // cycles run; the shell adds the last answer and its time
@@ -19,6 +20,8 @@ enum class TLinkState {
     PrinterSilent,       // the last printer command got no verified answer
     AnswersWaiting,      // answers are kept because FromFpDir refuses them
     Stopped,             // a cycle failed: no more exchange work in this run
+    DbConnecting,        // the start waits for the database server to answer
+    DbLost,              // the database does not answer: requests wait, the link attaches again
 };
 
 class TAppServices {

@@ -53,6 +53,11 @@ TIniLink::TIniLink() {
     EnsureBool("Osnovno", "UvekPunNaziv", false);
     EnsureBool("Osnovno", "ExportLongName", false);
 
+    // A server that does not answer is told at once, not after the minutes the
+    // system would keep trying.
+    long long connectTimeout = EnsureInteger("Osnovno", "DbConnectTimeout", 5);
+    if (connectTimeout < 1 || connectTimeout > 120) WriteString("Osnovno", "DbConnectTimeout", "5");
+
     long long alert = EnsureInteger("Osnovno", "TimeAlert", 30);
     if (alert < 5 || alert > 90) WriteString("Osnovno", "TimeAlert", "30");
 

@@ -37,6 +37,8 @@ public:
     std::string PortName() const { return ReadString("Portovi", "FP"); }
     std::string Language() const { return ReadString("Osnovno", "Language"); }
     std::string ExportFormat() const { return ReadString("Osnovno", "ExportFormat"); }
+    // Seconds a database server is given to answer a connection, 1..120.
+    int DbConnectTimeout() const { return static_cast<int>(ReadInteger("Osnovno", "DbConnectTimeout")); }
 
     // Records name_PRG and name_FDB in section "Versions" of Version.ini.
     void WriteVersionIni(const std::string& name, const std::string& programVersion,

@@ -7,8 +7,9 @@ namespace velbrin {
 namespace {
 
 // Conditions in the order they win over each other.
-const TLinkState kConditions[] = {TLinkState::Stopped, TLinkState::PrinterSilent,
-                                  TLinkState::WaitingForOperator, TLinkState::AnswersWaiting};
+const TLinkState kConditions[] = {TLinkState::Stopped,        TLinkState::DbLost,
+                                  TLinkState::PrinterSilent,  TLinkState::WaitingForOperator,
+                                  TLinkState::AnswersWaiting, TLinkState::DbConnecting};
 
 bool IsCondition(TLinkState s) {
     return s != TLinkState::Starting && s != TLinkState::Working;
@@ -28,6 +29,10 @@ TLinkText TextOf(TLinkState s) {
             return TLinkText::StateAnswersWaiting;
         case TLinkState::Stopped:
             return TLinkText::StateStopped;
+        case TLinkState::DbConnecting:
+            return TLinkText::StateDbConnecting;
+        case TLinkState::DbLost:
+            return TLinkText::StateDbLost;
     }
     return TLinkText::StateWorking;
 }
@@ -99,6 +104,10 @@ const char* TLinkStatus::Name(TLinkState state) {
             return "answers-waiting";
         case TLinkState::Stopped:
             return "stopped";
+        case TLinkState::DbConnecting:
+            return "connecting-to-database";
+        case TLinkState::DbLost:
+            return "database-not-answering";
     }
     return "";
 }

@@ -109,6 +109,9 @@ const MsgText kMessages[] = {
     {94,
      "Racun nije odstampan: pri pokretanju programa u ulaznom direktorijumu je bilo vise neprimljenih racuna. Posaljite ga ponovo.",
      "Receipt not printed: at the program's start the request folder held several receipts not yet taken in. Send it again."},
+    {95,
+     "Baza podataka ne odgovara!\n%1\n\nZapoceti zahtev je zadrzan; nijedan zahtev se ne izvrsava dok baza ne proradi.\nProgram se sam ponovo povezuje i nastavlja rad bez ponovnog pokretanja.\n\nPreporuka:\n\nProverite server baze podataka i mrezu",
+     "The database does not answer!\n%1\n\nThe request under way is held; no request is carried out until the database answers again.\nThe program connects again by itself and goes on without a restart.\n\nRecommendation:\n\nCheck the database server and the network"},
 };
 
 struct LinkText {
@@ -128,6 +131,8 @@ const LinkText kLinkTexts[] = {
     {TLinkText::StatePrinterSilent, "Stampac ne odgovara", "Printer not answering"},
     {TLinkText::StateAnswersWaiting, "Odgovori cekaju: From_FP ih ne prima", "Answers waiting: From_FP refuses them"},
     {TLinkText::StateStopped, "Zaustavljen posle greske", "Stopped after an error"},
+    {TLinkText::StateDbConnecting, "Povezivanje sa serverom baze podataka ...", "Connecting to the database server ..."},
+    {TLinkText::StateDbLost, "Baza podataka ne odgovara", "Database not answering"},
     {TLinkText::ProgressTitle, "Velbrin - LINK: rad sa stampacem", "Velbrin - LINK: printer work"},
     {TLinkText::ProgressArticleSync, "Uskladjivanje artikala", "Synchronising articles"},
     {TLinkText::ProgressArticleDelete, "Brisanje artikala iz stampaca", "Deleting the printer's articles"},

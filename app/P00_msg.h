@@ -15,6 +15,9 @@ constexpr int kMsgOutboxFull = 92;
 constexpr int kMsgTextDropped = 93;
 // One of several receipts found waiting at start, none of them taken in yet.
 constexpr int kMsgReceiptNotTakenAtStart = 94;
+// The database stopped answering while the link worked ("%1": the database,
+// its server and the failure); requests wait until it answers again.
+constexpr int kMsgDbLost = 95;
 // Texts the link shows the operator beside the numbered messages: its state in
 // the tray, progress of long printer work, a display or port it cannot use, an
 // answer it cannot deliver. They follow the language like the numbered ones but
@@ -28,6 +31,8 @@ enum class TLinkText {
     StatePrinterSilent,
     StateAnswersWaiting,
     StateStopped,
+    StateDbConnecting,  // + the server's name
+    StateDbLost,        // + the server's or the database's name
     ProgressTitle,
     ProgressArticleSync,
     ProgressArticleDelete,

@@ -49,6 +49,9 @@ void TFormLnkWork::ProcessAbcFile(const std::string& name) {
         total = bon.ReceiptTotal().Format(2);
     } catch (const std::exception& e) {
         const std::string text = e.what();
+        // The database went away: the receipt stays as it is, in curr_abc and in
+        // the printer, unanswered, until the database answers again.
+        if (DbLost()) throw;
         // The link is going down; curr_abc keeps the receipt for the next start.
         if (AnsweredCommErrOnStop(text)) return;
         // Answered once the printer tells what became of the receipt.
@@ -234,6 +237,10 @@ void TFormLnkWork::PrintReceipt() {
         bon.CloseAndArchive(true);
     } catch (const std::exception& e) {
         bon.SetCurrentLine(nullptr);
+        // No cancellation without the database: it could not void the lines it
+        // cannot read, and would pay and close a part of the receipt. What the
+        // printer holds is settled once the database answers again.
+        if (DbLost()) throw;
         const std::string text = e.what();
         app_.ProcessMessages();
         if (app_.Terminated()) throw LinkError(msg_.GetMsg(1));
@@ -268,6 +275,8 @@ void TFormLnkWork::RegisterPayments() {
             payment.Pay();
         } catch (const std::exception&) {
             bon.SetCurrentPayment(nullptr);
+            // A payment the printer took may be missing from the database only.
+            if (DbLost()) throw;
             bon.PayWholeTotal();
             return;
         }
@@ -288,7 +297,10 @@ void TFormLnkWork::RegisterPayments() {
 }
 
 bool TFormLnkWork::CancelReceipt(bool forReceipt) {
-    cancelUnsettled_ = false;
+    // Without the database nothing is cancelled: every step after a failed one
+    // would still act on the printer. The receipt waits, unsettled.
+    cancelUnsettled_ = DbLost();
+    if (cancelUnsettled_) return false;
     try {
         fp_.CloseNonFiscal();
     } catch (const std::exception&) {
@@ -307,19 +319,24 @@ bool TFormLnkWork::CancelReceipt(bool forReceipt) {
     // pay was voided whole by an earlier try whose close failed: still a failure.
     const bool completes = state == 4 && fp_.ReceiptAmount() != Money();
     if (completes && forReceipt) Outbox().DropHeldFailure(bon_->FileName());
+    // A step that lost the database ends the cancellation where it stands.
+    const auto lost = [this] { return cancelUnsettled_ = DbLost(); };
     if (state == 3) {
         try {
             bon_->StornoAll();
         } catch (const std::exception&) {
         }
     }
+    if (lost()) return false;
     try {
         bon_->PayWholeTotal();
     } catch (const std::exception&) {
     }
+    if (lost()) return false;
     try {
         bon_->CloseAndArchive(true, forReceipt);
     } catch (const std::exception&) {
+        if (lost()) return false;
         // A close the printer refused leaves the receipt open there; a failure
         // after the close (the archive) leaves it closed. A lost line is not
         // asked: the receipt stays unsettled for the next start.

@@ -98,6 +98,12 @@ void TFormLnkWork::ProcessCommandFile(const std::string& name) {
         WriteResult(name, "", true);
     } catch (const std::exception& e) {
         const std::string text = e.what();
+        // The database went away: the row stays begun in the journal and the
+        // file in ToFpDir; both are settled once it answers again.
+        if (DbLost()) {
+            CDSInput.Clear();
+            throw;
+        }
         if (!unwritten_.empty()) throw;  // the answer itself found no place
         // The link is going down: the file waits for the next start, which settles
         // a row in doubt from the printer and the database and answers the file.
@@ -236,6 +242,8 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
             store_.zets.CloseDay();
         } catch (const std::exception& e) {
             const std::string text = e.what();
+            // The closing is finished once the database answers; the file waits.
+            if (DbLost()) throw;
             // The next start can still close the day: the file waits for it.
             if (AnsweredCommErrOnStop(text)) return;
             // The printer printed its Z report and the database half or the export
@@ -277,6 +285,11 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
             ApplyArticle(operation, *item);
         } catch (const std::exception& e) {
             const std::string text = e.what();
+            // The row stays begun, the file waits: both settled once the database answers.
+            if (DbLost()) {
+                CDSInput.Clear();
+                throw;
+            }
             // The rows not tried and the file wait for the next start.
             if (AnsweredCommErrOnStop(text)) {
                 CDSInput.Clear();

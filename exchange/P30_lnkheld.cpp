@@ -1,6 +1,8 @@
-// A receipt left in curr_abc because the printer did not tell its transaction
-// state, at the start or while cancelling a failed receipt: settled as soon as
-// the printer answers, without a restart.
+// The receipt a stopped run left in curr_abc or open in the printer, settled from
+// the printer's transaction state (at the start, and when the database answers
+// again after it was lost); one whose state the printer did not tell, at the
+// start or while cancelling a failed receipt, is settled as soon as the printer
+// answers, without a restart.
 #include "exchange/P30_lnkwork.h"
 
 #include "app/P00_log.h"
@@ -39,6 +41,7 @@ void TFormLnkWork::ResolveHeldReceipt() {
     try {
         bon.Recover();
     } catch (const std::exception& e) {
+        if (DbLost()) throw;
         held_ = THeld::None;
         CancelReceipt();
         if (bon.FileName().empty())
@@ -54,6 +57,40 @@ void TFormLnkWork::ResolveHeldReceipt() {
         WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
     else
         ProcessAbcFile("");
+}
+
+void TFormLnkWork::SettleReceiptInHand() {
+    TBon& bon = Bon();
+    try {
+        bon.Recover();
+    } catch (const std::exception& e) {
+        // Settled once the database answers again, from the state then.
+        if (DbLost()) throw;
+        HoldFailure(bon.FileName(), e.what());
+        if (CancelReceipt() && !bon.FileName().empty()) {
+            WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
+            return;
+        }
+        if (bon.FileName().empty()) {
+            // No receipt name to answer under: the operator's log keeps the reason.
+            store_.linkLog.Write(std::string("Recovery of the receipt failed: ") + e.what());
+        } else {
+            WriteResult(bon.FileName(), e.what(), false);
+            Outbox().DropHeldFailure(bon.FileName());
+        }
+        return;
+    }
+    if (bon.FileName().empty()) {
+        // The printer did not tell its state: the receipt stays for a later cycle.
+        held_ = bon.AbcIsEmpty() ? THeld::None : THeld::AtStart;
+        return;
+    }
+    if (bon.AbcIsEmpty()) {
+        AnswerArchivedReceipt(bon.FileName());
+        Outbox().DropHeldFailure(bon.FileName());
+    } else {
+        ProcessAbcFile("");
+    }
 }
 
 void TFormLnkWork::HoldUncancelledReceipt(const std::string& text) {

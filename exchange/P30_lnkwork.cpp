@@ -12,6 +12,7 @@
 #include "exchange/P30_requestscan.h"
 #include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
+#include "store/P00_connection.h"
 #include "store/P30_commonlink.h"
 #include "store/P31_bon.h"
 #include "store/P31_storecontext.h"
@@ -161,7 +162,7 @@ bool TFormLnkWork::FlushUnwritten() {
     return true;
 }
 
-void TFormLnkWork::PollExchange() {
+void TFormLnkWork::RunCycle() {
     // Amounts are formatted and parsed by our own fixed-point code with "." as the
     // decimal point, whatever the locale says, so there is no process setting to renew.
     // No request is taken while an answer has no place to be written down.
@@ -192,6 +193,9 @@ void TFormLnkWork::PollExchange() {
         const std::string kind = TRequestScan::KindOf(fileName);
         const std::string packet = TRequestScan::PacketName(fileName);
         const std::string path = JoinPath(dir, fileName);
+        // Nothing more is taken once the database is gone (an answer's last
+        // step may have found it so without failing its request).
+        if (DbLost()) throw TDbLostError("the database does not answer");
         currentName_ = fileName;
         currentId_ = FileIdentityOf(path);
         if (Journal().CarriedOut(currentId_)) {
@@ -240,9 +244,10 @@ void TFormLnkWork::PollExchange() {
                 ProcessTextFile(packet);
             }
         } catch (const std::exception&) {
+            if (DbLost()) heldRequest_ = currentName_;
             // An answer that found no place: kept in memory, the request file
             // stays, and no other request is taken until it is written down.
-            if (!unwritten_.empty()) return;
+            if (!unwritten_.empty() && !DbLost()) return;
             throw;
         }
     }
@@ -346,11 +351,12 @@ void TFormLnkWork::AnswerArchivedReceipt(const std::string& name) {
         WriteResult(name, total.Format(2), true);
 }
 
-void TFormLnkWork::RecoverRequests() {
+void TFormLnkWork::SettleClosingAndAnswerDue() {
     TBon& bon = Bon();
     try {
         store_.zets.SettleClosingBegun();
     } catch (const std::exception& e) {
+        if (DbLost()) throw;
         store_.linkLog.Write(std::string("A day closing begun before the stop could not be settled: ") + e.what());
     }
     // A receipt archived by the previous run just before it stopped, its answer
@@ -363,12 +369,18 @@ void TFormLnkWork::RecoverRequests() {
                 AnswerArchivedReceipt(due);
             }
         } catch (const std::exception& e) {
+            if (DbLost()) throw;
             store_.linkLog.Write("The answer of " + due + " could not be written: " + e.what());
         }
         bon.ClearAnswerDue();
     }
     if (!due.empty()) Outbox().DropHeldFailure(due);
     DeliverKeptAnswers();
+}
+
+void TFormLnkWork::RecoverRequests() {
+    TBon& bon = Bon();
+    SettleClosingAndAnswerDue();
     for (const std::string& name : PacketsInToFpDir("TXT_")) {
         const std::string path = ToFpPath(name);
         currentName_ = name;
@@ -424,35 +436,7 @@ void TFormLnkWork::RecoverRequests() {
         currentId_.clear();
     }
     CompactJournal();
-
-    try {
-        bon.Recover();
-    } catch (const std::exception& e) {
-        HoldFailure(bon.FileName(), e.what());
-        if (CancelReceipt() && !bon.FileName().empty()) {
-            WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
-            return;
-        }
-        if (bon.FileName().empty()) {
-            // No receipt name to answer under: the operator's log keeps the reason.
-            store_.linkLog.Write(std::string("Recovery of the receipt failed: ") + e.what());
-        } else {
-            WriteResult(bon.FileName(), e.what(), false);
-            Outbox().DropHeldFailure(bon.FileName());
-        }
-        return;
-    }
-    if (bon.FileName().empty()) {
-        // The printer did not tell its state: the receipt stays for a later cycle.
-        held_ = bon.AbcIsEmpty() ? THeld::None : THeld::AtStart;
-        return;
-    }
-    if (bon.AbcIsEmpty()) {
-        AnswerArchivedReceipt(bon.FileName());
-        Outbox().DropHeldFailure(bon.FileName());
-    } else {
-        ProcessAbcFile("");
-    }
+    SettleReceiptInHand();
 }
 
 }  // namespace velbrin

@@ -7,6 +7,7 @@
 #include "formats/P01_datapacket.h"
 #include "store/P00_query.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -50,8 +51,14 @@ public:
     void FreeReceipt();
     TBon* Receipt() { return bon_.get(); }
 
-    // One exchange cycle over ToFpDir, run to completion.
+    // One exchange cycle over ToFpDir, run to completion. While the database
+    // does not answer, the cycle only tries to attach again (every
+    // kReattachSeconds) and delivers answers already written; requests wait.
     void PollExchange();
+    static constexpr int kReattachSeconds = 2;
+    // True once a statement found the database or its server gone, until the
+    // link has attached again and settled what it held.
+    bool DatabaseLost() const { return dbOutage_ || DbLost(); }
     // Start-up: drops leftover texts, takes in or drops leftover receipt files and
     // finishes the receipt of a previous run from the printer's state.
     void RecoverExchange();
@@ -100,6 +107,23 @@ private:
     // supply it; until then this does nothing.
     void ExportReceipt(int64_t bonId);
 
+    // The exchange cycle proper: answers kept, the held receipt, the requests.
+    void RunCycle();
+    // A database that went away (P30_lnkdblost.cpp). The request at hand is held
+    // as it stands, nothing more is done with the printer for it, and the
+    // operator is told once; when the database answers again it is settled as a
+    // start settles what a stopped run left, and the waiting requests follow.
+    bool DbLost() const;
+    void HoldForLostDatabase(const std::string& text);
+    // Attaches again when it is time to try; true when the database answers and
+    // what was held is settled.
+    bool DatabaseBack();
+    void ResumeAfterLostDatabase();
+    void EndOutage();
+    bool dbOutage_ = false;
+    std::string heldRequest_;  // the request file the loss cut short, for the log
+    std::chrono::steady_clock::time_point lostSince_, lastAttempt_;
+
     // Loads the request's packet into CDSInput, read against the fields of its
     // kind ("TXT_", "CMD_", "ART-"); a packet that cannot be loaded is answered
     // with ".err" and the load failure and removed (false).
@@ -135,6 +159,11 @@ private:
     void CompactJournal();
     // The start's settling of what the stopped run left, request by request.
     void RecoverRequests();
+    // Parts of it that also settle what a lost database cut short: a day closing
+    // begun, a receipt archived but not answered, and the receipt in curr_abc
+    // or open in the printer.
+    void SettleClosingAndAnswerDue();
+    void SettleReceiptInHand();
     void AnswerForgottenFailures(const std::string& answeredLast);
     // Answers a receipt found archived at start, from its total and held failure.
     void AnswerArchivedReceipt(const std::string& name);

@@ -3,8 +3,10 @@
 #pragma once
 
 #include "app/P00_dblogin.h"
+#include "app/P00_util.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace Firebird {
@@ -16,6 +18,24 @@ class IUtil;
 }  // namespace Firebird
 
 namespace velbrin {
+
+// The attachment or its server went away under the link: the line to the server
+// broke, or the server or the database was shut down. Not the failure of the
+// statement at hand, which may well succeed once the connection is attached
+// again; the connection stays marked lost until Reattach succeeds.
+class TDbLostError : public LinkError {
+public:
+    using LinkError::LinkError;
+};
+
+// How an attach to a server waits for it. A server that does not answer within
+// timeoutSeconds (the connection and its log-in) fails the attach; meanwhile
+// keepWaiting is asked every tenth of a second, and false gives up at once (a
+// stop request). A file opened by the embedded engine does not wait on anyone.
+struct TDbAttachWait {
+    int timeoutSeconds = 5;
+    std::function<bool()> keepWaiting;
+};
 
 // An attachment to a Firebird database through the client library, character set
 // WIN1250 and SQL dialect 3. A file path opens it with the embedded engine inside
@@ -31,8 +51,22 @@ public:
 
     // Raises LinkError "Baza: <path>" plus the database's message when it fails;
     // for a server also the server and the user, never the password.
-    void Open(const std::string& database, const TDbLogin& serverLogin = {});
+    void Open(const std::string& database, const TDbLogin& serverLogin = {}, const TDbAttachWait& wait = {});
     void Close();
+    // "Baza: <path>", and for a server "Server: <host>, user: <user>" on a line
+    // of its own: what names the connection in the operator's messages.
+    std::string Context() const;
+
+    // Set once a call failed because the attachment or its server is gone; from
+    // then on every statement raises TDbLostError until Reattach succeeds.
+    bool Lost() const { return lost_; }
+    void MarkLost() { lost_ = true; }
+    // Lets go of the lost attachment and attaches again with the database and
+    // login of the last Open. True when attached; else why not, in `why`.
+    bool Reattach(const TDbAttachWait& wait, std::string& why);
+    // Counts the attachments made; a statement prepared under an earlier one is
+    // prepared again, since it died with its attachment.
+    uint64_t Generation() const { return generation_; }
     bool Connected() const { return attachment_ != nullptr; }
     const std::string& Database() const { return database_; }
 
@@ -54,7 +88,10 @@ public:
 
     // Ends the embedded engine and the client library's threads. Called once on the
     // way out of a program, after every connection is closed; no attach after it.
-    static void ShutdownClient();
+    // False when an attach to a server given up on is still under way: the
+    // library was left as it is, and the program must end without its exit
+    // handlers (_exit), which would wait for that attach.
+    static bool ShutdownClient();
 
     // The write transaction that gathers several statements into one commit
     // (TSqlTransaction); null while every statement commits by itself.
@@ -72,13 +109,17 @@ private:
     Firebird::IAttachment* attachment_ = nullptr;
     Firebird::ITransaction* work_ = nullptr;
     uint64_t commits_ = 0;
+    uint64_t generation_ = 0;
+    bool lost_ = false;
     std::string database_;
+    TDbLogin login_;
 };
 
 // Owner of the shared connection: opens it on construction, closes it on destruction.
 class TFormConnection {
 public:
-    explicit TFormConnection(const std::string& dbPath, const TDbLogin& serverLogin = {});
+    explicit TFormConnection(const std::string& dbPath, const TDbLogin& serverLogin = {},
+                             const TDbAttachWait& wait = {});
     ~TFormConnection();
     TFormConnection(const TFormConnection&) = delete;
     TFormConnection& operator=(const TFormConnection&) = delete;

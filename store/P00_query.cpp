@@ -116,6 +116,7 @@ struct TSqlQuery::Param {
 // The prepared statement with the message layouts that go with it.
 struct TSqlQuery::Statement {
     IStatement* statement = nullptr;
+    uint64_t generation = 0;  // the attachment it was prepared under
     IMessageMetadata* output = nullptr;
     IMessageMetadata* input = nullptr;
     std::vector<unsigned char> inputBuffer;
@@ -189,11 +190,14 @@ void TSqlQuery::SetNull(const std::string& name)
 
 void TSqlQuery::Prepare(ITransaction* transaction)
 {
-    if (statement_ != nullptr) return;
+    if (statement_ != nullptr && statement_->generation == connection_.Generation()) return;
+    // Prepared under an attachment that was lost and made anew: it went with it.
+    statement_.reset();
     if (sql_.empty()) throw LinkError("Upit nema SQL tekst");
     fb::Status status(connection_.Master());
     ThrowStatusWrapper* st = status.Ptr();
     auto prepared = std::make_unique<Statement>();
+    prepared->generation = connection_.Generation();
     prepared->statement = connection_.Attachment()->prepare(st, transaction, 0, positionalSql_.c_str(),
                                                             TSqlConnection::kDialect,
                                                             IStatement::PREPARE_PREFETCH_METADATA);
@@ -324,9 +328,9 @@ void TSqlQuery::Open()
         eof_ = false;
         Next();
     } catch (const FbException& error) {
-        const std::string text = fb::ErrorText(connection_.Util(), error);
-        Close();
-        throw LinkError(text);
+        const std::string text = fb::Failure(connection_, error);
+        CloseAfterFailure();
+        fb::Raise(connection_, text);
     } catch (...) {
         Close();
         throw;
@@ -341,9 +345,9 @@ void TSqlQuery::Next()
     try {
         eof_ = cursor_->fetchNext(st, row_.data()) != IStatus::RESULT_OK;
     } catch (const FbException& error) {
-        const std::string text = fb::ErrorText(connection_.Util(), error);
-        Close();
-        throw LinkError(text);
+        const std::string text = fb::Failure(connection_, error);
+        CloseAfterFailure();
+        fb::Raise(connection_, text);
     }
 }
 
@@ -361,7 +365,7 @@ void TSqlQuery::Close()
         try {
             cursor->close(st);
         } catch (const FbException& error) {
-            failure = fb::ErrorText(connection_.Util(), error);
+            failure = fb::Failure(connection_, error);
             cursor->release();
         }
     }
@@ -369,7 +373,8 @@ void TSqlQuery::Close()
         try {
             transaction->commit(st);
         } catch (const FbException& error) {
-            if (failure.empty()) failure = fb::ErrorText(connection_.Util(), error);
+            const std::string text = fb::Failure(connection_, error);
+            if (failure.empty()) failure = text;
             try {
                 transaction->rollback(st);
             } catch (const FbException&) {
@@ -377,7 +382,16 @@ void TSqlQuery::Close()
             }
         }
     }
-    if (!failure.empty()) throw LinkError(failure);
+    if (!failure.empty()) fb::Raise(connection_, failure);
+}
+
+void TSqlQuery::CloseAfterFailure()
+{
+    try {
+        Close();
+    } catch (const LinkError&) {
+        // The failure that led here is the one to report.
+    }
 }
 
 uint64_t TSqlQuery::ExecSQL()
@@ -402,7 +416,7 @@ uint64_t TSqlQuery::ExecSQL()
         }
         return changed;
     } catch (const FbException& error) {
-        const std::string text = fb::ErrorText(connection_.Util(), error);
+        const std::string text = fb::Failure(connection_, error);
         // A statement that fails inside a shared transaction is undone by itself;
         // the transaction is its owner's to end.
         if (transaction != nullptr && shared == nullptr) {
@@ -412,7 +426,7 @@ uint64_t TSqlQuery::ExecSQL()
                 transaction->release();
             }
         }
-        throw LinkError(text);
+        fb::Raise(connection_, text);
     } catch (...) {
         if (transaction != nullptr && shared == nullptr) {
             try {
@@ -432,7 +446,7 @@ TSqlTransaction::TSqlTransaction(TFormConnection& connection) : connection_(conn
     try {
         transaction_ = connection_.Attachment()->startTransaction(status.Ptr(), sizeof kWriteTpb, kWriteTpb);
     } catch (const FbException& error) {
-        throw LinkError(fb::ErrorText(connection_.Util(), error));
+        fb::Raise(connection_, error);
     }
     connection_.SetWorkTransaction(transaction_);
 }
@@ -465,7 +479,7 @@ void TSqlTransaction::Commit()
         transaction_->commit(status.Ptr());
     } catch (const FbException& error) {
         // Not committed: the destructor rolls it back.
-        throw LinkError(fb::ErrorText(connection_.Util(), error));
+        fb::Raise(connection_, error);
     }
     End();
     connection_.CountCommit();

@@ -96,6 +96,7 @@ private:
     int IndexOf(const std::string& name) const;
     std::vector<int> PositionsOf(const std::string& name);
     void Prepare(Firebird::ITransaction* transaction);
+    void CloseAfterFailure();
     void BuildInputMessage();
     const unsigned char* CurrentColumn(int index, bool& isNull) const;
 

@@ -1,5 +1,7 @@
 #include "store/P31_bon.h"
 
+#include "store/P00_connection.h"
+
 #include "app/P00_datetime.h"
 #include "app/P00_log.h"
 #include "app/P00_util.h"
@@ -120,7 +122,9 @@ void TBon::StornoAll()
             auto line = TSaleItem::FromReceiptRow(ctx_, *this, rows);
             line->Storno();
         } catch (const LinkError&) {
-            // A line the printer no longer has (voided before, or never sold) is passed over.
+            // A line the printer no longer has (voided before, or never sold) is
+            // passed over; without the database the voiding stops where it is.
+            if (DbLost()) throw;
         }
     }
     rows.Close();
@@ -231,6 +235,9 @@ bool TBon::ArchiveStep(const std::string& sql)
         query_.ExecSQL();
         return true;
     } catch (const LinkError& e) {
+        // Without the database every step would fail: the receipt stays whole
+        // in the work tables for the settling once it answers.
+        if (DbLost()) throw;
         ctx_.linkLog.Write(std::to_string(bonId_) + " " + e.Text());
         return false;
     }
@@ -259,6 +266,7 @@ void TBon::ArchiveReceipt(bool deleteAbc, bool answerDue)
         answerDue_ = answerDue_ || dueToo;
         return;
     } catch (const LinkError&) {
+        if (DbLost()) throw;
         // Step by step below, each failure logged.
     }
     if (dueToo) answerDue_ = ArchiveStep(answerDueSql) || answerDue_;
@@ -371,6 +379,8 @@ Money TBon::PaidSum()
     return sum;
 }
 
+bool TBon::DbLost() const { return ctx_.connection.SQLConnection1.Lost(); }
+
 std::string TBon::NextTranStamp()
 {
     // Lines follow each other faster than the clock's millisecond on a quick
@@ -382,65 +392,6 @@ std::string TBon::NextTranStamp()
     }
     lastTranStamp_ = stamp;
     return stamp;
-}
-
-void TBon::Recover()
-{
-    if (!AbcIsEmpty()) ReadTrailer();
-    const int state = ctx_.fp.ReadTransactionState();
-    const Money printerAmount = ctx_.fp.ReceiptAmount();
-    const Money printerPaid = ctx_.fp.ReceiptPaidAmount();
-    auto ignoring = [](auto&& step) {
-        try {
-            step();
-        } catch (const LinkError&) {
-        }
-    };
-    switch (state) {
-    case 1:
-        LoadLastBonId();
-        ReadHeader();
-        break;
-    case 2: {
-        LoadLastBonId();
-        ReadHeader();
-        if (AbcIsEmpty() || !AbcWasSent()) break;
-        // The printer completed the receipt of curr_abc; only the archiving is missing.
-        ++bonId_;
-        const Money stored = PaidSum();
-        // A payment the printer took but the database never got is stored, so
-        // that the archive's payments add up to the printer's.
-        if (stored < printerPaid) TPayItem(ctx_, *this, printerPaid - stored, 1).StorePayment();
-        if (stored != printerAmount) {
-            paid_ = printerPaid;
-            StoreChange();
-        }
-        ArchiveReceipt(true);
-        break;
-    }
-    case 3:
-        LoadLastBonId();
-        ++bonId_;
-        ReadHeader();
-        ignoring([this] { StornoAll(); });
-        ignoring([this] { PayWholeTotal(); });
-        ignoring([this] { CloseAndArchive(false); });
-        break;
-    case 4:
-        LoadLastBonId();
-        ++bonId_;
-        ReadHeader();
-        paid_ = PaidSum();
-        if (paid_ != printerPaid) {
-            TPayItem(ctx_, *this, printerPaid - paid_, 1).StorePayment();
-            paid_ = printerPaid;
-        }
-        ignoring([this] { PayWholeTotal(); });
-        ignoring([this] { CloseAndArchive(true); });
-        break;
-    default:
-        break;  // state unknown: the receipt number stays as it was
-    }
 }
 
 }  // namespace velbrin

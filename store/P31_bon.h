@@ -74,8 +74,16 @@ public:
     Money PrinterTotal();
     // bon_id := the last receipt number of the open day, else 'BonID' of vle.
     void LoadLastBonId();
-    // Settles a receipt left by a previous run, by the printer's transaction state.
+    // Settles a receipt left by a previous run, by the printer's transaction state
+    // (P31_bonrecover.cpp). A loss of the database on the way is raised, never
+    // passed over: the printer is not driven further without it.
     void Recover();
+    // A line the printer took (sold or voided) whose record the database did not
+    // get is recorded, judged by the printer's item count and amount against the
+    // lines the database holds. True when one was.
+    bool StoreLineTakenByPrinter(int printerItems, Money printerAmount);
+    // The database or its server went away: TDbLostError on every statement.
+    bool DbLost() const;
     bool AbcIsEmpty();
     bool AbcWasSent();
     // pay_1 + ... + pay_6 of curr_payments; 0 when there is no row.

@@ -18,16 +18,19 @@ namespace velbrin {
 
 namespace {
 
-// The yellow "L" while starting; green while working; blue while a message waits
-// for the operator; orange while answers wait; red when the printer is silent
-// or the link has stopped.
+// The yellow "L" while starting (and waiting for the database server); green
+// while working; blue while a message waits for the operator; orange while
+// answers wait; red when the printer or the database does not answer or the
+// link has stopped.
 QColor StateColour(TLinkState s) {
     switch (s) {
-        case TLinkState::Starting: return QColor(255, 225, 0);
+        case TLinkState::Starting:
+        case TLinkState::DbConnecting: return QColor(255, 225, 0);
         case TLinkState::Working: return QColor(80, 200, 80);
         case TLinkState::WaitingForOperator: return QColor(90, 150, 255);
         case TLinkState::AnswersWaiting: return QColor(255, 150, 0);
         case TLinkState::PrinterSilent:
+        case TLinkState::DbLost:
         case TLinkState::Stopped: return QColor(230, 40, 40);
     }
     return QColor(255, 225, 0);

@@ -26,7 +26,7 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
       app_(app),
       FormMainLINK(app),
       FormFP(FormMainLINK.FPDef(), app),
-      Connection(FormMainLINK.Ini().DbPath(), TIniAppl::ReadDbServerLogin()),
+      Connection(FormMainLINK.Ini().DbPath(), TIniAppl::ReadDbServerLogin(), AttachWait()),
       FormCommonLink(Connection, FormMainLINK.Ini(), FormFP, messages, app, FormConvert),
       FormZets(Connection, FormMainLINK.Ini(), FormFP, FormCommonLink),
       YellowMsg(messages, FormMainLINK.Ini(), LinkLog),
@@ -34,6 +34,7 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
       FormProgress(messages),
       Store{Connection, FormFP, FormMainLINK.Ini(), messages, FormZets, LinkLog, app},
       FormLnkWork(Store, FormConvert, FormCommonLink) {
+    app_.SetState(TLinkState::DbConnecting, false, {});
     MakeDatabaseSyncItsWrites(Connection, FormMainLINK.Ini());
     FormCommonLink.AttachZets(FormZets);
     app_.SetDialog(&FormYellowMsg);
@@ -47,6 +48,22 @@ TLinkForms::~TLinkForms() {
     app_.OnStateChange(nullptr);
     app_.SetProgressWindow(nullptr);
     app_.SetDialog(nullptr);
+}
+
+TDbAttachWait TLinkForms::AttachWait() {
+    TIniLink& ini = FormMainLINK.Ini();
+    if (TSqlConnection::NamesServer(ini.DbPath())) {
+        // The tray says what the start waits for, in the operator's language.
+        messages_.SetLanguage(ini.Language());
+        app_.OnStateChange([this] { ShowState(); });
+        FormMainLINK.SetStatusSource([this] { return StatusAnswer(); });
+        app_.SetState(TLinkState::DbConnecting, true, TSqlConnection::ServerOf(ini.DbPath()));
+    }
+    // The event loop goes on meanwhile: the tray is drawn and a stop request ends the wait.
+    return {ini.DbConnectTimeout(), [this] {
+                app_.ProcessMessages();
+                return !app_.Terminated();
+            }};
 }
 
 void TLinkForms::ShowState() {

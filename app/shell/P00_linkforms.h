@@ -29,6 +29,8 @@ public:
 
 private:
     void BuildStartup();
+    // How the start waits for a database server; the tray shows it meanwhile.
+    TDbAttachWait AttachWait();
     void ShowState();
     TStatusAnswer StatusAnswer();
 

@@ -63,6 +63,7 @@ void ReportBlockedStart(const velbrin::TNamedMarker& marker, int argc, char** ar
 int main(int argc, char** argv) {
     using namespace velbrin;
     if (AnswersHelpOrVersion(argc, argv, "velbrin-link", kLinkUsage)) return 0;
+    bool clientLeft = false;  // the database client still waits for a server
     try {
         TNamedMarker started("ZorvexStarted");
         if (!started.Acquire() && !started.OpenFailure().empty()) {
@@ -105,16 +106,24 @@ int main(int argc, char** argv) {
         } catch (const std::exception& e) {
             LogStartFailure(e.what());
             startFailed = true;
-            TQtAppServices::ErrorBox(e.what());
-            TSqlConnection::ShutdownClient();
-            return 0;
+            // A stop request during the start ends it without a box to wait on.
+            if (!services.Terminated()) TQtAppServices::ErrorBox(e.what());
+            clientLeft = !TSqlConnection::ShutdownClient();
         }
-        forms->Main().show();
-        if (!services.Terminated()) QApplication::exec();
-        forms.reset();
-        TSqlConnection::ShutdownClient();
+        if (forms) {
+            forms->Main().show();
+            if (!services.Terminated()) QApplication::exec();
+            forms.reset();
+            clientLeft = !TSqlConnection::ShutdownClient();
+        }
     } catch (...) {
         // nothing may change the exit code
+    }
+    // Everything of the link is closed and its markers released; only the exit
+    // handlers of the database client would still wait for a silent server.
+    if (clientLeft) {
+        std::fflush(nullptr);
+        ::_exit(0);
     }
     return 0;
 }

@@ -68,7 +68,9 @@ FirebirdServer::FirebirdServer(const std::string& wireCrypt) : root_(dir_.File("
     failure_ = Start(wireCrypt);
 }
 
-FirebirdServer::~FirebirdServer() {
+FirebirdServer::~FirebirdServer() { Stop(); }
+
+void FirebirdServer::Stop() {
     if (server_ <= 0) return;
     // The server ends at once on SIGTERM unless a refused login keeps it waiting
     // for a while; its databases are the test's and may go as they are.
@@ -77,6 +79,12 @@ FirebirdServer::~FirebirdServer() {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (Alive(server_)) ::kill(server_, SIGKILL);
     ::waitpid(server_, nullptr, 0);
+    server_ = 0;
+}
+
+std::string FirebirdServer::Restart() {
+    if (server_ > 0 || port_ == 0) return "the server was not stopped";
+    return Launch();
 }
 
 std::string FirebirdServer::Path(const std::string& file) const {
@@ -165,6 +173,10 @@ std::string FirebirdServer::Start(const std::string& wireCrypt) {
                code);
     if (code != 0) return "cannot set the administrator's password: " + text;
 
+    return Launch();
+}
+
+std::string FirebirdServer::Launch() {
     // Everything the child needs is made before the fork: the test process has threads.
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e)
@@ -176,7 +188,7 @@ std::string FirebirdServer::Start(const std::string& wireCrypt) {
     for (std::string& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
     const int log =
-        ::open((root_ + "/server.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::open((root_ + "/server.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (log < 0) return "cannot write the server's log";
     server_ = ::fork();
     if (server_ == 0) {

@@ -38,12 +38,17 @@ public:
     // Runs gfix with the given options on a database of the server as its
     // administrator; its exit code (-1 without gfix), and what it wrote in output.
     int Gfix(const std::string& options, const std::string& file, std::string* output = nullptr) const;
+    // Stops the server (by its process id), as a shop's server that goes down;
+    // Restart starts it again on the same port, with the same databases and users.
+    void Stop();
+    std::string Restart();
 
     // A database file the server may use, copied from the empty template.
     std::string NewDatabase(const std::string& name) const;
 
 private:
     std::string Start(const std::string& wireCrypt);
+    std::string Launch();
     std::string Run(const std::string& command, int& code) const;
 
     TempDir dir_;

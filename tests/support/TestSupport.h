@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/P00_appservices.h"
+#include "app/P00_linkstatus.h"
 
 #include <functional>
 #include <string>
@@ -40,6 +41,7 @@ public:
     void ShowError(const std::string& text) override { errors.push_back(text); }
     void ShowNotice(const std::string& text) override { notices.push_back(text); }
     void Progress(TLinkText what, long done, long total) override { progress.push_back({what, done, total}); }
+    void SetState(TLinkState state, bool on, const std::string& detail) override { status.Set(state, on, detail); }
 
     bool terminated = false;
     int processed = 0;
@@ -53,6 +55,7 @@ public:
         bool operator==(const ProgressCall&) const = default;
     };
     std::vector<ProgressCall> progress;
+    TLinkStatus status;  // what the tray would show
 };
 
 // Points VELBRIN_REGISTRY at a settings store in dir with the given install root
