@@ -83,21 +83,33 @@ bool TFormZets::DayClosed(const std::string& zetId)
 
 void TFormZets::SetClosingBegun(const std::string& zetId)
 {
-    if (zetId.empty()) {
-        QSql.SetSQL("delete from vle where vle_key='ClosingBegun'");
-    } else {
-        QSql.SetSQL("update or insert into vle(vle_key, vle_value) values('ClosingBegun', :zet_id) matching (vle_key)");
-        QSql.SetString("zet_id", zetId);
-    }
+    // A new closing takes a new export number, as does the end of one.
+    QSql.SetSQL("delete from vle where vle_key in ('ClosingBegun', '" + std::string(kClosingExportSeq) + "')");
+    QSql.ExecSQL();
+    if (!zetId.empty()) WriteVle("ClosingBegun", zetId);
+}
+
+std::string TFormZets::ReadVle(const std::string& key)
+{
+    QSql.SetSQL("select vle_value from vle where vle_key = :vle_key");
+    QSql.SetString("vle_key", key);
+    QSql.Open();
+    const std::string value = QSql.Eof() ? std::string() : Trim(QSql.AsString("vle_value"));
+    QSql.Close();
+    return value;
+}
+
+void TFormZets::WriteVle(const std::string& key, const std::string& value)
+{
+    QSql.SetSQL("update or insert into vle(vle_key, vle_value) values(:vle_key, :vle_value) matching (vle_key)");
+    QSql.SetString("vle_key", key);
+    QSql.SetString("vle_value", value);
     QSql.ExecSQL();
 }
 
 void TFormZets::SettleClosingBegun()
 {
-    QSql.SetSQL("select vle_value from vle where vle_key='ClosingBegun'");
-    QSql.Open();
-    const std::string zetId = QSql.Eof() ? std::string() : Trim(QSql.AsString("vle_value"));
-    QSql.Close();
+    const std::string zetId = ReadVle("ClosingBegun");
     if (zetId.empty()) return;
     if (DayClosed(zetId)) {
         // Closed in the database, its export cut short or never begun.

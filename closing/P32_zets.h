@@ -84,6 +84,10 @@ public:
 private:
     // The day whose closing has begun, in vle 'ClosingBegun' ("" clears it).
     void SetClosingBegun(const std::string& zetId);
+    // The export number taken by the closing begun, until the closing ends.
+    static constexpr const char* kClosingExportSeq = "ClosingExportSeq";
+    std::string ReadVle(const std::string& key);
+    void WriteVle(const std::string& key, const std::string& value);
     int64_t SelectInteger(const std::string& sql, const std::string& column);
 
     TIniLink& ini_;

@@ -73,7 +73,13 @@ void TFormZets::ExportCurrentDay()
 
 void TFormZets::ExportClosedDay(const std::string& stamp)
 {
-    const int64_t seq = NextExportSeq();
+    // A closing's export cut short is written again under the number it had, so
+    // that the back office never finds half a set beside a whole one.
+    long long seq = 0;
+    if (!TryStrToInt(ReadVle(kClosingExportSeq), seq) || seq <= 0) {
+        seq = NextExportSeq();
+        WriteVle(kClosingExportSeq, std::to_string(seq));
+    }
     const std::string suffix = ini_.ReadBool("Osnovno", "ExportLongName") ? "_" + stamp.substr(0, 10) : "";
     const std::string last = kLastClosedDay;
     commonLink_.ExportQueryToFile("select * from sales where " + last + " and ind_storno='N' order by art_id",

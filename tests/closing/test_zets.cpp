@@ -135,6 +135,29 @@ TEST_F(CloseDayTest, ProgressFollowsTheZReportTheDatabaseAndTheExportAndThenEnds
     EXPECT_FALSE(std::filesystem::is_empty(ini->FromFpDir())) << "the day was not exported";
 }
 
+TEST_F(CloseDayTest, ExportCutShortIsWrittenAgainUnderItsNumberByTheNextStart)
+{
+    ini->WriteString("Praxolt", "SaljiAnalitikeUvek", "D");
+    ForceDirectories(ini->FromFpDir());
+    AddReceipt(zets->CurrentDayId(), 1, "0", "3.00", "0", 1, 0);
+    PrintReceipt("3.00");
+    ini->WriteString("Osnovno", "ExportFormat", "XML");
+    const std::string number = ini->ReadString("Osnovno", "TerminalNo") + "1";
+    // The day's payments file cannot be put in place: the export stops after its lines.
+    const std::string blocked = JoinPath(ini->FromFpDir(), "ZB" + number + ".xml");
+    ForceDirectories(blocked);
+    EXPECT_THROW(zets->CloseDay(), LinkError);
+    ::rmdir(blocked.c_str());
+    zets->SettleClosingBegun();
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(ini->FromFpDir()))
+        files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"ZA" + number + ".xml", "ZB" + number + ".xml", "ZC" + number + ".xml"}));
+    zets->SettleClosingBegun();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ini->FromFpDir()), {}), 3) << "written once";
+}
+
 TEST_F(CloseDayTest, RefusedZReportLeavesTheDatabaseDayOpen)
 {
     const std::string day = zets->CurrentDayId();
