@@ -1,5 +1,7 @@
 #include "app/P00_log.h"
 
+#include "app/P00_durable.h"
+
 #include "app/P00_datetime.h"
 #include "app/P00_util.h"
 
@@ -38,10 +40,9 @@ void TLogFile::Write(const std::string& text) const noexcept {
             if (c == '\n' && (bytes.empty() || bytes.back() != '\r')) bytes.push_back('\r');
             bytes.push_back(c);
         }
-        std::FILE* f = std::fopen(path_.c_str(), "ab");
-        if (!f) return;
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+        // Synced: what the operator was told, and each repair the link made,
+        // must still be there to read after a power cut.
+        AppendDurably(path_, bytes);
     } catch (...) {
         // logging never stops the link
     }
