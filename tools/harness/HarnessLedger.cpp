@@ -68,12 +68,12 @@ std::string Hundredths(long long v) {
     return (negative ? "-" : "") + std::to_string(a / 100) + "." + cents;
 }
 
-SentReceipt MakeReceipt(int k, std::mt19937& rng, const std::string& format) {
+SentReceipt MakeReceipt(int k, std::mt19937& rng, const std::string& format, int wanted) {
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     std::vector<Row> rows;
     long long total = kTagBase + k;
     rows.push_back({"TAG", "1", "Oznaka", kTagBase + k, 1});
-    const int lines = pick(1, 4);
+    const int lines = wanted > 0 ? wanted : pick(1, 4);
     for (int i = 0; i < lines; ++i) {
         const int a = pick(1, 12);
         // prices drift every few receipts, so articles get their price updated
@@ -143,9 +143,9 @@ std::vector<PrintedReceipt> ParseJournal(const std::vector<std::string>& lines) 
     return out;
 }
 
-StoredBooks ReadDatabase(const std::string& path) {
+StoredBooks ReadDatabase(const std::string& path, const TDbLogin& login) {
     StoredBooks books;
-    TFormConnection connection(path);
+    TFormConnection connection(path, login);
     TSqlQuery q(connection);
     auto key = [](const std::string& day, long long bon) { return day + "/" + std::to_string(bon); };
     q.SetSQL("select zet_id, bon_id, art_id, cena, iznos, ind_storno from sales");

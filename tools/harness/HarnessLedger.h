@@ -3,6 +3,8 @@
 // comparison of the three that tells lost, doubled or disagreeing receipts.
 #pragma once
 
+#include "app/P00_dblogin.h"
+
 #include <array>
 #include <map>
 #include <random>
@@ -26,7 +28,8 @@ struct SentReceipt {
 // A receipt of random lines (articles from a small pool whose prices drift, so
 // that articles are defined and updated), sometimes with a voided line and with
 // payments of several kinds. format: "zvx" or "csv".
-SentReceipt MakeReceipt(int k, std::mt19937& rng, const std::string& format);
+// lines: the sale lines besides the tag (0: one to four, at random).
+SentReceipt MakeReceipt(int k, std::mt19937& rng, const std::string& format, int lines = 0);
 
 std::string Hundredths(long long v);  // "12.30", "-0.05"
 long long HundredthsOf(const std::string& text);  // the reverse
@@ -68,8 +71,9 @@ struct StoredBooks {
 };
 
 // Reads the database file with the link's own store classes; the link must
-// have stopped. Raises LinkError when it cannot be read.
-StoredBooks ReadDatabase(const std::string& path);
+// have stopped. A server's database is read through the server with login.
+// Raises LinkError when it cannot be read.
+StoredBooks ReadDatabase(const std::string& path, const TDbLogin& login = {});
 
 // What the cash register got for one request: "ok TEXT" / "err TEXT" lines.
 using AnswerBook = std::map<std::string, std::vector<std::string>>;

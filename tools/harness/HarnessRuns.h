@@ -28,6 +28,13 @@ RunResult RunLong(const Tools& tools, const std::string& root, int receipts, uns
 RunResult RunPowerCuts(const Tools& tools, const std::string& program, const std::string& root, int cuts,
                        unsigned seed);
 
+// The link in server mode on a Firebird server of the harness's own, the server
+// stopped and started again under it; skipped without the server package.
+RunResult RunServerStops(const Tools& tools, const std::string& root, int stops, unsigned seed);
+// 1, 4 and 8 links on one server dropping 30-line receipts, at the printer's
+// line speed and without it, for seconds each; a table of answer times.
+RunResult RunServerLoad(const Tools& tools, const std::string& root, int seconds, unsigned seed);
+
 // The stage a receipt had reached, from the printer commands traced since offset.
 std::string StageFromTrace(const std::string& traceTail);
 

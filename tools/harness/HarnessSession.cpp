@@ -170,7 +170,7 @@ Verdict Session::Check() {
         std::string what, number, total;
         if (in >> what >> number >> total && what == "Z") printerTotal += HundredthsOf(total);
     }
-    const StoredBooks db = ReadDatabase(inst.Database());
+    const StoredBooks db = ReadDatabase(database.empty() ? inst.Database() : database, dbLogin);
     std::vector<int> cancelledTags;
     for (const SentRequest& r : others)
         if (r.cancelledReceipt) cancelledTags.push_back(r.tag);

@@ -3,6 +3,7 @@
 // after a kill or an operator message, stop, and check the books.
 #pragma once
 
+#include "app/P00_dblogin.h"
 #include "tools/harness/HarnessLedger.h"
 #include "tools/harness/HarnessRig.h"
 
@@ -62,6 +63,10 @@ public:
     // taken away (Check counts those of the log as it is).
     int repairsInLostLogs = 0;
     int nextK = 1;
+    // The database Check reads: "" for the installation's own file, else a
+    // server path read with dbLogin while the server runs.
+    std::string database;
+    TDbLogin dbLogin;
 
     // Presses Return on a message the link shows (at most once a second).
     void AnswerMessages();
