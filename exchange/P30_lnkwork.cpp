@@ -196,6 +196,9 @@ void TFormLnkWork::RunCycle() {
         // Nothing more is taken once the database is gone (an answer's last
         // step may have found it so without failing its request).
         if (DbLost()) throw TDbLostError("the database does not answer");
+        // Gone since the scan: a packet this cycle already carried out in its
+        // original's name (a stop left both), or a file its writer took back.
+        if (!FileExists(path)) continue;
         currentName_ = fileName;
         currentId_ = FileIdentityOf(path);
         if (Journal().CarriedOut(currentId_)) {

@@ -36,12 +36,12 @@ measure() {
     export XDG_RUNTIME_DIR="$inst/xdg" QT_QPA_PLATFORM=offscreen
     mkdir -p "$FIREBIRD_LOCK" "$XDG_RUNTIME_DIR" "$inst/Appl" && chmod 700 "$XDG_RUNTIME_DIR"
     printf '[Software\\Helvane\\Velbrin]\nLocal_Install_Dir=%s\nRemote_Exch_Lnk=\n' "$inst" >"$VELBRIN_REGISTRY"
-    "$prefix/bin/fp550-sim" --state "$inst/fp.state" --link "$inst/ttyFP" --control "$inst/fp.sock" &
+    "$prefix/bin/fp550-sim" --state "$inst/fp.state" --link "$inst/ttyFP" --control "$inst/fp.sock" 2>/dev/null &
     local sim=$!
     wait_for "$inst/ttyFP" 50
-    printf '[Portovi]\nFP=%s\n[Osnovno]\nSaljiAnalitikeUvek=D\n' "$inst/ttyFP" >"$inst/Appl/LINK.INI"
+    printf '[Portovi]\nFP=%s\n[Praxolt]\nSaljiAnalitikeUvek=D\n' "$inst/ttyFP" >"$inst/Appl/LINK.INI"
     trace="$inst/trace"
-    strace -f -y -qq -e trace=fsync,fdatasync,pwrite64 -o "$trace" "$prefix/bin/velbrin-link" &
+    strace -f -y -qq -e trace=fsync,fdatasync,pwrite64 -o "$trace" "$prefix/bin/velbrin-link" 2>/dev/null &
     local link=$!
     local to="$inst/Exch/Lnk/To_FP" from="$inst/Exch/Lnk/From_FP"
     wait_for "$to" 300

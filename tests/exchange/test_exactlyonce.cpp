@@ -107,6 +107,14 @@ TEST_F(ExactlyOnceTest, ConvertedReceiptWhoseOriginalAPowerCutBringsBackIsNotPri
     EXPECT_EQ(Closed(), 1) << "printed once";
     EXPECT_FALSE(FileExists(original));
     EXPECT_EQ(Answers(), std::vector<std::string>{"ABC_9.ok"});
+
+    // A stop before the conversion was recorded leaves the original and its packet:
+    // the original is converted again, and the packet it replaced is not a request.
+    Drop("CMD_3.zvx", CommandPacket({{"50", "10.00"}}));
+    Drop("CMD_3.csv", "50,10.00\r\n");
+    work->PollExchange();
+    EXPECT_EQ(PrinterCashIn(), 1000);
+    EXPECT_EQ(Answers(), (std::vector<std::string>{"ABC_9.ok", "CMD_3.ok"}));
 }
 
 TEST_F(ExactlyOnceTest, CommandAnsweredWhileFromFpDirRefusedIsNotCarriedOutAgainAfterARestart) {
