@@ -2,6 +2,7 @@
 // be reached ends the start like a database that cannot be opened, named with the
 // user in the box and the link log, and a readable server password stops it first.
 #include <arpa/inet.h>
+#include "tools/harness/LoopbackPort.h"
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -58,29 +59,12 @@ TEST(ShellServer, ServerPasswordThatEveryUserCanReadStopsTheStart) {
 
 namespace {
 
-// A port of loopback that queues connection requests and never answers them,
-// as a database server whose host hangs.
-class SilentListener {
-public:
-    SilentListener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::listen(fd_, 1) == 0 && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port_ = ntohs(address.sin_port);
-    }
-    ~SilentListener() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    std::string DbPath() const { return "127.0.0.1/" + std::to_string(port_) + ":/srv/velbrin/kasa1.fdb"; }
+using loopback::SilentListener;
 
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
+// A database path on a server whose host hangs.
+std::string SilentDbPath(const SilentListener& silent) {
+    return "127.0.0.1/" + std::to_string(silent.Port()) + ":/srv/velbrin/kasa1.fdb";
+}
 
 double SecondsSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -100,7 +84,7 @@ TEST(ShellServer, ServerThatNeverAnswersEndsTheStartWithinItsTimeoutAndAStopEnds
         SCOPED_TRACE("DbConnectTimeout=" + std::to_string(timeout));
         LinkInstallation inst;
         sim::Fp550Simulator sim(inst.dir.Path() + "/printer.state");
-        inst.Ini("[Portovi]\nFP=" + sim.Start() + "\n[Osnovno]\nDbPath=" + silent.DbPath() +
+        inst.Ini("[Portovi]\nFP=" + sim.Start() + "\n[Osnovno]\nDbPath=" + SilentDbPath(silent) +
                  "\nDbConnectTimeout=" + std::to_string(timeout) + "\n");
         WriteWholeFile(inst.registry, "[Software\\Helvane\\Velbrin]\nLocal_Install_Dir=" + inst.root +
                                           "\nDb_Server_User=KASA1\nDb_Server_Password=Tajna-77\n");

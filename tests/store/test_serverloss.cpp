@@ -2,6 +2,7 @@
 // the connection tells a lost server from a failed statement, attaches again once
 // the server is back, and gives up on a silent server within its time-out.
 #include <arpa/inet.h>
+#include "tools/harness/LoopbackPort.h"
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -74,29 +75,7 @@ TEST(ServerLoss, StoppedServerIsALostConnectionThatAttachesAgainWhenBack) {
     select.Close();
 }
 
-// A port of loopback that takes connection requests into its queue and never
-// answers them, as a server whose host hangs.
-class SilentListener {
-public:
-    SilentListener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::listen(fd_, 1) == 0 && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port_ = ntohs(address.sin_port);
-    }
-    ~SilentListener() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int Port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
+using loopback::SilentListener;
 
 TEST(ServerLoss, ServerThatNeverAnswersFailsWithinTheTimeoutOrAtAStopRequest) {
     SilentListener silent;

@@ -1,5 +1,5 @@
 // Small helpers for servers the tests and the harness start on 127.0.0.1: a free
-// port, whether a port accepts, and a word quoted for sh.
+// port, whether a port accepts, a listener that never answers, a word quoted for sh.
 #pragma once
 
 #include <arpa/inet.h>
@@ -39,6 +39,32 @@ inline bool Accepts(int port) {
     ::close(fd);
     return ok;
 }
+
+// A port of loopback that takes connection requests into its queue and never
+// answers them, as a server whose host hangs.
+class SilentListener {
+public:
+    SilentListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::listen(fd_, 1) == 0 && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~SilentListener() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    int Port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
 
 // A word for sh, quoted whatever it holds.
 inline std::string ShellWord(const std::string& text) {
