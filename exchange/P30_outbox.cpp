@@ -55,9 +55,10 @@ void TAnswerOutbox::Put(const std::string& resultName, const std::string& bytes,
         DeleteFileReport(draft);
         throw;
     }
-    // Recorded: a cut that undoes this rename, or a rename that fails, leaves the
-    // draft, which Settle puts in place; so the rename needs no sync of its own.
-    RenameOrErrno(draft, path);
+    // Recorded: a cut that undoes this rename leaves the draft, which the start's
+    // Settle puts in place, so the rename needs no sync of its own; one that fails
+    // now is put in place by the next delivery.
+    if (RenameOrErrno(draft, path) != 0) draftsLeft_ = true;
 }
 
 std::vector<std::string> TAnswerOutbox::Kept() const {
@@ -124,16 +125,22 @@ bool TAnswerOutbox::Publish(const std::string& kept) {
 bool TAnswerOutbox::Deliver() {
     std::string failed;
     try {
-        Settle();
+        if (draftsLeft_) {
+            draftsLeft_ = false;
+            Settle();
+        }
+        std::vector<std::string> kept = Kept();
         // Left under both names by a cut: the hidden copy in FromFpDir stands.
-        for (const std::string& kept : Kept())
-            if (failed.empty() && FileExists(HandedPath(kept)) && !RemoveFileDurably(JoinPath(dir_, kept)))
-                failed = kept;
+        std::erase_if(kept, [&](const std::string& k) {
+            if (!failed.empty() || !FileExists(HandedPath(k))) return false;
+            if (!RemoveFileDurably(JoinPath(dir_, k))) failed = k;
+            return failed.empty();
+        });
         // Handed over before the kept ones: they are older.
-        for (const std::string& kept : Handed())
-            if (failed.empty() && !Publish(kept)) failed = kept;
-        for (const std::string& kept : Kept())
-            if (failed.empty() && !(HandOver(kept) && Publish(kept))) failed = kept;
+        for (const std::string& k : Handed())
+            if (failed.empty() && !Publish(k)) failed = k;
+        for (const std::string& k : kept)
+            if (failed.empty() && !(HandOver(k) && Publish(k))) failed = k;
     } catch (const LinkError&) {
         if (failed.empty()) failed = "?";
     }

@@ -71,6 +71,7 @@ private:
     StateChange onChange_;
     std::function<void(const std::string&)> onDelivered_;
     bool stopped_ = false;
+    bool draftsLeft_ = false;  // a recorded answer whose draft could not be renamed
 };
 
 }  // namespace velbrin

@@ -73,18 +73,7 @@ int FirebirdServer::Gfix(const std::string& options, const std::string& file, st
 }
 
 std::string FirebirdServer::Run(const std::string& command, int& code) const {
-    std::string text;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        code = -1;
-        return "popen failed";
-    }
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    const int status = ::pclose(pipe);
-    code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return text;
+    return loopback::RunShell(command, code);
 }
 
 int FirebirdServer::MakeLinkUser(const std::string& file, const TDbLogin& user,

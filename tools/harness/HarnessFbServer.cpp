@@ -31,21 +31,8 @@ namespace {
 using loopback::Accepts;
 using loopback::FreePort;
 using loopback::ShellWord;
+const auto Run = loopback::RunShell;
 
-// Runs a shell command; what it wrote (both streams), its exit code in code.
-std::string Run(const std::string& command, int& code) {
-    std::string text;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        code = -1;
-        return "popen failed";
-    }
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    const int status = ::pclose(pipe);
-    code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return text;
-}
 
 }  // namespace
 

@@ -17,12 +17,7 @@ RunResult RunPowerCuts(const Tools& tools, const std::string& program, const std
                        unsigned seed) {
     RunResult result;
     result.name = "power cuts";
-    if (const std::string why = PowercutMount::Unusable(program); !why.empty()) {
-        std::printf("  skipped: %s\n", why.c_str());
-        result.skipped = true;
-        result.figures.push_back("skipped: " + why);
-        return result;
-    }
+    if (const std::string why = PowercutMount::Unusable(program); !why.empty()) return Skip(result, why);
     CutFigures fig;
     const int fresh = std::max(1, cuts / 5);
     const std::pair<const char*, int> phases[] = {{"new installation", fresh}, {"worked installation", cuts - fresh}};

@@ -5,6 +5,7 @@
 
 #include "tools/harness/HarnessRig.h"
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +18,14 @@ struct RunResult {
     std::vector<std::string> faults;
     bool skipped = false;
 };
+
+// Marks a run skipped for the reason given, on stdout and in its figures.
+inline RunResult& Skip(RunResult& result, const std::string& why) {
+    std::printf("  skipped: %s\n", why.c_str());
+    result.skipped = true;
+    result.figures.push_back("skipped: " + why);
+    return result;
+}
 
 RunResult RunKills(const Tools& tools, const std::string& root, int kills, unsigned seed);
 RunResult RunNoise(const Tools& tools, const std::string& root, int receipts, unsigned seed);

@@ -42,12 +42,7 @@ RunResult RunServerLoad(const Tools& tools, const std::string& root, int seconds
     result.name = "server load";
     ForceDirectories(root);
     FbServer server(root + "/server");
-    if (const std::string why = server.Start(); !why.empty()) {
-        std::printf("  skipped: %s\n", why.c_str());
-        result.skipped = true;
-        result.figures.push_back("skipped: " + why);
-        return result;
-    }
+    if (const std::string why = server.Start(); !why.empty()) return Skip(result, why);
     std::vector<Till> tills;
     result.figures.push_back("tills  line speed  receipts per till  drop-to-answer median / p95 ms (per till)"
                              "  server CPU");

@@ -96,12 +96,7 @@ RunResult RunServerStops(const Tools& tools, const std::string& root, int stops,
     result.name = "server stops";
     ForceDirectories(root);
     FbServer server(root + "/server");
-    if (const std::string why = server.Start(); !why.empty()) {
-        std::printf("  skipped: %s\n", why.c_str());
-        result.skipped = true;
-        result.figures.push_back("skipped: " + why);
-        return result;
-    }
+    if (const std::string why = server.Start(); !why.empty()) return Skip(result, why);
     Session s(tools, root + "/till", seed);
     server.MoveOnto(s, "till", "DbConnectTimeout=5\n");
     if (!s.StartLinkOrNote(result.faults)) return result;

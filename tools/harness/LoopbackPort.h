@@ -1,13 +1,16 @@
 // Small helpers for servers the tests and the harness start on 127.0.0.1: a free
-// port, whether a port accepts, a listener that never answers, a word quoted for sh.
+// port, whether a port accepts, a listener that never answers, a word quoted for sh,
+// and a shell command run for what it writes.
 #pragma once
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace velbrin::loopback {
@@ -71,6 +74,21 @@ inline std::string ShellWord(const std::string& text) {
     std::string word = "'";
     for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return word + "'";
+}
+
+// Runs a shell command; what it wrote (both streams), its exit code in code.
+inline std::string RunShell(const std::string& command, int& code) {
+    std::string text;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        code = -1;
+        return "popen failed";
+    }
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    const int status = ::pclose(pipe);
+    code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return text;
 }
 
 }  // namespace velbrin::loopback
