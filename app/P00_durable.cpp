@@ -1,5 +1,6 @@
 #include "app/P00_durable.h"
 
+#include "app/P00_safedir.h"
 #include "app/P00_util.h"
 
 #include <dirent.h>
@@ -54,26 +55,47 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-std::string FileIdentityOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return {};
-    const long long mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+namespace {
+
+std::string Identity(const TFileFacts& facts, const std::string& name, const std::string_view* bytes) {
     // A file removed and the next one made at once may get the same inode and,
     // on the kernel's coarse clock, the same time: its name and bytes tell them apart.
     uint64_t hash = 1469598103934665603ULL;  // FNV-1a
-    auto mix = [&](std::string_view bytes) {
-        for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ULL;
+    auto mix = [&](std::string_view text) {
+        for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ULL;
     };
-    mix(ExtractFileName(path));
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    char buffer[65536];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) mix(std::string_view(buffer, static_cast<std::size_t>(n)));
-    ::close(fd);
+    mix(name);
+    if (bytes != nullptr) mix(*bytes);
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return std::to_string(static_cast<unsigned long long>(st.st_ino)) + ":" +
-           std::to_string(static_cast<long long>(st.st_size)) + ":" + std::to_string(mtimeNs) + ":" + hex;
+    return std::to_string(facts.ino) + ":" + std::to_string(facts.size) + ":" + std::to_string(facts.mtimeNs) + ":" +
+           hex;
+}
+
+}  // namespace
+
+std::string IdentityOf(const TFileFacts& facts, const std::string& name, std::string_view bytes) {
+    return Identity(facts, name, &bytes);
+}
+
+std::string UnreadIdentityOf(const TFileFacts& facts, const std::string& name) {
+    return Identity(facts, name, nullptr);
+}
+
+std::string FileIdentityOf(const std::string& path) {
+    const std::string name = ExtractFileName(path);
+    const TSafeDir dir(FolderOf(path));
+    const int fd = dir.OpenForReading(name);
+    if (fd < 0) return {};
+    const TFileFacts facts = TSafeDir::FactsOf(fd);
+    std::string bytes;
+    std::string id;
+    if (facts.Plain() && facts.size > kMaxIdentityBytes)
+        id = UnreadIdentityOf(facts, name);
+    else if (facts.Plain() && TSafeDir::ReadAtMost(fd, kMaxIdentityBytes, bytes))
+        id = IdentityOf(facts, name, bytes);
+    ::close(fd);
+    return id;
 }
 
 std::string WithoutDevice(const std::string& identity) {
@@ -223,7 +245,7 @@ std::vector<std::string> ListPlainFiles(const std::string& dir, std::size_t maxE
         const std::string name = e->d_name;
         if (name.empty() || (name[0] == '.') != hidden) continue;
         struct stat st {};
-        if (::stat(JoinPath(dir, name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::lstat(JoinPath(dir, name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         names.push_back(name);
     }
     ::closedir(d);

@@ -9,12 +9,21 @@
 
 namespace velbrin {
 
+struct TFileFacts;
+
 // Inode, size, modification time (ns) and a hash of the name and bytes of a file,
 // as one text; a name reused for a new file, or a file rewritten in place, gets
 // another identity. The device number is left out: several file systems hand it
 // out anew at each mount, and every request lives in one folder anyway. Empty
-// when the file cannot be read.
+// when the file cannot be read. A link is not followed; a file larger than
+// kMaxIdentityBytes is known by its unread identity.
 std::string FileIdentityOf(const std::string& path);
+constexpr std::size_t kMaxIdentityBytes = 4u * 1024 * 1024;
+// The identity of a file whose bytes were read, from its facts.
+std::string IdentityOf(const TFileFacts& facts, const std::string& name, std::string_view bytes);
+// The identity of a file known without its bytes (unreadable, too large, not a
+// plain file): the hash covers its name only.
+std::string UnreadIdentityOf(const TFileFacts& facts, const std::string& name);
 // An identity recorded by an earlier version (with the device number in front)
 // in the form FileIdentityOf gives now.
 std::string WithoutDevice(const std::string& identity);
@@ -50,7 +59,7 @@ void SyncDirectory(const std::string& dir);
 // Renames a file; 0 on success, else the errno of the failure (EXDEV across file systems).
 int RenameOrErrno(const std::string& from, const std::string& to);
 // Plain files of dir whose names do not begin with "." (hidden: only those that
-// do), at most maxEntries looked at, sorted.
+// do), at most maxEntries looked at, sorted. Links are no plain files.
 std::vector<std::string> ListPlainFiles(const std::string& dir, std::size_t maxEntries, bool hidden = false);
 // True when the link may make files in dir and it has room for a few answers.
 bool CanWriteIn(const std::string& dir);

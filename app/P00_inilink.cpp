@@ -58,6 +58,11 @@ TIniLink::TIniLink() {
     long long connectTimeout = EnsureInteger("Osnovno", "DbConnectTimeout", 5);
     if (connectTimeout < 1 || connectTimeout > 120) WriteString("Osnovno", "DbConnectTimeout", "5");
 
+    // A share shows no writer: a request file there is taken once it stayed
+    // unchanged this long.
+    long long quiet = EnsureInteger("Osnovno", "FileQuietMs", 2000);
+    if (quiet < 100 || quiet > 60000) WriteString("Osnovno", "FileQuietMs", "2000");
+
     long long alert = EnsureInteger("Osnovno", "TimeAlert", 30);
     if (alert < 5 || alert > 90) WriteString("Osnovno", "TimeAlert", "30");
 

@@ -39,6 +39,9 @@ public:
     std::string ExportFormat() const { return ReadString("Osnovno", "ExportFormat"); }
     // Seconds a database server is given to answer a connection, 1..120.
     int DbConnectTimeout() const { return static_cast<int>(ReadInteger("Osnovno", "DbConnectTimeout")); }
+    // Milliseconds a request file must stay unchanged before it is taken where
+    // the link cannot see its writer (a share), 100..60000.
+    int FileQuietMs() const { return static_cast<int>(ReadInteger("Osnovno", "FileQuietMs")); }
 
     // Records name_PRG and name_FDB in section "Versions" of Version.ini.
     void WriteVersionIni(const std::string& name, const std::string& programVersion,

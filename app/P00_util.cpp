@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -85,6 +86,17 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return "/" + name;
     if (dir.back() == '/') return dir + name;
     return dir + "/" + name;
+}
+
+std::string ShortenedFileName(const std::string& name, std::size_t maxBytes) {
+    if (name.size() <= maxBytes) return name;
+    uint64_t hash = 1469598103934665603ULL;  // FNV-1a
+    for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ULL;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%08llx", static_cast<unsigned long long>(hash & 0xFFFFFFFFULL));
+    std::string ext = ExtractFileExt(name);
+    if (ext.size() + 9 >= maxBytes) ext.clear();
+    return name.substr(0, maxBytes - 9 - ext.size()) + "~" + hex + ext;
 }
 
 void WriteWholeFile(const std::string& path, std::string_view bytes) {

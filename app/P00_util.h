@@ -41,6 +41,9 @@ std::string ExtractFileExt(const std::string& path);
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
 // Joins a directory and a name with one '/'.
 std::string JoinPath(const std::string& dir, const std::string& name);
+// A file name of at most maxBytes: the name itself when it fits, else its
+// beginning, "~", eight hex digits of a hash of the whole name and its extension.
+std::string ShortenedFileName(const std::string& name, std::size_t maxBytes);
 // Writes bytes to a file, replacing it. Raises LinkError naming the file on failure.
 void WriteWholeFile(const std::string& path, std::string_view bytes);
 // Reads a whole file. Raises LinkError naming the file on failure.

@@ -96,7 +96,7 @@ std::string TFormLnkWork::HeldReceiptName() {
 
 void TFormLnkWork::LoadAbcFile(const std::string& name) {
     const std::string path = ToFpPath(name);
-    const std::string id = FileIdentityOf(path);
+    const std::string id = RequestIdOf(name).empty() ? FileIdentityOf(path) : RequestIdOf(name);
     try {
         // curr_abc is empty between receipts; one still there is not finished and
         // stays, whatever this file holds (even when it cannot be read).
@@ -106,7 +106,7 @@ void TFormLnkWork::LoadAbcFile(const std::string& name) {
             throw LinkError(name + " not taken in: the receipt " + (held.empty() ? "of a previous run" : held) +
                             " is still unfinished in curr_abc");
         }
-        CDSInput.LoadFromFile(path, &TFormConvert::Layout("ABC_"));
+        LoadPacket(name, "ABC_");
         if (CDSInput.RowCount() > kMaxAbcRows) throw LinkError(msg_.GetMsg(53));
         // The whole file in one commit: until it the file is still there to be
         // taken in again, and curr_abc never holds half a receipt.

@@ -35,7 +35,7 @@ std::string Cut(const std::string& text, std::size_t from, std::size_t count) {
 bool TFormLnkWork::LoadRequest(const std::string& name, const std::string& kind) {
     const std::string path = ToFpPath(name);
     try {
-        CDSInput.LoadFromFile(path, &TFormConvert::Layout(kind));
+        LoadPacket(name, kind);
         return true;
     } catch (const std::exception& e) {
         // A packet that cannot be read would never get better: it is answered and

@@ -7,6 +7,7 @@
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
 #include "app/P00_durable.h"
+#include "app/P00_safedir.h"
 #include "exchange/P30_outbox.h"
 #include "exchange/P30_requestjournal.h"
 #include "exchange/P30_requestscan.h"
@@ -68,6 +69,7 @@ void TFormLnkWork::OpenJournal() {
         store_.linkLog.Write("Request journal: a record that fails its checksum is skipped: " + bad);
     outbox_ = std::make_unique<TAnswerOutbox>(KeptAnswersDir(), [this] { return ini_.FromFpDir(); }, *journal_);
     outbox_->OnDelivered([this](const std::string& result) { store_.app.AnswerDelivered(result); });
+    outbox_->OnTold([this](const std::string& line) { store_.linkLog.Write(line); });
     outbox_->OnDeliveryChange([this](bool stopped, const std::string& why) {
         store_.linkLog.Write(why);
         store_.app.SetState(TLinkState::AnswersWaiting, stopped, why);
@@ -107,8 +109,15 @@ void TFormLnkWork::CompactJournal() {
         return;
     }
     std::set<std::string> present;
-    for (const std::string& name : ListPlainFiles(ini_.ToFpDir(), kMaxSweepEntries)) {
-        const std::string id = FileIdentityOf(ToFpPath(name));
+    // Every entry under a request's name, known by its identity with its bytes
+    // and by the one it has unread (a refused link or unreadable file too).
+    const TSafeDir dir(ini_.ToFpDir());
+    for (const std::string& name : dir.Names(kMaxSweepEntries)) {
+        if (name.empty() || name[0] == '.' || !TRequestScan::IsRequestKind(TRequestScan::KindOf(name))) continue;
+        const TFileFacts facts = dir.Facts(name);
+        if (facts.type == TFileFacts::Type::Missing || facts.type == TFileFacts::Type::Folder) continue;
+        present.insert(UnreadIdentityOf(facts, name));
+        const std::string id = facts.Plain() ? FileIdentityOf(ToFpPath(name)) : std::string();
         if (!id.empty()) present.insert(id);
     }
     try {
@@ -132,17 +141,28 @@ std::string TFormLnkWork::RequestIdOf(const std::string& fileName) const {
 }
 
 void TFormLnkWork::RemoveRequest(const std::string& path) {
+    const bool current = !currentFile_.empty() && ExtractFileName(path) == currentFile_;
+    // Only the file that was taken: one put in its place meanwhile is a new request.
+    if (current && currentIno_ != 0) {
+        const TFileFacts now = TSafeDir(ExtractFileDir(path)).Facts(currentFile_);
+        if (now.type != TFileFacts::Type::Missing && now.ino != currentIno_) return;
+    }
+    const std::string id = current ? currentId_ : FileIdentityOf(path);
     std::string why;
     try {
         // On disk before the next printer command: a file a power cut brings back
         // must still be known to the journal, which compaction checks the same way.
-        if (RemoveFileDurably(path)) return;
+        if (RemoveFileDurably(path)) {
+            if (removed_.size() > kMaxSweepEntries) removed_.clear();
+            if (!id.empty()) removed_.insert(id);
+            return;
+        }
         why = LastSystemError();
     } catch (const std::exception& e) {
         why = e.what();
     }
     // Tried again each cycle; said once for each file.
-    if (unremovable_.size() > kMaxSweepEntries || !unremovable_.insert(FileIdentityOf(path)).second) return;
+    if (unremovable_.size() > kMaxSweepEntries || !unremovable_.insert(id).second) return;
     store_.linkLog.Write("Request " + ExtractFileName(path) + " carried out but not removed from " + ini_.ToFpDir() +
                          ": " + why);
     Notice(removeNoticeGiven_, msg_.GetMsg(kMsgCannotRemoveRequests) + "\r\n" + ini_.ToFpDir() + ": " + why);
@@ -179,86 +199,21 @@ void TFormLnkWork::RunCycle() {
     // A link that runs for weeks keeps its journal small between starts too.
     if (Journal().Appended() > kCompactAfterRecords) CompactJournal();
     ResolveHeldReceipt();
-    const std::string dir = ini_.ToFpDir();
-    const std::vector<std::string> work = TRequestScan::WorkList(dir);
-    struct Forget {
-        TFormLnkWork& w;
-        ~Forget() {
-            w.currentName_.clear();
-            w.currentId_.clear();
-        }
-    } forget{*this};
-    for (const std::string& entry : work) {
-        const std::string fileName = TRequestScan::FileNameOf(entry);
-        const std::string kind = TRequestScan::KindOf(fileName);
-        const std::string packet = TRequestScan::PacketName(fileName);
-        const std::string path = JoinPath(dir, fileName);
-        // Nothing more is taken once the database is gone (an answer's last
-        // step may have found it so without failing its request).
-        if (DbLost()) throw TDbLostError("the database does not answer");
-        // Gone since the scan: a packet this cycle already carried out in its
-        // original's name (a stop left both), or a file its writer took back.
-        if (!FileExists(path)) continue;
-        currentName_ = fileName;
-        currentId_ = FileIdentityOf(path);
-        if (Journal().CarriedOut(currentId_)) {
-            // Done already; only its removal failed before.
-            RemoveRequest(path);
-            continue;
-        }
-        try {
-            if (!TRequestScan::IsPacket(fileName)) {
-                try {
-                    convert_.ConvertInputFile(path);
-                } catch (const std::exception& e) {
-                    DeleteFileReport(JoinPath(dir, packet));
-                    WriteResult(fileName, e.what(), false);
-                    RemoveRequest(path);
-                    return;
-                }
-                // The packet whole and named on disk before the original goes.
-                SyncFile(JoinPath(dir, packet));
-                SyncDirectory(dir);
-                if (!DeleteFileReport(path)) {
-                    // Converted again in a later cycle, once the file can go.
-                    DeleteFileReport(JoinPath(dir, packet));
-                    continue;
-                }
-                const std::string packetId = FileIdentityOf(JoinPath(dir, packet));
-                // The packet stands for the original from here: a power cut that
-                // brings the original back must not let it be converted and carried
-                // out again. The packet's removal, synced before the printer hears
-                // of it, makes the original's durable too.
-                Journal().MarkConverted(currentId_, packetId, fileName);
-                currentName_ = packet;
-                currentId_ = packetId;
-            }
-            if (kind == "CMD_") {
-                ProcessCommandFile(packet);
-            } else if (kind == "ABC_") {
-                const bool heldBefore = held_ != THeld::None;
-                ProcessAbcFile(packet);
-                CheckFiscalisedQuietly();
-                // A receipt held just now is settled first, by the next cycle.
-                if (held_ != THeld::None && !heldBefore) return;
-            } else if (kind == "ART-") {
-                ProcessArticleFile(packet);
-            } else if (kind == "TXT_") {
-                ProcessTextFile(packet);
-            }
-        } catch (const std::exception&) {
-            if (DbLost()) heldRequest_ = currentName_;
-            // An answer that found no place: kept in memory, the request file
-            // stays, and no other request is taken until it is written down.
-            if (!unwritten_.empty() && !DbLost()) return;
-            throw;
-        }
-    }
+    TakeRequests();
 }
 
 void TFormLnkWork::WriteResult(const std::string& fileName, const std::string& text, bool success) {
-    const std::string result = ChangeFileExt(fileName, success ? ".ok" : ".err");
-    Unwritten answer{result, text + "\r\n", RequestIdOf(fileName), fileName};
+    WriteAnswer(ChangeFileExt(fileName, success ? ".ok" : ".err"), text + "\r\n", RequestIdOf(fileName), fileName);
+    // Written down: from here the next start delivers it, so the receipt's
+    // archive no longer needs to ask for it. Any other answer (Comm.err above
+    // all) leaves the receipt's answer due.
+    if (bon_ && SameText(ChangeFileExt(fileName, ""), ChangeFileExt(bon_->FileName(), ""))) bon_->ClearAnswerDue();
+    DeliverKeptAnswers();
+}
+
+void TFormLnkWork::WriteAnswer(const std::string& result, const std::string& bytes, const std::string& requestId,
+                               const std::string& requestName) {
+    Unwritten answer{result, bytes, requestId, requestName};
     if (!unwritten_.empty()) {
         // Behind an answer not yet written down: the order of answers holds.
         unwritten_.push_back(std::move(answer));
@@ -272,11 +227,6 @@ void TFormLnkWork::WriteResult(const std::string& fileName, const std::string& t
         Notice(outboxNoticeGiven_, msg_.GetMsg(kMsgOutboxFull) + "\r\n" + e.what());
         throw LinkError("The answer " + result + " could not be written: " + e.what());
     }
-    // Written down: from here the next start delivers it, so the receipt's
-    // archive no longer needs to ask for it. Any other answer (Comm.err above
-    // all) leaves the receipt's answer due.
-    if (bon_ && SameText(ChangeFileExt(fileName, ""), ChangeFileExt(bon_->FileName(), ""))) bon_->ClearAnswerDue();
-    DeliverKeptAnswers();
 }
 
 std::string TFormLnkWork::KeptAnswersDir() const { return JoinPath(ini_.OtherDir(), "Answers"); }

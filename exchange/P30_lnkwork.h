@@ -18,6 +18,10 @@ namespace velbrin {
 
 class TAnswerOutbox;
 class TAppServices;
+class TRequestScan;
+class TSafeDir;
+struct TRequest;
+struct TScanned;
 class TBon;
 class TRequestJournal;
 class TSaleItem;
@@ -73,6 +77,10 @@ public:
     std::string KeptAnswersDir() const;
     TAnswerOutbox& Outbox();
     TRequestJournal& Journal();
+    // Which request files are finished, and their order (the quiet time from LINK.INI).
+    TRequestScan& Scan();
+    // A receipt's name is stored in a column of this many characters.
+    static constexpr std::size_t kMaxReceiptName = 100;
 
     // Receipt intake. ProcessAbcFile answers through WriteResult and never raises
     // for a failure of the receipt itself; an empty name prints what curr_abc holds.
@@ -170,6 +178,35 @@ private:
     // Keeps the failure answer of a receipt about to be cancelled until it is answered.
     void HoldFailure(const std::string& receiptName, const std::string& text);
     void Notice(bool& given, const std::string& text);
+
+    // The intake of one cycle (P30_lnkintake.cpp), a step at a time: each file
+    // the scan found finished is read once (identity, bounded bytes), refused
+    // when it is no request the link can carry out, answered again when it was
+    // carried out before, converted into its packet and handed to its handler.
+    void TakeRequests();
+    // False when the file is gone or changed since the scan (judged again later).
+    bool ReadRequest(const TSafeDir& dir, const TScanned& entry, TRequest& request);
+    // True when the journal knows the file: removed (its removal failed before,
+    // or a stop left it), or answered again when it was dropped again.
+    bool AnsweredBefore(const TSafeDir& dir, const TRequest& request);
+    void AnswerAgain(const TRequest& request);
+    void Refuse(const TRequest& request);
+    enum class TConverted { Done, Refused, Again, EndCycle };
+    TConverted ConvertRequest(const TSafeDir& dir, TRequest& request);
+    // Hands the request's packet to its handler; false when the cycle ends.
+    bool Dispatch(TRequest& request);
+    // Loads a request's packet into CDSInput, read against the fields of its
+    // kind: the bytes the intake read, or the file read without following a link.
+    void LoadPacket(const std::string& name, const std::string& kind);
+    void WriteAnswer(const std::string& result, const std::string& bytes, const std::string& requestId,
+                     const std::string& requestName);
+    std::unique_ptr<TRequestScan> scan_;
+    std::string stagedName_, stagedBytes_;
+    // The file in ToFpDir the request at hand was read from: only that one is removed.
+    std::string currentFile_;
+    unsigned long long currentIno_ = 0;
+    std::set<std::string> removed_;  // identities this run removed from ToFpDir
+    bool leftoverNoticeGiven_ = false;
 
     TStoreContext& store_;
     TFormConvert& convert_;

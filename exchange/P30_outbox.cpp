@@ -1,11 +1,13 @@
 #include "exchange/P30_outbox.h"
 
 #include "app/P00_durable.h"
+#include "app/P00_safedir.h"
 #include "app/P00_util.h"
 #include "exchange/P30_requestjournal.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace velbrin {
 
@@ -40,11 +42,19 @@ const char* const kHandedSuffix = ".handed";
 TAnswerOutbox::TAnswerOutbox(std::string dir, std::function<std::string()> fromFpDir, TRequestJournal& journal)
     : dir_(std::move(dir)), fromFpDir_(std::move(fromFpDir)), journal_(journal) {}
 
+std::string TAnswerOutbox::FittingName(const std::string& name) { return ShortenedFileName(name, kMaxAnswerName); }
+
+std::string TAnswerOutbox::GivenDir() const { return JoinPath(dir_, "Given"); }
+
+std::string TAnswerOutbox::UndeliveredDir() const { return JoinPath(dir_, "Undelivered"); }
+
 void TAnswerOutbox::Put(const std::string& resultName, const std::string& bytes, const std::string& requestId,
                         const std::string& requestName) {
     if (!ForceDirectories(dir_)) throw LinkError("Cannot create the folder " + dir_ + ": " + LastSystemError());
     const uint64_t seq = journal_.LastSeq() + 1;
-    const std::string path = JoinPath(dir_, SeqName(seq, resultName));
+    // Whatever name the request had, no name on the answer's way passes the limit.
+    const std::string kept = SeqName(seq, FittingName(resultName));
+    const std::string path = JoinPath(dir_, kept);
     // The answer and its name are on disk before the record that counts it: a
     // recorded answer is never lost, and one never recorded is dropped by Settle.
     const std::string draft = WriteDraftDurably(path, bytes);
@@ -59,6 +69,41 @@ void TAnswerOutbox::Put(const std::string& resultName, const std::string& bytes,
     // Settle puts in place, so the rename needs no sync of its own; one that fails
     // now is put in place by the next delivery.
     if (RenameOrErrno(draft, path) != 0) draftsLeft_ = true;
+    KeepGiven(kept, bytes);
+}
+
+void TAnswerOutbox::KeepGiven(const std::string& kept, const std::string& bytes) {
+    // A convenience, not a promise: a copy a power cut takes away only means the
+    // same file dropped again is told that it was answered, not its answer.
+    try {
+        if (!ForceDirectories(GivenDir())) return;
+        WriteWholeFile(JoinPath(GivenDir(), kept), bytes);
+        if (++putsSincePrune_ >= 100) PruneGiven();
+    } catch (const LinkError&) {
+    }
+}
+
+void TAnswerOutbox::PruneGiven() {
+    putsSincePrune_ = 0;
+    const uint64_t last = journal_.LastSeq();
+    uint64_t seq = 0;
+    std::string result;
+    for (const std::string& name : ListPlainFiles(GivenDir(), kMaxKept))
+        if (ParseKept(name, seq, result) && seq + kKeptGiven <= last) DeleteFileReport(JoinPath(GivenDir(), name));
+}
+
+std::optional<TAnswerOutbox::TGiven> TAnswerOutbox::Given(uint64_t seq) const {
+    uint64_t found = 0;
+    std::string result;
+    for (const std::string& name : ListPlainFiles(GivenDir(), kMaxKept)) {
+        if (!ParseKept(name, found, result) || found != seq) continue;
+        try {
+            return TGiven{result, TSafeDir(GivenDir()).ReadFile(name, 1u << 20)};
+        } catch (const LinkError&) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<std::string> TAnswerOutbox::Kept() const {
@@ -90,7 +135,7 @@ std::vector<std::string> TAnswerOutbox::Handed() const {
     return handed;
 }
 
-bool TAnswerOutbox::HandOver(const std::string& kept) {
+int TAnswerOutbox::HandOver(const std::string& kept) {
     const std::string from = JoinPath(dir_, kept);
     const std::string handed = HandedPath(kept);
     const int err = RenameOrErrno(from, handed);
@@ -99,31 +144,77 @@ bool TAnswerOutbox::HandOver(const std::string& kept) {
         try {
             WriteFileDurably(handed, ReadWholeFile(from));
         } catch (const LinkError&) {
-            return false;
+            return errno != 0 ? errno : EIO;
         }
     } else if (err != 0) {
-        return false;
+        return err;
     }
     // The hidden name in FromFpDir is on disk before the kept one goes: a power
     // cut in between leaves both, and the next delivery takes the hidden one.
     SyncDirectory(fromFpDir_());
-    if (!RemoveFileDurably(from)) return false;
-    return true;
+    if (!RemoveFileDurably(from)) return errno != 0 ? errno : EIO;
+    return 0;
 }
 
-bool TAnswerOutbox::Publish(const std::string& kept) {
+int TAnswerOutbox::Publish(const std::string& kept) {
     uint64_t seq = 0;
     std::string result;
     ParseKept(kept, seq, result);
     // One rename inside FromFpDir: after a power cut the answer is under one
     // name or the other, never both, and one the cash register took stays taken.
-    if (RenameOrErrno(HandedPath(kept), JoinPath(fromFpDir_(), result)) != 0) return false;
+    if (const int err = RenameOrErrno(HandedPath(kept), JoinPath(fromFpDir_(), result)); err != 0) return err;
     if (onDelivered_) onDelivered_(result);
-    return true;
+    return 0;
+}
+
+bool TAnswerOutbox::OnlyThisAnswer(int err) {
+    return err == ENAMETOOLONG || err == EISDIR || err == ENOTEMPTY || err == EEXIST;
+}
+
+void TAnswerOutbox::SetAside(const std::string& path, const std::string& kept, int err) {
+    uint64_t seq = 0;
+    std::string result = kept;
+    ParseKept(kept, seq, result);
+    if (!MakeDirectoriesDurably(UndeliveredDir()))
+        throw LinkError("Cannot create the folder " + UndeliveredDir() + ": " + LastSystemError());
+    const std::string aside = JoinPath(UndeliveredDir(), SeqName(seq, FittingName(result)));
+    const int moved = RenameOrErrno(path, aside);
+    if (moved == EXDEV) {
+        WriteFileDurably(aside, TSafeDir(ExtractFileDir(path)).ReadFile(ExtractFileName(path), 1u << 20));
+        RemoveFileDurably(path);
+    } else if (moved != 0) {
+        throw LinkError("Cannot move the answer " + result + " into " + UndeliveredDir() + ": " + std::strerror(moved));
+    }
+    SyncDirectory(UndeliveredDir());
+    if (onTold_)
+        onTold_("The answer " + result + " cannot be delivered into " + fromFpDir_() + ": " + std::strerror(err) +
+                    "; it is kept in " + aside + " and the answers behind it go on");
 }
 
 bool TAnswerOutbox::Deliver() {
     std::string failed;
+    int failedErr = 0;
+    bool blocked = false;
+    const auto fail = [&](const std::string& k, int err, const std::string& path) {
+        if (err == 0) return;
+        if (err == ENAMETOOLONG) {
+            // It can never be made there: set aside, the rest go on.
+            SetAside(path, k, err);
+        } else if (OnlyThisAnswer(err)) {
+            // Something in the way of its name: it waits, the rest go on.
+            blocked = true;
+            if (toldBlocked_.insert(k).second && onTold_) {
+                uint64_t seq = 0;
+                std::string result = k;
+                ParseKept(k, seq, result);
+                onTold_("The answer " + result + " cannot be put in place in " + fromFpDir_() + ": " +
+                        std::strerror(err) + "; it waits, and the answers behind it go on");
+            }
+        } else {
+            failed = k;
+            failedErr = err;
+        }
+    };
     try {
         if (draftsLeft_) {
             draftsLeft_ = false;
@@ -138,9 +229,15 @@ bool TAnswerOutbox::Deliver() {
         });
         // Handed over before the kept ones: they are older.
         for (const std::string& k : Handed())
-            if (failed.empty() && !Publish(k)) failed = k;
-        for (const std::string& k : kept)
-            if (failed.empty() && !(HandOver(k) && Publish(k))) failed = k;
+            if (failed.empty()) fail(k, Publish(k), HandedPath(k));
+        for (const std::string& k : kept) {
+            if (!failed.empty()) break;
+            const int handed = HandOver(k);
+            if (handed != 0)
+                fail(k, handed, JoinPath(dir_, k));
+            else
+                fail(k, Publish(k), HandedPath(k));
+        }
     } catch (const LinkError&) {
         if (failed.empty()) failed = "?";
     }
@@ -149,7 +246,7 @@ bool TAnswerOutbox::Deliver() {
         std::string result = failed;
         ParseKept(failed, seq, result);
         const std::string why = "The answer " + result + " waits in " + dir_ + " until " + fromFpDir_() +
-                                " takes it: " + LastSystemError();
+                                " takes it: " + (failedErr != 0 ? std::strerror(failedErr) : LastSystemError());
         if (!stopped_) {
             stopped_ = true;
             if (onChange_) onChange_(true, why);
@@ -160,7 +257,8 @@ bool TAnswerOutbox::Deliver() {
         stopped_ = false;
         if (onChange_) onChange_(false, "Answers are delivered again into " + fromFpDir_());
     }
-    return true;
+    if (!blocked) toldBlocked_.clear();
+    return !blocked;
 }
 
 void TAnswerOutbox::Settle() {
@@ -177,6 +275,7 @@ void TAnswerOutbox::Settle() {
         else
             DeleteFileReport(draft);
     }
+    PruneGiven();
 }
 
 bool TAnswerOutbox::Writable() const { return ForceDirectories(dir_) && CanWriteIn(dir_); }

@@ -2,13 +2,19 @@
 // first written down durably here (OtherDir/Answers), numbered in the order it
 // was written; recording it in the request journal is the moment its request
 // counts as done. Delivery moves the answers into FromFpDir in that order, each
-// exactly once, whenever FromFpDir takes files; one that FromFpDir refuses holds
-// back the ones behind it and is tried again at the next cycle.
+// exactly once, whenever FromFpDir takes files; while FromFpDir refuses files
+// the answers wait and are tried again at the next cycle. An answer that
+// FromFpDir does not take under its name (a folder in the way) waits and is
+// told, and the answers behind it go on; one whose name can never be made
+// there (left by an earlier version) is set aside in Undelivered/. A copy of each
+// answer stays in Given/ for the last kKeptGiven answers, so that the same
+// request file dropped again can be answered again.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,7 +30,25 @@ public:
 
     TAnswerOutbox(std::string dir, std::function<std::string()> fromFpDir, TRequestJournal& journal);
 
+    // Longest answer name: its hidden names on the way (".<seq>-<answer>.handed",
+    // ".<seq>-<answer>.draft") stay within the 255 bytes of a file name.
+    static constexpr std::size_t kMaxAnswerName = 200;
+    static constexpr uint64_t kKeptGiven = 2000;
+    // A name no longer than kMaxAnswerName: the name itself when it fits, else
+    // its beginning, "~", a hash of the whole and its extension.
+    static std::string FittingName(const std::string& name);
+
     const std::string& Dir() const { return dir_; }
+    std::string GivenDir() const;
+    std::string UndeliveredDir() const;
+    // Told the link log's line of every answer set aside, or held by a name in the way.
+    void OnTold(std::function<void(const std::string& line)> told) { onTold_ = std::move(told); }
+    // The answer number seq as it was given: its name and bytes; nullopt when
+    // its copy is gone.
+    struct TGiven {
+        std::string resultName, bytes;
+    };
+    std::optional<TGiven> Given(uint64_t seq) const;
     void OnDeliveryChange(StateChange change) { onChange_ = std::move(change); }
     // Told the name of every answer put into FromFpDir (the tray shows the last).
     void OnDelivered(std::function<void(const std::string& result)> delivered) { onDelivered_ = std::move(delivered); }
@@ -59,10 +83,18 @@ private:
     // Answers moved into FromFpDir under a hidden name, not yet put in place.
     std::vector<std::string> Handed() const;
     std::string HandedPath(const std::string& kept) const;
-    // Moves a kept answer under its hidden name in FromFpDir, both folders synced.
-    bool HandOver(const std::string& kept);
-    // Renames a handed answer to the name the cash register waits for.
-    bool Publish(const std::string& kept);
+    // Moves a kept answer under its hidden name in FromFpDir, both folders
+    // synced; 0 or the errno of the failure.
+    int HandOver(const std::string& kept);
+    // Renames a handed answer to the name the cash register waits for; 0 or the errno.
+    int Publish(const std::string& kept);
+    // True when an errno of a move into FromFpDir concerns this one answer (a
+    // folder under its name, a name too long), not FromFpDir as a whole.
+    static bool OnlyThisAnswer(int err);
+    // Moves the answer at path (kept or handed) into Undelivered/ and tells it.
+    void SetAside(const std::string& path, const std::string& kept, int err);
+    void KeepGiven(const std::string& kept, const std::string& bytes);
+    void PruneGiven();
     std::string HeldPath(const std::string& receiptName) const;
 
     std::string dir_;
@@ -70,6 +102,9 @@ private:
     TRequestJournal& journal_;
     StateChange onChange_;
     std::function<void(const std::string&)> onDelivered_;
+    std::function<void(const std::string&)> onTold_;
+    std::set<std::string> toldBlocked_;  // answers told to wait behind a name in the way
+    int putsSincePrune_ = 0;
     bool stopped_ = false;
     bool draftsLeft_ = false;  // a recorded answer whose draft could not be renamed
 };

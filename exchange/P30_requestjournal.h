@@ -7,6 +7,9 @@
 //   R <id> <row> [F]       that row carried out (F: it failed)
 //   C <id> <packet id> <name>  a foreign file converted into the packet beside it:
 //                          the packet stands for it from here
+//   V 2                    the records after it carry names escaped: every byte
+//                          a record cannot hold (blanks, control bytes, '%', '#')
+//                          as "%" and two hex digits; names before it are raw
 // Each record ends in " #" and the CRC-32 of what stands before it, so that a line
 // a power cut left half written or filled with zeros is never taken for a record.
 // A torn last line (a stop in the middle of an append) is cut off when the
@@ -17,6 +20,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velbrin {
@@ -29,6 +33,14 @@ public:
     // line is cut off the file; records that fail their checksum are skipped
     // and listed in Rejected().
     void Load();
+    // Reads the records of a journal's text (Load without the file).
+    void LoadText(std::string_view text);
+    // Answers whose records compaction keeps after their request files went,
+    // so that the same file dropped again is known and answered again.
+    static constexpr uint64_t kKeepAnswers = 2000;
+    // A name as a record holds it, and back.
+    static std::string Escape(std::string_view name);
+    static std::string Unescape(std::string_view text);
     // Records of the last Load that failed their checksum (for the link log).
     const std::vector<std::string>& Rejected() const { return rejected_; }
     // Keeps only the records of request files that are still there (by identity)
@@ -44,6 +56,13 @@ public:
     // The commit point of an answer: from here the request is done.
     void MarkAnswered(uint64_t seq, const std::string& id, const std::string& name);
     bool Answered(uint64_t seq) const { return answeredSeqs_.count(seq) != 0; }
+    // The first answer of the request file of this identity: its number and
+    // the request's name; seq 0 when none is known.
+    struct TAnswerRecord {
+        uint64_t seq = 0;
+        std::string name;
+    };
+    TAnswerRecord FirstAnswer(const std::string& id) const;
 
     // Rows of a command or article file: carried out, or begun and not known to be done.
     int RowsDone(const std::string& id) const;
@@ -63,7 +82,10 @@ public:
 
 private:
     void Append(const std::string& record);
-    void Apply(std::string record);
+    void Apply(const std::string& record);
+    void Clear();
+    // Applies the records of text; the length of its whole lines.
+    std::size_t Parse(std::string_view text);
 
     std::string path_;
     std::set<std::string> carriedOut_;
@@ -72,6 +94,11 @@ private:
     std::set<std::string> failedRows_;
     std::map<std::string, std::pair<int, std::string>> begun_;
     std::map<std::string, std::string> lines_;  // id -> its records, for compaction
+    std::map<std::string, TAnswerRecord> firstAnswer_;
+    std::map<uint64_t, std::pair<std::string, std::string>> answerRecords_;  // seq -> id, record
+    std::map<std::string, std::string> packetOf_;    // id of a converted file -> its packet's
+    std::map<std::string, std::pair<std::string, std::string>> conversions_;  // packet id -> id, record
+    int version_ = 1;                                // of the records being read
     uint64_t lastSeq_ = 0;
     int appended_ = 0;
     std::string lastAnswered_;

@@ -1,5 +1,6 @@
 #include "formats/P00_convert.h"
 
+#include <algorithm>
 #include <map>
 
 #include "app/P00_util.h"
@@ -67,37 +68,78 @@ const TDataPacket& TFormConvert::Layout(const std::string& kind) {
 
 // --- input files ----------------------------------------------------------------
 
-void TFormConvert::ConvertInputFile(const std::string& path) {
-    const std::string name = UpperCase(ExtractFileName(path));
-    const std::string ext = UpperCase(ExtractFileExt(path));
-    const std::string kind = KindOfName(name);
-    const std::string zvx = ChangeFileExt(path, ".zvx");
-    // A packet given as input would be overwritten by the empty packet below.
-    if (zvx == path) throw LinkError("Pogresna ekstenzija file-a: " + path);
+namespace {
 
+// The checks of a foreign file's name: its kind, and that it is no packet itself.
+std::string CheckedKind(const std::string& path) {
+    const std::string kind = TFormConvert::KindOfName(UpperCase(ExtractFileName(path)));
+    // A packet given as input would be overwritten by the packet made of it.
+    if (ChangeFileExt(path, ".zvx") == path) throw LinkError("Pogresna ekstenzija file-a: " + path);
+    return kind;
+}
+
+// Calls f for each line of text, as SplitLines cuts them, without holding them all.
+template <class F>
+void ForEachLine(std::string_view text, F f) {
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) text = text.substr(0, nul);
+    std::size_t start = 0, number = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            f(text.substr(start), ++number);
+            return;
+        }
+        f(text.substr(start, end - start), ++number);
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+    }
+}
+
+}  // namespace
+
+void TFormConvert::ConvertInputFile(const std::string& path) {
+    const std::string kind = CheckedKind(path);
+    const std::string zvx = ChangeFileExt(path, ".zvx");
     WriteWholeFile(zvx, EmptyPacket(kind));
+    const std::string ext = UpperCase(ExtractFileExt(path));
+    if (ext != ".CSV" && ext != ".TXT" && ext != ".DBF" && ext != ".XML")
+        throw LinkError("Pogresna ekstenzija file-a: " + path);
+    WriteWholeFile(zvx, ConvertInput(path, ReadBoundedFile(path, kMaxInputBytes)));
+}
+
+std::string TFormConvert::ConvertInput(const std::string& path, std::string_view bytes, std::size_t maxRecords) {
+    const std::string kind = CheckedKind(path);
+    const std::string ext = UpperCase(ExtractFileExt(path));
     CDS.Clear();
-    CDS.LoadFromFile(zvx);
+    CDS.LoadFromText(EmptyPacket(kind));
+    maxRecords_ = maxRecords;
+    std::string packet;
     try {
         if (ext == ".CSV")
-            ReadCsvRecords(path);
+            ReadCsvText(bytes);
         else if (ext == ".TXT")
-            ReadTxtRecords(path);
+            ReadTxtText(bytes);
         else if (ext == ".DBF")
-            ReadDbfRecords(path);
+            ReadDbfBytes(path, bytes);
         else if (ext == ".XML")
-            ReadXmlRecords(path);
+            ReadXmlText(path, bytes);
         else
             throw LinkError("Pogresna ekstenzija file-a: " + path);
-        CDS.SaveToFile(zvx);
+        packet = CDS.SaveToText();
     } catch (...) {
         CDS.Clear();
+        maxRecords_ = static_cast<std::size_t>(-1);
         throw;
     }
     CDS.Clear();
+    maxRecords_ = static_cast<std::size_t>(-1);
+    return packet;
 }
 
 void TFormConvert::BeginRecord(std::size_t number) {
+    if (CDS.RowCount() >= maxRecords_)
+        throw LinkError(RecordContext(number) + "more than " + std::to_string(maxRecords_) + " records");
     row_ = CDS.AppendRow();
     recordNumber_ = number;
     gotValue_ = false;
@@ -126,11 +168,8 @@ void TFormConvert::EndRecord() {
 }
 
 void TFormConvert::ReadTxtText(std::string_view text) {
-    std::vector<std::string_view> lines = SplitLines(text);
-    CDS.Reserve(lines.size());
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        std::string_view line = lines[n];
-        BeginRecord(n + 1);
+    ForEachLine(text, [this](std::string_view line, std::size_t number) {
+        BeginRecord(number);
         std::size_t pos = 0;
         for (std::size_t f = 0; f < CDS.FieldCount(); ++f) {
             std::size_t width = static_cast<std::size_t>(CDS.Field(f).width);
@@ -138,7 +177,7 @@ void TFormConvert::ReadTxtText(std::string_view text) {
             pos += width;
         }
         EndRecord();
-    }
+    });
 }
 
 void TFormConvert::ReadCommaLine(std::string_view line, std::size_t number) {
@@ -156,9 +195,7 @@ void TFormConvert::ReadCommaLine(std::string_view line, std::size_t number) {
 }
 
 void TFormConvert::ReadCsvText(std::string_view text) {
-    std::vector<std::string_view> lines = SplitLines(text);
-    CDS.Reserve(lines.size());
-    for (std::size_t n = 0; n < lines.size(); ++n) ReadCommaLine(lines[n], n + 1);
+    ForEachLine(text, [this](std::string_view line, std::size_t number) { ReadCommaLine(line, number); });
 }
 
 void TFormConvert::ReadTxtRecords(const std::string& path) {
@@ -171,21 +208,32 @@ void TFormConvert::ReadCsvRecords(const std::string& path) {
 
 void TFormConvert::ReadDbfRecords(const std::string& path) {
     DbfFile dbf(path);
-    CDS.Reserve(dbf.RecordCount());
+    CDS.Reserve(std::min(dbf.RecordCount(), maxRecords_));
+    for (std::size_t i = 0; i < dbf.RecordCount(); ++i) ReadCommaLine(dbf.Record(i), i + 1);
+}
+
+void TFormConvert::ReadDbfBytes(const std::string& path, std::string_view bytes) {
+    DbfMemoryInput input(bytes);
+    DbfFile dbf(path, &input);
+    CDS.Reserve(std::min(dbf.RecordCount(), maxRecords_));
     for (std::size_t i = 0; i < dbf.RecordCount(); ++i) ReadCommaLine(dbf.Record(i), i + 1);
 }
 
 void TFormConvert::ReadXmlRecords(const std::string& path) {
+    ReadXmlText(path, ReadBoundedFile(path, kMaxInputBytes));
+}
+
+void TFormConvert::ReadXmlText(const std::string& path, std::string_view text) {
     TDataPacket input;
     try {
-        input.LoadFromText(ReadBoundedFile(path, kMaxInputBytes));
+        input.LoadFromText(text);
     } catch (const LinkError& e) {
         throw LinkError(path + ": " + e.Text());
     }
     if (input.FieldCount() < CDS.FieldCount())
         throw LinkError("XML file has " + std::to_string(input.FieldCount()) + " fields, " +
                         std::to_string(CDS.FieldCount()) + " are needed");
-    CDS.Reserve(input.RowCount());
+    CDS.Reserve(std::min(input.RowCount(), maxRecords_));
     // Fields are matched by position: the input's names do not matter.
     for (std::size_t r = 0; r < input.RowCount(); ++r) {
         BeginRecord(r + 1);

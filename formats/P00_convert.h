@@ -21,6 +21,11 @@ public:
     // Turns the foreign file at path into the packet of the same base name with
     // extension ".zvx" beside it. Raises LinkError with the text for the answer.
     void ConvertInputFile(const std::string& path);
+    // The packet text of a foreign request file (path names it in the texts of
+    // failures) whose bytes are given; at most maxRecords records. Raises
+    // LinkError with the text for the answer.
+    std::string ConvertInput(const std::string& path, std::string_view bytes,
+                             std::size_t maxRecords = static_cast<std::size_t>(-1));
     // Writes the packet at path as ".csv", ".txt" or ".dbf" beside it; nothing for "XML".
     void ConvertExportFile(const std::string& path, const std::string& format);
     // The writer of the same converted file ("XML" excepted), fed a batch of rows
@@ -42,6 +47,8 @@ public:
     void ReadXmlRecords(const std::string& path);
     void ReadTxtText(std::string_view text);
     void ReadCsvText(std::string_view text);
+    void ReadDbfBytes(const std::string& path, std::string_view bytes);
+    void ReadXmlText(const std::string& path, std::string_view text);
     void WriteCsvFile(const std::string& path) const;
     void WriteTxtFile(const std::string& path) const;
     void WriteDbfFile(const std::string& path) const;
@@ -59,6 +66,9 @@ private:
     void EndRecord();
     void ReadCommaLine(std::string_view line, std::size_t number);
 
+    // Refuses a request file with more records than a till ever sends, before
+    // they take the link's memory.
+    std::size_t maxRecords_ = static_cast<std::size_t>(-1);
     bool gotValue_ = false;
     std::size_t recordNumber_ = 0;
     std::size_t row_ = 0;

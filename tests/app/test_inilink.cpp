@@ -47,7 +47,7 @@ TEST(LinkIni, EmptyFileIsCompletedWithEveryDefault) {
     EXPECT_EQ(sections.size(), 3u);
     std::size_t keys = 0;
     for (const auto& s : sections) keys += static_cast<std::size_t>(file.GetSectionSize(s.pItem));
-    EXPECT_EQ(keys, 14u);
+    EXPECT_EQ(keys, 15u);
 
     struct Key { const char* section; const char* key; std::string value; };
     const Key expected[] = {
@@ -56,7 +56,7 @@ TEST(LinkIni, EmptyFileIsCompletedWithEveryDefault) {
         {"Osnovno", "Internal", "111111"},    {"Osnovno", "ExportFormat", "TXT"},
         {"Osnovno", "Language", "SRB"},       {"Osnovno", "UvekPunNaziv", "N"},
         {"Osnovno", "ExportLongName", "N"},   {"Osnovno", "TimeAlert", "30"},
-        {"Osnovno", "DbConnectTimeout", "5"},
+        {"Osnovno", "DbConnectTimeout", "5"}, {"Osnovno", "FileQuietMs", "2000"},
         {"Praxolt", "SaljiAnalitikeUvek", "N"}, {"Praxolt", "SaljiRacunUvek", "N"},
         {"Praxolt", "ExtraABCR", "N,N,N,N"},  {"Praxolt", "ExportCC", "N"},
     };
@@ -79,6 +79,7 @@ TEST(LinkIni, ValuesAreNormalisedAsTheyAreWrittenBack) {
         {"TimeAlert", "91", "30"},      {"TimeAlert", "abc", "30"},       {"TimeAlert", "-7", "30"},
         {"TimeAlert", "18446744073709551621", "30"},
         {"DbConnectTimeout", "0", "5"}, {"DbConnectTimeout", "2", "2"},  {"DbConnectTimeout", "121", "5"},
+        {"FileQuietMs", "99", "2000"},  {"FileQuietMs", "500", "500"},   {"FileQuietMs", "60001", "2000"},
         {"UvekPunNaziv", "da", "D"},    {"UvekPunNaziv", "yes", "N"},     {"UvekPunNaziv", "", "N"},
         {"ExportLongName", "Da", "D"},
         {"ExportFormat", "xml", "xml"}, {"ExportFormat", "PDF", "TXT"},   {"ExportFormat", "Dbf", "Dbf"},

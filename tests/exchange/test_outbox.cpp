@@ -134,6 +134,31 @@ TEST_F(OutboxTest, AnswersWaitWhileFromFpDirRefusesAndGoInTheOrderWritten) {
     EXPECT_EQ(changes.size(), 2u) << "told once when it stops and once when it goes again";
 }
 
+TEST_F(OutboxTest, AnAnswerFromFpDirCannotTakeHoldsNoneBehindIt) {
+    std::vector<std::string> told;
+    outbox.OnTold([&](const std::string& line) { told.push_back(line); });
+    // Left by an earlier version: a name whose hidden name in From_FP cannot be made.
+    const std::string longName = std::string(240, 'x') + ".err";
+    ForceDirectories(kept());
+    WriteWholeFile(kept() + "/0000000001-" + longName, "old\r\n");
+    journal.MarkAnswered(1, "", "old");
+    outbox.Put("ABC_2.ok", "2.00\r\n", "", "ABC_2.zvx");
+    outbox.Put("ABC_3.ok", "3.00\r\n", "", "ABC_3.zvx");
+    ForceDirectories(from() + "/ABC_2.ok");  // a folder in the way of one answer's name
+    EXPECT_FALSE(outbox.Deliver());
+    EXPECT_EQ(Delivered(), std::vector<std::string>{"ABC_3.ok"});
+    EXPECT_EQ(ListPlainFiles(outbox.UndeliveredDir(), 10), std::vector<std::string>{"0000000001-" + TAnswerOutbox::FittingName(longName)});
+    EXPECT_FALSE(outbox.Stopped()) << "From_FP takes files";
+    EXPECT_FALSE(outbox.Deliver());
+    EXPECT_EQ(told.size(), 2u) << "each told once";
+    ::rmdir((from() + "/ABC_2.ok").c_str());
+    EXPECT_TRUE(outbox.Deliver());
+    EXPECT_EQ(ReadWholeFile(from() + "/ABC_2.ok"), "2.00\r\n");
+    // A copy of every answer given, for the same request dropped again.
+    EXPECT_EQ(outbox.Given(3)->bytes, "3.00\r\n");
+    EXPECT_EQ(outbox.Given(3)->resultName, "ABC_3.ok");
+}
+
 TEST_F(OutboxTest, AFileMadeAtOnceWhereAnotherWasRemovedIsNotTakenForIt) {
     // Same inode (reused), same size and the same coarse time: only name and bytes differ.
     auto sameTime = [](const std::string& path) {
@@ -167,6 +192,36 @@ TEST_F(OutboxTest, StartUpPutsRecordedDraftsInPlaceAndDropsTheOthers) {
     EXPECT_TRUE(outbox.Deliver());
     EXPECT_EQ(Delivered(), std::vector<std::string>{"ABC_7.ok"});
     EXPECT_TRUE(ListPlainFiles(kept(), 100, true).empty());
+}
+
+TEST_F(OutboxTest, AnyNameGoesThroughTheJournalUnchangedAndEarlierJournalsReadAsBefore) {
+    const std::vector<std::string> names = {
+        "ABC_1\n.zvx", " ABC_2.zvx ", "ABC_%41.zvx", "ABC_ #00000000.zvx", "ABC_\r\t\x01\x7f.zvx", "ABC_\xC8\xFF.zvx"};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        journal.MarkAnswered(i + 1, "1:" + std::to_string(i) + ":1:1", names[i]);
+    TRequestJournal read(journal.Path());
+    read.Load();
+    EXPECT_TRUE(read.Rejected().empty());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_TRUE(read.CarriedOut("1:" + std::to_string(i) + ":1:1")) << i;
+        EXPECT_EQ(read.FirstAnswer("1:" + std::to_string(i) + ":1:1").name, names[i]) << i;
+    }
+    EXPECT_EQ(read.LastAnswered(), names.back());
+    // The answers stay known after their files went, for a while.
+    read.Compact({});
+    EXPECT_TRUE(read.CarriedOut("1:0:1:1"));
+    EXPECT_EQ(read.FirstAnswer("1:0:1:1").name, names[0]);
+
+    // An earlier version's raw names, then escaped ones; a torn last line.
+    WriteWholeFile(journal.Path(), ReadWholeFile(std::string(VELBRIN_TEST_DATA) + "/journal_odd_names.journal"));
+    read.Load();
+    EXPECT_TRUE(read.Rejected().empty());
+    EXPECT_EQ(read.FirstAnswer("10:5:7:ab").name, "ABC_50%41.zvx");
+    EXPECT_EQ(read.FirstAnswer("11:5:7:ab").name, " ABC_2.zvx ");
+    EXPECT_TRUE(read.CarriedOut("12:1:1:aa"));
+    EXPECT_EQ(read.RowInDoubt("14:1:1:1", 0), "");
+    EXPECT_TRUE(read.AnyRowFailed("14:1:1:1"));
+    EXPECT_EQ(read.LastSeq(), 5u);
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include "app/P00_util.h"
 #include "support/TestSupport.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <chrono>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,15 +15,6 @@ using velbrin::test::TempDir;
 namespace {
 
 void Touch(const TempDir& dir, const std::string& name) { WriteWholeFile(dir.File(name), "x"); }
-
-std::vector<std::string> ReaddirOrder(const std::string& dir) {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    while (dirent* e = ::readdir(d))
-        if (e->d_name[0] != '.') names.push_back(e->d_name);
-    ::closedir(d);
-    return names;
-}
 
 }  // namespace
 
@@ -39,22 +30,74 @@ TEST(RequestScan, CommandsFirstThenReceiptsArticlesTextsByName) {
     EXPECT_EQ(TRequestScan::WorkList(dir.Path()), expected);
 }
 
-TEST(RequestScan, ABusyFileStopsTheScanWhateverItsName) {
+// A clock the test moves by hand.
+struct ManualClock {
+    std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+    void Pass(int ms) { now += std::chrono::milliseconds(ms); }
+};
+
+std::vector<std::string> Taken(TRequestScan& scan, const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const TScanned& s : scan.Next(TSafeDir(dir.Path()))) names.push_back(s.name + (s.plain ? "" : " (not plain)"));
+    return names;
+}
+
+TEST(RequestScan, AFileStillBeingWrittenHoldsTheRequestsAfterItForAFewSecondsOnly) {
     TempDir dir;
-    for (const char* n : {"ABC_1.zvx", "ABC_2.zvx", "ABC_3.zvx", "ABC_4.zvx", "busy.log", "TXT_1.zvx"}) Touch(dir, n);
-    int writer = ::open(dir.File("busy.log").c_str(), O_WRONLY);
+    for (const char* n : {"ABC_1.zvx", "ABC_2.zvx", "CMD_1.zvx", "busy.log"}) Touch(dir, n);
+    ManualClock clock;
+    TRequestScan scan;
+    scan.SetClock([&] { return clock.now; });
+    // Files of no request's name are never opened, busy or not.
+    const int log = ::open(dir.File("busy.log").c_str(), O_WRONLY);
+    const int writer = ::open(dir.File("ABC_15.zvx").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(writer, 0);
-    EXPECT_FALSE(TRequestScan::IsReleased(dir.File("busy.log")));
-    std::vector<std::string> before;
-    for (const std::string& n : ReaddirOrder(dir.Path())) {
-        if (n == "busy.log") break;
-        before.push_back(n);
-    }
-    std::sort(before.begin(), before.end());
-    EXPECT_EQ(TRequestScan::WorkList(dir.Path()), before);
+    EXPECT_EQ(Taken(scan, dir), (std::vector<std::string>{"CMD_1.zvx", "ABC_1.zvx"}));
+    clock.Pass(TRequestScan::kHoldMs - 1);
+    EXPECT_EQ(Taken(scan, dir), (std::vector<std::string>{"CMD_1.zvx", "ABC_1.zvx"}));
+    clock.Pass(1);
+    EXPECT_EQ(Taken(scan, dir), (std::vector<std::string>{"CMD_1.zvx", "ABC_1.zvx", "ABC_2.zvx"}))
+        << "a writer that never finishes does not hold the day";
     ::close(writer);
-    EXPECT_TRUE(TRequestScan::IsReleased(dir.File("busy.log")));
-    EXPECT_EQ(TRequestScan::WorkList(dir.Path()).size(), 5u);
+    EXPECT_EQ(Taken(scan, dir), (std::vector<std::string>{"CMD_1.zvx", "ABC_1.zvx", "ABC_15.zvx", "ABC_2.zvx"}));
+    ::close(log);
+}
+
+TEST(RequestScan, OnAShareAFileIsTakenOnceItStayedUnchangedAndWhole) {
+    TempDir dir;
+    ManualClock clock;
+    TRequestScan scan;
+    scan.SetClock([&] { return clock.now; });
+    scan.SetWatch(false);  // the writer is on another machine
+    scan.ForceShare(1);
+    scan.SetQuietMs(1000);
+    WriteWholeFile(dir.File("CMD_1.csv"), "050,10.00\r\n");
+    WriteWholeFile(dir.File("ABC_1.zvx"), "<?xml version=\"1.0\"?><DATAPACKET><ROWDATA>");
+    EXPECT_TRUE(Taken(scan, dir).empty());
+    clock.Pass(999);
+    EXPECT_TRUE(Taken(scan, dir).empty());
+    // Written again: the quiet time starts over.
+    WriteWholeFile(dir.File("CMD_1.csv"), "050,10.00\r\n050,20.00\r\n");
+    clock.Pass(1);
+    EXPECT_TRUE(Taken(scan, dir).empty());
+    clock.Pass(1000);
+    EXPECT_EQ(Taken(scan, dir), std::vector<std::string>{"CMD_1.csv"}) << "the packet lacks its closing tag";
+    clock.Pass(1000 * TRequestScan::kUnwholeQuietTimes);
+    EXPECT_EQ(Taken(scan, dir), (std::vector<std::string>{"CMD_1.csv", "ABC_1.zvx"}))
+        << "one that stays unwhole is taken, to be answered by its own checks";
+}
+
+TEST(RequestScan, LinksPipesAndSocketsUnderRequestNamesAreRefusedAndFoldersLeftAlone) {
+    TempDir dir;
+    Touch(dir, "ABC_1.zvx");
+    ASSERT_EQ(::symlink("/etc/passwd", dir.File("ABC_2.zvx").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent", dir.File("ABC_3.csv").c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir.File("ABC_4.zvx").c_str(), 0644), 0);
+    ASSERT_EQ(::mkdir(dir.File("ABC_5.zvx").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink(dir.File("ABC_5.zvx").c_str(), dir.File("ABC_6.zvx").c_str()), 0);
+    TRequestScan scan;
+    EXPECT_EQ(Taken(scan, dir), (std::vector<std::string>{"ABC_1.zvx", "ABC_2.zvx (not plain)", "ABC_3.csv (not plain)",
+                                                          "ABC_4.zvx (not plain)", "ABC_6.zvx (not plain)"}));
 }
 
 TEST(RequestScan, NamesKindsAndPackets) {
@@ -69,9 +112,3 @@ TEST(RequestScan, NamesKindsAndPackets) {
     EXPECT_FALSE(TRequestScan::IsPacket("ABC_12"));
 }
 
-TEST(RequestScan, FifoIsNeverOpened) {
-    TempDir dir;
-    ASSERT_EQ(::mkfifo(dir.File("ABC_fifo.zvx").c_str(), 0644), 0);
-    Touch(dir, "ABC_1.zvx");
-    EXPECT_EQ(TRequestScan::WorkList(dir.Path()), std::vector<std::string>{"ABC_1.zvx"});
-}
