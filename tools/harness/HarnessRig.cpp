@@ -281,6 +281,8 @@ std::vector<std::string> CashRegister::Collect() {
         const std::string path = inst_.FromFp() + "/" + n;
         const std::string ext = UpperCase(ExtractFileExt(n));
         if (ext != ".OK" && ext != ".ERR") continue;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;  // a folder under an answer's name
         std::string text = ReadWholeFile(path);
         if (!ledger_.empty()) {
             if (!TakeDurably(path, n, text)) continue;

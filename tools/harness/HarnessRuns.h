@@ -44,6 +44,10 @@ RunResult RunServerStops(const Tools& tools, const std::string& root, int stops,
 // line speed and without it, for seconds each; a table of answer times.
 RunResult RunServerLoad(const Tools& tools, const std::string& root, int seconds, unsigned seed);
 
+// Odd files in the exchange directory, rounds of every kind, the link as user
+// nobody where the harness is root; a canary folder beside the installation.
+RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, unsigned seed);
+
 // The stage a receipt had reached, from the printer commands traced since offset.
 std::string StageFromTrace(const std::string& traceTail);
 

@@ -174,7 +174,9 @@ Verdict Session::Check() {
     std::vector<int> cancelledTags;
     for (const SentRequest& r : others)
         if (r.cancelledReceipt) cancelledTags.push_back(r.tag);
-    Verdict v = Compare(sent, cash.Book(), ParseJournal(lines), db, printerTotal, cancelledTags);
+    AnswerBook book = cash.Book();
+    if (ownBooks) ownBooks(book);
+    Verdict v = Compare(sent, book, ParseJournal(lines), db, printerTotal, cancelledTags);
     PrinterBooks books = ReadPrinterBooks(lines);
     for (const auto& [plu, article] : sim::LoadStateFile(printer.StatePath()).articles) books.articles[plu] = article.price;
     std::vector<std::string> receipts;
@@ -186,7 +188,7 @@ Verdict Session::Check() {
          at = log.find("Narusena sinhronizacija", at + 1))
         ++v.repairs;
     v.repairs += repairsInLostLogs;
-    const std::vector<std::string> more = CompareRequests(others, receipts, cash.Book(), books, db, v.repairs);
+    const std::vector<std::string> more = CompareRequests(others, receipts, book, books, db, v.repairs);
     v.faults.insert(v.faults.end(), more.begin(), more.end());
     v.requestFaults = static_cast<int>(more.size());
     return v;

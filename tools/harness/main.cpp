@@ -7,6 +7,7 @@
 //   --seeds A-B the noise run once per seed A..B, a line per seed and a total
 //   --bad       the malformed request files  --disk     the disk and database faults
 //   --delivery  answer and request directories refusing files in a running link
+//   --hostile N rounds of odd files of every kind in the exchange directory
 //   --long N    receipts in one run of the link (0: none)
 //   --powercuts N  power cuts under the link's whole installation (root, /dev/fuse)
 //   --server-stops N  the server under a link in server mode stopped N times
@@ -47,7 +48,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--powercuts N] [--server-stops N] [--server-load S] [--seed S] [--seeds A-B] [--keep] "
+                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--hostile N] [--powercuts N] [--server-stops N] [--server-load S] [--seed S] [--seeds A-B] [--keep] "
                  "[--root DIR] [--link PATH] [--sim PATH] [--template-db PATH]\n");
     return 2;
 }
@@ -56,7 +57,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     Tools tools{VELBRIN_HARNESS_LINK, VELBRIN_HARNESS_SIM, VELBRIN_HARNESS_TEMPLATE_DB, VELBRIN_HARNESS_FIREBIRD_LOCK, ""};
-    int kills = -1, noise = -1, longRun = -1, powercuts = -1, serverStops = -1, serverLoad = -1;
+    int kills = -1, noise = -1, longRun = -1, powercuts = -1, serverStops = -1, serverLoad = -1, hostile = -1;
     std::string powercutfs = VELBRIN_HARNESS_POWERCUTFS;
     bool bad = false, disk = false, delivery = false, keep = false, display = true;
     unsigned seed = 1, seedFrom = 0, seedTo = 0;
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
             else if (a == "--noise") noise = static_cast<int>(StrToInt(value()));
             else if (a == "--long") longRun = static_cast<int>(StrToInt(value()));
             else if (a == "--powercuts") powercuts = static_cast<int>(StrToInt(value()));
+            else if (a == "--hostile") hostile = static_cast<int>(StrToInt(value()));
             else if (a == "--server-stops") serverStops = static_cast<int>(StrToInt(value()));
             else if (a == "--server-load") serverLoad = static_cast<int>(StrToInt(value()));
             else if (a == "--powercutfs") powercutfs = value();
@@ -100,7 +102,8 @@ int main(int argc, char** argv) {
         }
     }
     if (seedTo > 0 && noise < 0) noise = 40;
-    if (kills < 0 && noise < 0 && longRun < 0 && powercuts < 0 && serverStops < 0 && serverLoad < 0 && !bad && !disk && !delivery) {
+    if (kills < 0 && noise < 0 && longRun < 0 && powercuts < 0 && serverStops < 0 && serverLoad < 0 && hostile < 0 &&
+        !bad && !disk && !delivery) {
         kills = 30, noise = 20, longRun = 300, bad = disk = delivery = true;
     }
     if (root.empty()) {
@@ -213,6 +216,7 @@ int main(int argc, char** argv) {
     if (bad) run("bad files", [&] { return RunBadFiles(tools, root + "/bad", seed); });
     if (disk) run("disk and database faults", [&] { return RunDiskFaults(tools, root + "/disk", seed); });
     if (delivery) run("delivery faults", [&] { return RunDelivery(tools, root + "/delivery", seed); });
+    if (hostile > 0) run("hostile files", [&] { return RunHostile(tools, root + "/hostile", hostile, seed); });
     if (longRun > 0) run("long run", [&] { return RunLong(tools, root + "/long", longRun, seed); });
     if (powercuts > 0)
         run("power cuts", [&] { return RunPowerCuts(tools, powercutfs, root + "/powercuts", powercuts, seed); });
@@ -222,7 +226,7 @@ int main(int argc, char** argv) {
         run("server load", [&] { return RunServerLoad(tools, root + "/server-load", serverLoad, seed); });
 
     int faults = 0;
-    if (seedTo > 0 && kills <= 0 && longRun <= 0 && !bad && !disk && !delivery)
+    if (seedTo > 0 && kills <= 0 && longRun <= 0 && hostile <= 0 && !bad && !disk && !delivery)
         std::printf("\n==== harness report (seeds %u-%u)\n", seedFrom, seedTo);
     else
         std::printf("\n==== harness report (seed %u%s)\n", seed, seedTo > 0 ? ", noise over the seeds above" : "");

@@ -1,0 +1,498 @@
+// Odd files in the exchange directory, the link run as an ordinary user: links
+// of every kind, pipes, sockets, device nodes and folders under request names,
+// files the link may not read, writers of another user and slow writers of
+// every request kind, huge and sparse files, names no record, column or answer
+// can carry, a folder in the way of an answer and the same file dropped again.
+// Each is followed by a normal request of each kind. A canary folder beside
+// the installation must not change; no normal request may wait more than a
+// few seconds; every request is carried out once and answered as its kind asks.
+#include "app/P00_util.h"
+#include "tools/fp550sim/SimJournal.h"
+#include "tools/harness/HarnessRuns.h"
+#include "tools/harness/HarnessSession.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <thread>
+
+namespace velbrin::harness {
+
+namespace {
+
+constexpr int kUnprivileged = 65534;  // nobody
+// The longest a normal request may wait behind an odd file, drop to answer.
+constexpr long long kLongestWaitMs = 5000;
+constexpr long long kMaxPeakKb = 100 * 1024;
+constexpr int kCanaryTag = 9999;  // the receipt in the canary folder
+
+// What a canary folder holds: every entry by name, with its type, size, times and bytes.
+std::map<std::string, std::string> CanaryState(const std::string& dir) {
+    std::map<std::string, std::string> state;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir, ec)) {
+        struct stat st {};
+        if (::lstat(e.path().c_str(), &st) != 0) continue;
+        std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + " " +
+                           std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
+        if (S_ISREG(st.st_mode)) what += " " + ReadWholeFile(e.path().string());
+        state[e.path().string()] = what;
+    }
+    return state;
+}
+
+long long PeakKb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return LeadingInt(Trim(line.substr(6)));
+    return -1;
+}
+
+// An odd file's expected answers: how many under its key, and whether all are ".err".
+struct Expected {
+    std::string key;  // upper-cased answer name without extension
+    int answers = 1;
+    bool err = true;
+    std::string what;
+};
+
+std::string Key(const std::string& name) { return UpperCase(ChangeFileExt(name, "")); }
+
+class HostileRun {
+public:
+    HostileRun(Session& s, const std::string& canary, bool root) : s_(s), canary_(canary), root_(root) {}
+
+    void Case(const std::string& kind, const std::function<std::vector<Expected>()>& make);
+    void Finish(RunResult& result);
+
+    std::map<std::string, int> tried;  // cases by kind
+    std::vector<std::string> faults;
+    long long longestWaitMs = 0;
+    std::string longestWaitBehind;
+    long long refuseHugeMs = -1;
+    int normal = 0;
+
+    std::string To(const std::string& name) const { return s_.inst.ToFp() + "/" + name; }
+    int NextK() { return s_.nextK++; }
+    Session& S() { return s_; }
+    const std::string& Canary() const { return canary_; }
+    bool Root() const { return root_; }
+    // Keys judged here, not by the session's books.
+    std::map<std::string, Expected> own;
+
+private:
+    std::vector<SentRequest> NormalBatch();
+    bool WaitTimed(const std::vector<SentRequest>& batch, std::map<std::string, long long>& dropped,
+                   const std::string& behind);
+
+    Session& s_;
+    std::string canary_;
+    bool root_;
+    int batchNo_ = 0;
+};
+
+std::vector<SentRequest> HostileRun::NormalBatch() {
+    std::vector<SentRequest> batch;
+    const SentReceipt r = s_.Next(batchNo_++ % 2 ? "csv" : "zvx");
+    SentRequest q;
+    q.kind = RequestKind::Receipt;
+    q.name = r.name, q.request = r.request, q.bytes = r.bytes;
+    batch.push_back(q);
+    s_.others.push_back(MakeCashFile(s_.nextK++, s_.rng));
+    batch.push_back(s_.others.back());
+    s_.others.push_back(MakeTextFile(s_.nextK++, s_.rng));
+    batch.push_back(s_.others.back());
+    s_.others.push_back(MakeArticleFile(s_.nextK++, 'N', s_.articlePool, s_.rng));
+    batch.push_back(s_.others.back());
+    return batch;
+}
+
+bool HostileRun::WaitTimed(const std::vector<SentRequest>& batch, std::map<std::string, long long>& dropped,
+                           const std::string& behind) {
+    std::map<std::string, long long> answered;
+    const bool all = WaitUntil(
+        [&] {
+            s_.AnswerMessages();
+            s_.cash.Collect();
+            for (const SentRequest& r : batch)
+                if (!answered.count(r.request) && s_.cash.Answered(r.request)) answered[r.request] = NowMs();
+            return answered.size() == batch.size();
+        },
+        60000);
+    for (const auto& [request, at] : answered) {
+        const long long wait = at - dropped[request];
+        if (wait > longestWaitMs) longestWaitMs = wait, longestWaitBehind = behind;
+    }
+    return all;
+}
+
+void HostileRun::Case(const std::string& kind, const std::function<std::vector<Expected>()>& make) {
+    ++tried[kind];
+    std::printf("  %s\n", kind.c_str());
+    std::fflush(stdout);
+    std::vector<Expected> expected;
+    try {
+        expected = make();
+    } catch (const std::exception& e) {
+        faults.push_back(kind + ": the case could not be set up: " + e.what());
+        return;
+    }
+    for (const Expected& e : expected) own[e.key] = e;
+    const std::vector<SentRequest> batch = NormalBatch();
+    std::map<std::string, long long> dropped;
+    for (const SentRequest& r : batch) {
+        dropped[r.request] = NowMs();
+        s_.cash.Drop(r.name, r.bytes);
+    }
+    normal += static_cast<int>(batch.size());
+    if (!WaitTimed(batch, dropped, kind)) faults.push_back("normal requests behind " + kind + " were not answered");
+    if (!s_.link.Running()) {
+        faults.push_back(kind + " ended the link");
+        s_.Nurse();
+    }
+}
+
+void HostileRun::Finish(RunResult& result) {
+    // The odd files' answers, once every writer is done.
+    WaitUntil(
+        [&] {
+            s_.cash.Collect();
+            return std::all_of(own.begin(), own.end(), [&](const auto& e) {
+                return static_cast<int>(s_.cash.AnswersOf(e.first).size()) >= e.second.answers;
+            });
+        },
+        30000);
+    int unanswered = 0, twice = 0;
+    for (const auto& [key, e] : own) {
+        const auto& got = s_.cash.AnswersOf(key);
+        if (static_cast<int>(got.size()) < e.answers) ++unanswered;
+        if (static_cast<int>(got.size()) != e.answers)
+            faults.push_back(e.what + ": " + std::to_string(got.size()) + " answers, expected " +
+                             std::to_string(e.answers));
+        for (const std::string& a : got)
+            if (e.err != (a.rfind("err", 0) == 0)) faults.push_back(e.what + " answered " + Trim(a));
+        if (got.size() == 2 && !e.err && got[0] != got[1]) ++twice;
+    }
+    result.figures.push_back("odd files unanswered: " + std::to_string(unanswered) +
+                             ", answered again otherwise than at first: " + std::to_string(twice));
+}
+
+}  // namespace
+
+RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, unsigned seed) {
+    RunResult result;
+    result.name = "hostile files";
+    const bool privileged = ::geteuid() == 0;
+    ForceDirectories(root);
+    // A lock folder of the installation's own: the link runs as another user.
+    Tools own = tools;
+    own.firebirdLock = root + "/inst/firebird-lock";
+    ForceDirectories(own.firebirdLock);
+    // The canary folder beside the installation: open to the link's user, so
+    // that only the link's care keeps it as it is.
+    const std::string canary = root + "/canary";
+    ForceDirectories(canary + "/folder");
+    std::mt19937 canaryRng(seed);
+    WriteWholeFile(canary + "/secret.zvx", MakeReceipt(kCanaryTag, canaryRng, "zvx").bytes);
+    WriteWholeFile(canary + "/victim", "the link must never write here\n");
+    WriteWholeFile(canary + "/folder/inside", "nor here\n");
+    for (const char* f : {"", "/folder"}) ::chmod((canary + f).c_str(), 0777);
+    for (const char* f : {"/secret.zvx", "/victim", "/folder/inside"}) ::chmod((canary + f).c_str(), 0666);
+    const std::map<std::string, std::string> canaryBefore = CanaryState(canary);
+
+    Session s(own, root + "/inst", seed);
+    if (privileged) s.HandOverTo(kUnprivileged);
+    if (!s.StartLinkOrNote(result.faults)) return result;
+    const SentReceipt warm = s.Next();
+    if (!s.SendAndWait(warm, 30000)) result.faults.push_back("no receipt answered before the odd files");
+    HostileRun run(s, canary, privileged);
+    const std::string aside = root + "/aside";
+    ForceDirectories(aside);
+    std::vector<std::thread> writers;
+
+    for (int round = 0; round < rounds; ++round) {
+        const auto name = [&](const std::string& prefix, const std::string& ext) {
+            return prefix + "H" + std::to_string(round) + "_" + std::to_string(run.NextK()) + ext;
+        };
+        const auto symlinkTo = [&](const std::string& target, const std::string& linkName) {
+            if (::symlink(target.c_str(), run.To(linkName).c_str()) != 0)
+                throw LinkError("symlink " + linkName + ": " + std::strerror(errno));
+        };
+        run.Case("link to a receipt outside", [&] {
+            const std::string n = name("ABC_", ".zvx");
+            symlinkTo(canary + "/secret.zvx", n);
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
+        run.Case("link to a folder outside", [&] {
+            const std::string n = name("TXT_", ".zvx");
+            symlinkTo(canary + "/folder", n);
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
+        run.Case("dangling link", [&] {
+            const std::string n = name("CMD_", ".zvx");
+            symlinkTo(canary + "/made-by-a-command", n);
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
+        run.Case("link in the way of a receipt's packet", [&] {
+            const std::string n = name("ABC_", ".csv");
+            symlinkTo(canary + "/victim", ChangeFileExt(n, ".zvx"));
+            s.cash.Drop(n, MakeReceipt(run.NextK(), s.rng, "csv").bytes);
+            return std::vector<Expected>{{Key(n), 2, true, n + " and the link at its packet's name"}};
+        });
+        run.Case("dangling link in the way of a command's packet", [&] {
+            const std::string n = name("CMD_", ".csv");
+            symlinkTo(canary + "/made-by-a-packet.zvx", ChangeFileExt(n, ".zvx"));
+            s.cash.Drop(n, "50," + Hundredths(100LL * (10 + run.NextK())) + "\r\n");
+            return std::vector<Expected>{{Key(n), 2, true, n + " and the link at its packet's name"}};
+        });
+        run.Case("pipe under a receipt's name", [&] {
+            const std::string n = name("ABC_", ".zvx");
+            if (::mkfifo(run.To(n).c_str(), 0666) != 0) throw LinkError("mkfifo");
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
+        run.Case("pipe in the way of a text's packet", [&] {
+            const std::string n = name("TXT_", ".csv");
+            if (::mkfifo(run.To(ChangeFileExt(n, ".zvx")).c_str(), 0666) != 0) throw LinkError("mkfifo");
+            s.cash.Drop(n, "\"never printed\"\r\n");
+            return std::vector<Expected>{{Key(n), 2, true, n + " and the pipe at its packet's name"}};
+        });
+        run.Case("socket under a command's name", [&] {
+            const std::string n = name("CMD_", ".zvx");
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            if (run.To(n).size() >= sizeof addr.sun_path) throw LinkError("socket path too long");
+            std::strcpy(addr.sun_path, run.To(n).c_str());
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+            ::close(fd);
+            if (!bound) throw LinkError("bind");
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
+        if (privileged)
+            run.Case("device node under an article file's name", [&] {
+                const std::string n = name("ART-N_", ".zvx");
+                if (::mknod(run.To(n).c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) throw LinkError("mknod");
+                return std::vector<Expected>{{Key(n), 1, true, n}};
+            });
+        std::string folder;
+        run.Case("folder under a receipt's name", [&] {
+            folder = name("ABC_", ".zvx");
+            ForceDirectories(run.To(folder));
+            return std::vector<Expected>{{Key(folder), 0, true, folder + " (a folder, left alone)"}};
+        });
+        ::rmdir(run.To(folder).c_str());
+        if (privileged)
+            run.Case("receipt the link may not read", [&] {
+                const std::string n = name("ABC_", ".zvx");
+                const std::string part = s.inst.ToFp() + "/.unreadable";
+                WriteWholeFile(part, MakeReceipt(run.NextK(), s.rng, "zvx").bytes);
+                ::chmod(part.c_str(), 0600);
+                ::rename(part.c_str(), run.To(n).c_str());
+                return std::vector<Expected>{{Key(n), 1, true, n}};
+            });
+        run.Case("sparse receipt of 2 GiB", [&] {
+            const std::string n = name("ABC_", ".zvx");
+            const std::string part = s.inst.ToFp() + "/.sparse";
+            const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const bool made = fd >= 0 && ::ftruncate(fd, 2LL << 30) == 0;
+            if (fd >= 0) ::close(fd);
+            if (!made) throw LinkError("sparse file");
+            const long long at = NowMs();
+            ::rename(part.c_str(), run.To(n).c_str());
+            WaitUntil(
+                [&] {
+                    s.cash.Collect();
+                    return s.cash.Answered(Key(n));
+                },
+                10000);
+            const long long took = NowMs() - at;
+            if (run.refuseHugeMs < took) run.refuseHugeMs = took;
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
+        run.Case("article file of 4 MB of empty rows", [&] {
+            const std::string n = name("ART-N_", ".zvx");
+            std::string rows;
+            for (int i = 0; i < 650000; ++i) rows += "<ROW/>";
+            s.cash.Drop(n, "<?xml version=\"1.0\"?><DATAPACKET><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>");
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
+        run.Case("receipt of 1 MB of noise", [&] {
+            const std::string n = name("ABC_", ".zvx");
+            std::string noise(1 << 20, '\0');
+            for (char& c : noise) c = static_cast<char>(s.rng() & 0xFF);
+            s.cash.Drop(n, noise);
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
+        run.Case("names a record cannot hold", [&] {
+            std::vector<Expected> none;
+            for (const std::string odd : {"\n", " x%41#", "\x01\xff\t"}) {
+                SentReceipt r = s.Next("zvx");
+                r.name = "ABC_H" + odd + std::to_string(r.k) + ".zvx";
+                r.request = ChangeFileExt(r.name, "");
+                s.sent.back() = r;
+                s.cash.Drop(r.name, r.bytes);
+            }
+            return none;
+        });
+        run.Case("receipt name longer than the database holds", [&] {
+            const std::string n = "ABC_" + std::string(100, 'd') + std::to_string(run.NextK()) + ".zvx";
+            s.cash.Drop(n, MakeReceipt(run.NextK(), s.rng, "zvx").bytes);
+            return std::vector<Expected>{{Key(n), 1, true, "a receipt name of " + std::to_string(n.size()) + " bytes"}};
+        });
+        run.Case("name no answer can carry", [&] {
+            std::string n = "CMD_" + std::to_string(run.NextK()) + "_";
+            n += std::string(255 - n.size() - 4, 'n') + ".zvx";
+            s.cash.Drop(n, "<?xml version=\"1.0\"?><DATAPACKET/>");
+            // The longest name the link gives an answer.
+            const std::string answer = ShortenedFileName(ChangeFileExt(n, ".err"), 200);
+            return std::vector<Expected>{{Key(answer), 1, true, "a request name of 255 bytes"}};
+        });
+        std::string blocked;
+        run.Case("folder in the way of an answer", [&] {
+            SentReceipt r = s.Next("zvx");
+            blocked = s.inst.FromFp() + "/" + r.request + ".ok";
+            ForceDirectories(blocked);
+            s.cash.Drop(r.name, r.bytes);
+            return std::vector<Expected>{};
+        });
+        ::rmdir(blocked.c_str());
+        run.Case("the same file dropped again", [&] {
+            SentReceipt r = s.Next("zvx");
+            const std::string kept = aside + "/" + r.name;
+            WriteWholeFile(kept, r.bytes);
+            ::link(kept.c_str(), run.To(r.name).c_str());
+            WaitUntil(
+                [&] {
+                    s.cash.Collect();
+                    return s.cash.Answered(r.request) && !FileExists(run.To(r.name));
+                },
+                30000);
+            ::link(kept.c_str(), run.To(r.name).c_str());
+            return std::vector<Expected>{{Key(r.request), 2, false, r.name + " dropped again"}};
+        });
+        if (privileged) {
+            // Another user writes each kind slowly: half now, the rest 3 s later.
+            const auto slowly = [&](const std::string& n, const std::string& bytes) {
+                writers.emplace_back([path = run.To(n), bytes] {
+                    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                    if (fd < 0) return;
+                    const std::size_t half = bytes.size() / 2;
+                    [[maybe_unused]] ssize_t n1 = ::write(fd, bytes.data(), half);
+                    std::this_thread::sleep_for(std::chrono::seconds(3));
+                    [[maybe_unused]] ssize_t n2 = ::write(fd, bytes.data() + half, bytes.size() - half);
+                    ::close(fd);
+                });
+            };
+            run.Case("slow writers of every kind, another user", [&] {
+                const SentReceipt r = s.Next("csv");
+                slowly(r.name, r.bytes);
+                SentRequest cash = MakeCashFile(s.nextK++, s.rng);
+                cash.name = cash.request + ".csv";
+                cash.bytes.clear();
+                cash.cash.clear();
+                cash.drawers.clear();
+                for (int i = 0; i < 4; ++i) {
+                    const long long amount = 100LL * (10 + s.nextK) + i + 1;
+                    cash.bytes += "50," + Hundredths(amount) + "\r\n";
+                    cash.cash.push_back(amount);
+                }
+                s.others.push_back(cash);
+                slowly(cash.name, cash.bytes);
+                SentRequest text;
+                text.kind = RequestKind::Text;
+                text.request = "TXT_H" + std::to_string(s.nextK++);
+                text.name = text.request + ".csv";
+                for (int i = 1; i <= 6; ++i) {
+                    const std::string mark = "HT" + text.request.substr(4) + "." + std::to_string(i);
+                    text.bytes += "\"" + mark + " tekst\"\r\n";
+                    text.texts.push_back(mark);
+                }
+                s.others.push_back(text);
+                slowly(text.name, text.bytes);
+                s.others.push_back(MakeArticleFile(s.nextK++, 'N', s.articlePool, s.rng));
+                slowly(s.others.back().name, s.others.back().bytes);
+                return std::vector<Expected>{};
+            });
+            run.Case("a writer that never finishes", [&] {
+                const std::string n = name("TXT_", ".zvx");
+                const int fd = ::open(run.To(n).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                [[maybe_unused]] ssize_t w = ::write(fd, "<?xml version=\"1.0\"?><DATAPACKET><METADATA>", 42);
+                // Kept open while the normal requests go; closed when the run ends.
+                writers.emplace_back([fd] {
+                    std::this_thread::sleep_for(std::chrono::seconds(15));
+                    ::close(fd);
+                });
+                return std::vector<Expected>{{Key(n), 1, true, n + " (half a packet, closed at last)"}};
+            });
+        }
+    }
+    for (std::thread& t : writers) t.join();
+    run.Finish(result);
+
+    const pid_t pid = s.link.Pid();
+    const long long peak = PeakKb(pid);
+    // The session's books, without the odd files the run judged itself; the
+    // same file dropped again counts with its first answer.
+    s.ownBooks = [&](AnswerBook& book) {
+        for (const auto& [key, e] : run.own) {
+            if (e.err) book.erase(key);
+            else if (book.count(key) && book[key].size() > 1) book[key].resize(1);
+        }
+    };
+    const std::map<std::string, std::string> canaryAfter = CanaryState(canary);
+    int changed = 0;
+    for (const auto& [path, what] : canaryBefore)
+        if (!canaryAfter.count(path) || canaryAfter.at(path) != what) {
+            ++changed;
+            run.faults.push_back("outside the installation, " + path + " changed");
+        }
+    for (const auto& [path, what] : canaryAfter)
+        if (!canaryBefore.count(path)) {
+            ++changed;
+            run.faults.push_back("outside the installation, " + path + " was made");
+        }
+    const auto journal = sim::SimJournal::ReadLines(s.printer.JournalPath());
+    for (const PrintedReceipt& p : ParseJournal(journal))
+        if (p.tagK == kCanaryTag) run.faults.push_back("the receipt outside the installation was printed");
+    const Verdict v = s.Check();
+    result.faults = run.faults;
+    result.faults.insert(result.faults.end(), v.faults.begin(), v.faults.end());
+
+    std::string kinds;
+    int cases = 0;
+    for (const auto& [kind, n] : run.tried) {
+        kinds += (kinds.empty() ? "" : ", ") + kind + " " + std::to_string(n);
+        cases += n;
+    }
+    result.figures.insert(result.figures.begin(),
+                          {"cases tried: " + std::to_string(cases) + " (" + kinds + ")" +
+                               (privileged ? " (link run as user nobody)" : " (not root: cases of other users skipped)"),
+                           "normal requests behind them: " + std::to_string(run.normal) + ", longest wait " +
+                               std::to_string(run.longestWaitMs) + " ms (behind " + run.longestWaitBehind + ")",
+                           "files outside the installation changed or made: " + std::to_string(changed),
+                           "receipts printed " + std::to_string(v.printed) + ", lost " + std::to_string(v.lost) +
+                               ", carried out twice " + std::to_string(v.duplicated) + ", request faults " +
+                               std::to_string(v.requestFaults),
+                           "peak memory of the link (VmHWM): " + std::to_string(peak / 1024) + " MB",
+                           "a sparse file of 2 GiB refused, drop to answer: " + std::to_string(run.refuseHugeMs) +
+                               " ms"});
+    if (run.longestWaitMs > kLongestWaitMs)
+        result.faults.push_back("a normal request waited " + std::to_string(run.longestWaitMs) + " ms behind " +
+                                run.longestWaitBehind);
+    if (peak > kMaxPeakKb) result.faults.push_back("the link's memory peaked at " + std::to_string(peak / 1024) + " MB");
+    return result;
+}
+
+}  // namespace velbrin::harness
