@@ -35,6 +35,9 @@ constexpr int kUnprivileged = 65534;  // nobody
 // The longest a normal request may wait behind an odd file, drop to answer.
 constexpr long long kLongestWaitMs = 5000;
 constexpr long long kMaxPeakKb = 100 * 1024;
+// Refusing a file too large for its kind reads nothing of it: drop to answer,
+// with the answer's own syncs, on a loaded machine.
+constexpr long long kRefuseHugeMs = 1000;
 constexpr int kCanaryTag = 9999;  // the receipt in the canary folder
 
 // What a canary folder holds: every entry by name, with its type, size, times and bytes.
@@ -72,7 +75,8 @@ std::string Key(const std::string& name) { return UpperCase(ChangeFileExt(name, 
 
 class HostileRun {
 public:
-    HostileRun(Session& s, const std::string& canary, bool root) : s_(s), canary_(canary), root_(root) {}
+    HostileRun(Session& s, const std::string& canary, bool root, std::string only)
+        : s_(s), canary_(canary), root_(root), only_(std::move(only)) {}
 
     void Case(const std::string& kind, const std::function<std::vector<Expected>()>& make);
     void Finish(RunResult& result);
@@ -100,6 +104,7 @@ private:
     Session& s_;
     std::string canary_;
     bool root_;
+    std::string only_;  // cases whose kind holds this text ("": all)
     int batchNo_ = 0;
 };
 
@@ -139,6 +144,7 @@ bool HostileRun::WaitTimed(const std::vector<SentRequest>& batch, std::map<std::
 }
 
 void HostileRun::Case(const std::string& kind, const std::function<std::vector<Expected>()>& make) {
+    if (!only_.empty() && kind.find(only_) == std::string::npos) return;
     ++tried[kind];
     std::printf("  %s\n", kind.c_str());
     std::fflush(stdout);
@@ -191,7 +197,7 @@ void HostileRun::Finish(RunResult& result) {
 
 }  // namespace
 
-RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, unsigned seed) {
+RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, unsigned seed, const std::string& only) {
     RunResult result;
     result.name = "hostile files";
     const bool privileged = ::geteuid() == 0;
@@ -217,7 +223,7 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
     if (!s.StartLinkOrNote(result.faults)) return result;
     const SentReceipt warm = s.Next();
     if (!s.SendAndWait(warm, 30000)) result.faults.push_back("no receipt answered before the odd files");
-    HostileRun run(s, canary, privileged);
+    HostileRun run(s, canary, privileged, only);
     const std::string aside = root + "/aside";
     ForceDirectories(aside);
     std::vector<std::thread> writers;
@@ -292,7 +298,7 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
             ForceDirectories(run.To(folder));
             return std::vector<Expected>{{Key(folder), 0, true, folder + " (a folder, left alone)"}};
         });
-        ::rmdir(run.To(folder).c_str());
+        if (!folder.empty()) ::rmdir(run.To(folder).c_str());
         if (privileged)
             run.Case("receipt the link may not read", [&] {
                 const std::string n = name("ABC_", ".zvx");
@@ -302,6 +308,19 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
                 ::rename(part.c_str(), run.To(n).c_str());
                 return std::vector<Expected>{{Key(n), 1, true, n}};
             });
+        const auto sparse = [&](const std::string& n, long long size) {
+            const std::string part = s.inst.ToFp() + "/.sparse";
+            const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const bool made = fd >= 0 && ::ftruncate(fd, size) == 0;
+            if (fd >= 0) ::close(fd);
+            if (!made) throw LinkError("sparse file");
+            ::rename(part.c_str(), run.To(n).c_str());
+        };
+        run.Case("sparse packet of 400 MiB", [&] {
+            const std::string n = name("TXT_", ".zvx");
+            sparse(n, 400LL << 20);
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
         run.Case("sparse receipt of 2 GiB", [&] {
             const std::string n = name("ABC_", ".zvx");
             const std::string part = s.inst.ToFp() + "/.sparse";
@@ -346,6 +365,26 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
             }
             return none;
         });
+        if (privileged)
+            run.Case("names a record cannot hold, To_FP read-only, across a restart", [&] {
+                // Only the journal keeps the link from printing it again.
+                ::chmod(s.inst.ToFp().c_str(), 0555);
+                SentReceipt r = s.Next("zvx");
+                r.name = "ABC_R\n" + std::to_string(r.k) + " %0A.zvx";
+                r.request = ChangeFileExt(r.name, "");
+                s.sent.back() = r;
+                s.cash.Drop(r.name, r.bytes);
+                WaitUntil(
+                    [&] {
+                        s.cash.Collect();
+                        return s.cash.Answered(r.request);
+                    },
+                    30000);
+                s.StopLink();
+                s.StartLink();
+                ::chmod(s.inst.ToFp().c_str(), 0755);
+                return std::vector<Expected>{};
+            });
         run.Case("receipt name longer than the database holds", [&] {
             const std::string n = "ABC_" + std::string(100, 'd') + std::to_string(run.NextK()) + ".zvx";
             s.cash.Drop(n, MakeReceipt(run.NextK(), s.rng, "zvx").bytes);
@@ -367,7 +406,7 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
             s.cash.Drop(r.name, r.bytes);
             return std::vector<Expected>{};
         });
-        ::rmdir(blocked.c_str());
+        if (!blocked.empty()) ::rmdir(blocked.c_str());
         run.Case("the same file dropped again", [&] {
             SentReceipt r = s.Next("zvx");
             const std::string kept = aside + "/" + r.name;
@@ -492,6 +531,8 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
         result.faults.push_back("a normal request waited " + std::to_string(run.longestWaitMs) + " ms behind " +
                                 run.longestWaitBehind);
     if (peak > kMaxPeakKb) result.faults.push_back("the link's memory peaked at " + std::to_string(peak / 1024) + " MB");
+    if (run.refuseHugeMs > kRefuseHugeMs)
+        result.faults.push_back("the sparse file of 2 GiB took " + std::to_string(run.refuseHugeMs) + " ms to refuse");
     return result;
 }
 

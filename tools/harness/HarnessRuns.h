@@ -46,7 +46,9 @@ RunResult RunServerLoad(const Tools& tools, const std::string& root, int seconds
 
 // Odd files in the exchange directory, rounds of every kind, the link as user
 // nobody where the harness is root; a canary folder beside the installation.
-RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, unsigned seed);
+// only: the cases whose kind holds this text ("": every case).
+RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, unsigned seed,
+                     const std::string& only = "");
 
 // The stage a receipt had reached, from the printer commands traced since offset.
 std::string StageFromTrace(const std::string& traceTail);

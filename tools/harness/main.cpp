@@ -8,6 +8,7 @@
 //   --bad       the malformed request files  --disk     the disk and database faults
 //   --delivery  answer and request directories refusing files in a running link
 //   --hostile N rounds of odd files of every kind in the exchange directory
+//   --only TEXT the hostile cases whose kind holds TEXT
 //   --long N    receipts in one run of the link (0: none)
 //   --powercuts N  power cuts under the link's whole installation (root, /dev/fuse)
 //   --server-stops N  the server under a link in server mode stopped N times
@@ -48,7 +49,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--hostile N] [--powercuts N] [--server-stops N] [--server-load S] [--seed S] [--seeds A-B] [--keep] "
+                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--hostile N [--only TEXT]] [--powercuts N] [--server-stops N] [--server-load S] [--seed S] [--seeds A-B] [--keep] "
                  "[--root DIR] [--link PATH] [--sim PATH] [--template-db PATH]\n");
     return 2;
 }
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
     std::string powercutfs = VELBRIN_HARNESS_POWERCUTFS;
     bool bad = false, disk = false, delivery = false, keep = false, display = true;
     unsigned seed = 1, seedFrom = 0, seedTo = 0;
-    std::string root;
+    std::string root, only;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
             else if (a == "--long") longRun = static_cast<int>(StrToInt(value()));
             else if (a == "--powercuts") powercuts = static_cast<int>(StrToInt(value()));
             else if (a == "--hostile") hostile = static_cast<int>(StrToInt(value()));
+            else if (a == "--only") only = value();
             else if (a == "--server-stops") serverStops = static_cast<int>(StrToInt(value()));
             else if (a == "--server-load") serverLoad = static_cast<int>(StrToInt(value()));
             else if (a == "--powercutfs") powercutfs = value();
@@ -216,7 +218,7 @@ int main(int argc, char** argv) {
     if (bad) run("bad files", [&] { return RunBadFiles(tools, root + "/bad", seed); });
     if (disk) run("disk and database faults", [&] { return RunDiskFaults(tools, root + "/disk", seed); });
     if (delivery) run("delivery faults", [&] { return RunDelivery(tools, root + "/delivery", seed); });
-    if (hostile > 0) run("hostile files", [&] { return RunHostile(tools, root + "/hostile", hostile, seed); });
+    if (hostile > 0) run("hostile files", [&] { return RunHostile(tools, root + "/hostile", hostile, seed, only); });
     if (longRun > 0) run("long run", [&] { return RunLong(tools, root + "/long", longRun, seed); });
     if (powercuts > 0)
         run("power cuts", [&] { return RunPowerCuts(tools, powercutfs, root + "/powercuts", powercuts, seed); });
