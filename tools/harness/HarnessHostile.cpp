@@ -69,6 +69,9 @@ struct Expected {
     int answers = 1;
     bool err = true;
     std::string what;
+    // A request and a file in the way of its packet share their answer's name: the
+    // second answer replaces the first when the cash register has not taken it yet.
+    bool sharedName = false;
 };
 
 std::string Key(const std::string& name) { return UpperCase(ChangeFileExt(name, "")); }
@@ -176,15 +179,16 @@ void HostileRun::Finish(RunResult& result) {
         [&] {
             s_.cash.Collect();
             return std::all_of(own.begin(), own.end(), [&](const auto& e) {
-                return static_cast<int>(s_.cash.AnswersOf(e.first).size()) >= e.second.answers;
+                return static_cast<int>(s_.cash.AnswersOf(e.first).size()) >= (e.second.sharedName ? 1 : e.second.answers);
             });
         },
         30000);
     int unanswered = 0, twice = 0;
     for (const auto& [key, e] : own) {
         const auto& got = s_.cash.AnswersOf(key);
-        if (static_cast<int>(got.size()) < e.answers) ++unanswered;
-        if (static_cast<int>(got.size()) != e.answers)
+        const int least = e.sharedName ? 1 : e.answers;
+        if (static_cast<int>(got.size()) < least) ++unanswered;
+        if (static_cast<int>(got.size()) < least || static_cast<int>(got.size()) > e.answers)
             faults.push_back(e.what + ": " + std::to_string(got.size()) + " answers, expected " +
                              std::to_string(e.answers));
         for (const std::string& a : got)
@@ -255,13 +259,13 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
             const std::string n = name("ABC_", ".csv");
             symlinkTo(canary + "/victim", ChangeFileExt(n, ".zvx"));
             s.cash.Drop(n, MakeReceipt(run.NextK(), s.rng, "csv").bytes);
-            return std::vector<Expected>{{Key(n), 2, true, n + " and the link at its packet's name"}};
+            return std::vector<Expected>{{Key(n), 2, true, n + " and the link at its packet's name", true}};
         });
         run.Case("dangling link in the way of a command's packet", [&] {
             const std::string n = name("CMD_", ".csv");
             symlinkTo(canary + "/made-by-a-packet.zvx", ChangeFileExt(n, ".zvx"));
             s.cash.Drop(n, "50," + Hundredths(100LL * (10 + run.NextK())) + "\r\n");
-            return std::vector<Expected>{{Key(n), 2, true, n + " and the link at its packet's name"}};
+            return std::vector<Expected>{{Key(n), 2, true, n + " and the link at its packet's name", true}};
         });
         run.Case("pipe under a receipt's name", [&] {
             const std::string n = name("ABC_", ".zvx");
@@ -272,7 +276,7 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
             const std::string n = name("TXT_", ".csv");
             if (::mkfifo(run.To(ChangeFileExt(n, ".zvx")).c_str(), 0666) != 0) throw LinkError("mkfifo");
             s.cash.Drop(n, "\"never printed\"\r\n");
-            return std::vector<Expected>{{Key(n), 2, true, n + " and the pipe at its packet's name"}};
+            return std::vector<Expected>{{Key(n), 2, true, n + " and the pipe at its packet's name", true}};
         });
         run.Case("socket under a command's name", [&] {
             const std::string n = name("CMD_", ".zvx");
