@@ -206,7 +206,6 @@ private:
     std::string currentFile_;
     unsigned long long currentIno_ = 0;
     std::set<std::string> removed_;  // identities this run removed from ToFpDir
-    bool leftoverNoticeGiven_ = false;
 
     TStoreContext& store_;
     TFormConvert& convert_;

@@ -204,6 +204,14 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
             s.cash.Drop(n, "<?xml version=\"1.0\"?><DATAPACKET><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>");
             return std::vector<Expected>{{Key(n), 1, true, n}};
         });
+        run.Case("article file of 4 MB of attributes", [&] {
+            // The most a parser is given to build from one file of the largest kind.
+            const std::string n = name("ART-N_", ".zvx");
+            std::string row = "<ROW";
+            while (row.size() < (4u << 20) - 100) row += " a=\"\"";
+            s.cash.Drop(n, "<?xml version=\"1.0\"?><DATAPACKET><ROWDATA>" + row + "/></ROWDATA></DATAPACKET>");
+            return std::vector<Expected>{{Key(n), 1, true, n}};
+        });
         run.Case("receipt of 1 MB of noise", [&] {
             const std::string n = name("ABC_", ".zvx");
             std::string noise(1 << 20, '\0');
