@@ -48,7 +48,9 @@ std::size_t TRequestScan::MaxBytes(const std::string& kind) {
     if (kind == "ABC_") return 1u << 20;  // 250 lines and the trailer
     if (kind == "CMD_") return 256u << 10;
     if (kind == "TXT_") return 1u << 20;
-    if (kind == "ART-") return 4u << 20;  // tens of thousands of articles
+    // Tens of thousands of articles; the parser's tree of a packet this size,
+    // however it is filled, stays within the link's memory.
+    if (kind == "ART-") return 2u << 20;
     return 0;
 }
 

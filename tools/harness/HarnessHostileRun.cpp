@@ -91,10 +91,15 @@ void HostileRun::Case(const std::string& kind, const std::function<std::vector<E
     }
     normal += static_cast<int>(batch.size());
     if (!WaitTimed(batch, dropped, kind)) faults.push_back("normal requests behind " + kind + " were not answered");
+    NotePeak();
     if (!s_.link.Running()) {
         faults.push_back(kind + " ended the link");
         s_.Nurse();
     }
+}
+
+void HostileRun::NotePeak() {
+    if (s_.link.Running()) peakKb = std::max(peakKb, PeakKb(s_.link.Pid()));
 }
 
 void HostileRun::Finish(RunResult& result) {
@@ -107,13 +112,13 @@ void HostileRun::Finish(RunResult& result) {
             });
         },
         30000);
-    int unanswered = 0, twice = 0, sound = 0;
+    int unanswered = 0, twice = 0;
     for (auto it = own.begin(); it != own.end();) {
         const auto& got = s_.cash.AnswersOf(it->first);
         const bool ok = std::any_of(got.begin(), got.end(), [](const std::string& a) { return a.rfind("ok", 0) == 0; });
         if (ok && it->second.sound) {
             it->second.sound();
-            ++sound;
+            sound.insert(it->first);
             it = own.erase(it);
         } else {
             ++it;
@@ -132,7 +137,8 @@ void HostileRun::Finish(RunResult& result) {
     }
     result.figures.push_back("odd files unanswered: " + std::to_string(unanswered) +
                              ", answered again otherwise than at first: " + std::to_string(twice) +
-                             "; requests whose packet's name was free again when they came: " + std::to_string(sound));
+                             "; requests whose packet's name was free again when they came: " +
+                             std::to_string(sound.size()));
 }
 
 }  // namespace velbrin::harness

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,11 +52,17 @@ public:
     std::string longestWaitBehind;
     long long refuseHugeMs = -1;
     int normal = 0;
+    // The link's peak memory over every process the run started (kB).
+    long long peakKb = -1;
+    void NotePeak();
 
     std::string To(const std::string& name) const { return s_.inst.ToFp() + "/" + name; }
     int NextK() { return s_.nextK++; }
     // Keys judged here, not by the session's books.
     std::map<std::string, Expected> own;
+    // Requests that came when the file in their way was refused already: their
+    // own answer is the session's to judge, the refusal's ".err" is not.
+    std::set<std::string> sound;
 
 private:
     std::vector<SentRequest> NormalBatch();
