@@ -107,7 +107,7 @@ void TFormZets::WriteVle(const std::string& key, const std::string& value)
     QSql.ExecSQL();
 }
 
-void TFormZets::SettleClosingBegun()
+void TFormZets::SettleClosingBegun(bool clearedMeansPrinted)
 {
     const std::string zetId = ReadVle("ClosingBegun");
     if (zetId.empty()) return;
@@ -122,18 +122,18 @@ void TFormZets::SettleClosingBegun()
             ExportClosedDay(stamp);
         }
     } else {
-        FinishClosingPrintedBeforeAStop(zetId);
+        FinishClosingPrintedBeforeAStop(zetId, clearedMeansPrinted);
     }
     SetClosingBegun("");
 }
 
-bool TFormZets::FinishClosingPrintedBeforeAStop(const std::string& zetId)
+bool TFormZets::FinishClosingPrintedBeforeAStop(const std::string& zetId, bool clearedMeansPrinted)
 {
     if (DayClosed(zetId) || CurrentDayId() != zetId) return false;
     const int64_t receipts =
         SelectInteger("select count(*) cnt from payments where zet_id='" + zetId + "'", "cnt");
     // An empty day leaves the printer's figures cleared either way: it cannot tell.
-    if (receipts == 0 || fp_.ReadTransactionState() != 1) return false;
+    if ((receipts == 0 && !clearedMeansPrinted) || fp_.ReadTransactionState() != 1) return false;
     QSql.SetSQL("select sum(pay_1 + pay_2 + pay_3 + pay_4 + pay_5 + pay_6 - kusur) total from payments "
                 "where zet_id = :zet_id");
     QSql.SetString("zet_id", zetId);

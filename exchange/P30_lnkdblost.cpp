@@ -14,6 +14,7 @@
 #include "app/P00_util.h"
 #include "exchange/P30_requestjournal.h"
 #include "store/P00_connection.h"
+#include "store/P31_articledoubt.h"
 #include "store/P31_bon.h"
 #include "store/P31_storecontext.h"
 
@@ -106,6 +107,8 @@ bool TFormLnkWork::DatabaseBack() {
 void TFormLnkWork::ResumeAfterLostDatabase() {
     TBon& bon = Bon();
     const std::string answeredLast = Journal().LastAnswered();
+    // An article command the loss cut off between the printer and arts.
+    TArticleInDoubt(store_).SettleLast();
     SettleClosingAndAnswerDue();
     // A receipt whose intake the loss cut short: its file still waits in ToFpDir
     // (not taken in, whatever of it reached curr_abc) and is taken in anew.

@@ -140,11 +140,12 @@ void TLinkForms::BuildStartup() {
         try {
             FormCommonLink.SyncArticles();
         } catch (const std::exception& e) {
-            app_.ShowText(e.what());
+            // A stop requested meanwhile is no failure to show: the link log has it.
+            if (!app_.Terminated()) app_.ShowText(e.what());
             app_.Terminate();
             return false;
         }
-        return true;
+        return !app_.Terminated();
     });
     s.Add("tax groups", [this] {
         FormFP.SetTaxGroupFlags(FormFP.ReadTaxGroups());

@@ -6,6 +6,7 @@
 #include "app/P00_durable.h"
 #include "exchange/P30_requestjournal.h"
 #include "app/P00_util.h"
+#include "store/P31_articledoubt.h"
 
 using namespace velbrin;
 using namespace velbrin::test;
@@ -48,15 +49,48 @@ TEST_F(ArticleFileTest, StockRowBegunBeforeAStopIsNeverAddedTwice) {
     work->PollExchange();
     const long long b = Plu("B");
     DropArticles("ART-K1.zvx", {Art("B", "Mleko", "0", "2.5"), Art("B", "Mleko", "0", "1")});
-    // A run that stopped after the printer took the first row, before it was recorded.
+    // A run that stopped after the printer took the first row, before it was
+    // recorded; then one that stopped before the printer took it. The printer's
+    // stock, against the one written down before the command, tells which.
+    for (const bool taken : {true, false}) {
+        const std::string file = taken ? "ART-K1.zvx" : "ART-K2.zvx";
+        if (!taken) DropArticles(file, {Art("B", "Mleko", "0", "2.5"), Art("B", "Mleko", "0", "1")});
+        const std::string id = FileIdentityOf(ToFp(file));
+        TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
+        journal.Load();
+        journal.MarkRowBegun(id, 0, "-");
+        TArticleCommand stock;
+        stock.op = 'A';
+        stock.plu = b;
+        stock.artId = "B";
+        stock.quantity = Money::Parse("2.5");
+        stock.stockBefore = Money::Parse(taken ? "5" : "8.5");
+        stock.owner = id + " 0";
+        TArticleInDoubt(*rig->store).Record(stock);
+        if (taken) rig->fp->ProgramArticle("A" + std::to_string(b) + ",2.500");
+        Restart();
+        work->PollExchange();
+        EXPECT_EQ(PrinterArticle(b), taken ? "80.00 8.500 Mleko" : "80.00 12.000 Mleko");
+        EXPECT_EQ(Answer(ChangeFileExt(file, ".ok")), "\r\n");
+    }
+    // Stock that matches neither is left for the operator to check.
+    DropArticles("ART-K3.zvx", {Art("B", "Mleko", "0", "2.5")});
+    const std::string id = FileIdentityOf(ToFp("ART-K3.zvx"));
     TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
     journal.Load();
-    journal.MarkRowBegun(FileIdentityOf(ToFp("ART-K1.zvx")), 0, "-");
-    rig->fp->ProgramArticle("A" + std::to_string(b) + ",2.500");
+    journal.MarkRowBegun(id, 0, "-");
+    TArticleCommand stock;
+    stock.op = 'A';
+    stock.plu = b;
+    stock.artId = "B";
+    stock.quantity = Money::Parse("2.5");
+    stock.stockBefore = Money::Parse("1");
+    stock.owner = id + " 0";
+    TArticleInDoubt(*rig->store).Record(stock);
     Restart();
     work->PollExchange();
-    EXPECT_EQ(PrinterArticle(b), "80.00 8.500 Mleko");
-    EXPECT_EQ(Answer("ART-K1.err"), "Artikli koji nisu prosli se nalaze u log-u!\r\n");
+    EXPECT_EQ(PrinterArticle(b), "80.00 12.000 Mleko");
+    EXPECT_EQ(Answer("ART-K3.err"), "Artikli koji nisu prosli se nalaze u log-u!\r\n");
 }
 
 TEST_F(ArticleFileTest, DeleteRowCarriedOutBeforeAStopIsFinishedInTheDatabase) {
@@ -68,6 +102,12 @@ TEST_F(ArticleFileTest, DeleteRowCarriedOutBeforeAStopIsFinishedInTheDatabase) {
     TRequestJournal journal(JoinPath(rig->ini->OtherDir(), "Requests.journal"));
     journal.Load();
     journal.MarkRowBegun(FileIdentityOf(ToFp("ART-D1.zvx")), 0, "-");
+    TArticleCommand del;
+    del.op = 'D';
+    del.plu = b;
+    del.artId = "B";
+    del.owner = FileIdentityOf(ToFp("ART-D1.zvx")) + " 0";
+    TArticleInDoubt(*rig->store).Record(del);
     rig->fp->ProgramArticle("D" + std::to_string(b));  // the printer's half, before the stop
     Restart();
     work->PollExchange();
