@@ -84,6 +84,10 @@ public:
     TSqlQuery QSql;
 
 private:
+    // The printer's day total of the Z report against the database's own (the
+    // day's payments less change): a difference is told to the operator, without
+    // waiting for a key, and written into the link log.
+    void TellTotalsDifference(const std::string& zetId);
     // The day whose closing has begun, in vle 'ClosingBegun' ("" clears it).
     void SetClosingBegun(const std::string& zetId);
     // The export number taken by the closing begun, until the closing ends.

@@ -3,11 +3,14 @@
 #include "app/P00_appservices.h"
 #include "app/P00_inilink.h"
 #include "app/P00_msg.h"
+#include "app/P00_starttext.h"
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
 #include "printer/P00_fp.h"
 #include "store/P31_articledoubt.h"
+#include "store/P31_issuednumbers.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -79,6 +82,44 @@ void TFormCommonLink::CheckFiscalised(bool warn)
 void TFormCommonLink::CheckDatabase()
 {
     SelectCount("select count(*) cnt from curr_abc", "cnt");
+}
+
+bool TFormCommonLink::CheckDatabaseAge()
+{
+    // The numbers the database has given: a range deletion of old days keeps
+    // 'BonID' and the days' last receipts, so the highest of these stays.
+    int64_t bon = SelectCount("select max(bon_id) n from payments", "n");
+    bon = std::max(bon, SelectCount("select max(bon_id) n from curr_payments", "n"));
+    bon = std::max(bon, SelectCount("select max(end_bon_id) n from zets", "n"));
+    QSql.SetSQL("select vle_value from vle where vle_key='BonID'");
+    QSql.Open();
+    long long stored = 0;
+    if (!QSql.Eof() && TryStrToInt(Trim(QSql.AsString("vle_value")), stored)) bon = std::max<int64_t>(bon, stored);
+    QSql.Close();
+    QSql.SetSQL("select max(zet_id) maxZet from zets");
+    QSql.Open();
+    const int64_t day = QSql.Eof() || QSql.IsNull("maxZet") ? 0 : LeadingInt(Trim(QSql.AsString("maxZet")));
+    QSql.Close();
+
+    TIssuedNumbers issued(ini_);
+    const TIssuedNumbers::Numbers given = issued.Recorded();
+    if (given.known && (bon < given.bon || day < given.day)) {
+        LinkLog.Write("The database " + ini_.DbPath() + " is older than the numbers the link has given: receipt " +
+                      std::to_string(bon) + " and day " + std::to_string(day) + " in it, receipt " +
+                      std::to_string(given.bon) + " and day " + std::to_string(given.day) + " given (" +
+                      issued.Path() + "); no receipt is taken");
+        app_.ShowText(FillMsg(messages_.GetMsg(kMsgDatabaseOlder),
+                              {ini_.DbPath(), std::to_string(bon), FormatDayId(day), std::to_string(given.bon),
+                               FormatDayId(given.day), issued.Path()}));
+        app_.Terminate();
+        return false;
+    }
+    try {
+        issued.Raise(bon, day);
+    } catch (const std::exception& e) {
+        LinkLog.Write(std::string("The numbers given cannot be recorded: ") + e.what());
+    }
+    return true;
 }
 
 void TFormCommonLink::CheckTimeDifference()

@@ -65,6 +65,7 @@ public:
     void SetLogPath(const std::string& path) { LinkLog.SetPath(path); }
     // Where long work of this object and of the day closing reports its progress.
     TAppServices& App() const { return app_; }
+    const TMsgTable& Messages() const { return messages_; }
 
     // --- start-up checks --------------------------------------------------
     // 'DB_Version' must be 300: then Version.ini is written. Otherwise numbered
@@ -77,6 +78,11 @@ public:
     void ReleaseFiscalMarker() { fiscalMarker_.Release(); }
     // Raises when curr_abc cannot be read.
     void CheckDatabase();
+    // A database older than the receipt and day numbers the link has given (put
+    // back from an older copy, or another one altogether) would give them a
+    // second time: it is named to the operator and the link ends before it
+    // takes a receipt (false). Otherwise the record of numbers given is kept up.
+    bool CheckDatabaseAge();
     // Settles the article command a stopped run left in doubt (or finishes its
     // repair or deletion of every article), then compares the printer's article
     // count with the one arts expects. A difference nothing explains is repaired

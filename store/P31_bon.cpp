@@ -8,6 +8,7 @@
 #include "closing/P32_zets.h"
 #include "printer/P00_fp.h"
 #include "printer/P00_fpsend.h"
+#include "store/P31_issuednumbers.h"
 #include "store/P31_payitem.h"
 #include "store/P31_storecontext.h"
 
@@ -264,6 +265,7 @@ void TBon::ArchiveReceipt(bool deleteAbc, bool answerDue)
                       (dueToo ? answerDueSql + "; " : std::string()) + "end");
         query_.ExecSQL();
         answerDue_ = answerDue_ || dueToo;
+        RecordIssued();
         return;
     } catch (const LinkError&) {
         if (DbLost()) throw;
@@ -277,6 +279,17 @@ void TBon::ArchiveReceipt(bool deleteAbc, bool answerDue)
     if (paymentsCopied) ArchiveStep("delete from curr_payments");
     if (salesCopied) ArchiveStep("delete from curr_sales");
     if (deleteAbc) ArchiveStep("delete from curr_abc");
+    if (paymentsCopied) RecordIssued();
+}
+
+void TBon::RecordIssued()
+{
+    try {
+        TIssuedNumbers(ctx_.ini).Raise(bonId_, 0);
+    } catch (const std::exception& e) {
+        // Only a later start's check of the database's age loses this receipt.
+        ctx_.linkLog.Write(std::to_string(bonId_) + " the receipt number could not be recorded: " + e.what());
+    }
 }
 
 std::string TBon::AnswerDue()

@@ -136,6 +136,7 @@ void TLinkForms::BuildStartup() {
         }
         return true;
     });
+    s.Add("database age", [this] { return FormCommonLink.CheckDatabaseAge(); });
     s.Add("article synchronisation", [this] {
         try {
             FormCommonLink.SyncArticles();

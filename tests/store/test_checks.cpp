@@ -5,7 +5,9 @@
 
 #include "app/P00_marker.h"
 #include "app/P00_util.h"
+#include "app/P00_starttext.h"
 #include "store/P31_articledoubt.h"
+#include "store/P31_issuednumbers.h"
 
 #include <chrono>
 #include <ctime>
@@ -254,6 +256,29 @@ TEST_F(ChecksTest, RepairThatCannotCloseTheDayRaisesAndKeepsTheArticles)
     EXPECT_EQ(rig.app.texts.size(), 1u) << "the warning, but no success text";
     EXPECT_EQ(Scalar("select count(*) from arts"), "12");
     EXPECT_EQ(Scalar("select count(*) from zets where dtm_tran is not null"), "0");
+}
+
+// A database put back from an older copy would give receipt and day numbers a
+// second time: the start names it and ends; one that is whole keeps the record up.
+TEST_F(ChecksTest, DatabaseOlderThanTheNumbersGivenEndsTheStartByName)
+{
+    link.SetLogPath(dir.File("LINK_log.txt"));
+    TIssuedNumbers issued(*rig.ini);
+    EXPECT_TRUE(link.CheckDatabaseAge()) << "no record yet: the database is taken as it is";
+    EXPECT_TRUE(issued.Recorded().known);
+    Exec("insert into zets(zet_id, trm_id) values('000012', '1')");
+    Exec("insert into payments(zet_id, bon_id, iznos) values('000012', 120, 1)");
+    EXPECT_TRUE(link.CheckDatabaseAge());
+    EXPECT_EQ(issued.Recorded().bon, 120);
+    EXPECT_EQ(issued.Recorded().day, 12);
+    issued.Raise(145, 14);  // what the lost newer database had given
+    EXPECT_FALSE(link.CheckDatabaseAge());
+    EXPECT_TRUE(rig.app.terminated);
+    ASSERT_EQ(rig.app.texts.size(), 1u);
+    EXPECT_EQ(rig.app.texts[0], FillMsg(rig.messages.GetMsg(kMsgDatabaseOlder),
+                                        {rig.ini->DbPath(), "120", "000012", "145", "000014", issued.Path()}));
+    EXPECT_NE(ReadWholeFile(dir.File("LINK_log.txt")).find("is older than the numbers the link has given"),
+              std::string::npos);
 }
 
 // ---------------------------------------------------------------------------
