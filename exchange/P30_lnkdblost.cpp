@@ -48,6 +48,10 @@ void TFormLnkWork::PollExchange() {
         RunCycle();
     } catch (const std::exception& e) {
         if (DbLost()) {
+            // A server restarted while the link was idle leaves a dead connection
+            // that the next statement finds: attached again at once, the request
+            // is settled as after a loss and nobody is asked to wait.
+            if (!dbOutage_ && AttachedAgainAtOnce(e.what())) return;
             HoldForLostDatabase(e.what());
             return;
         }
@@ -81,6 +85,29 @@ void TFormLnkWork::HoldForLostDatabase(const std::string& text) {
     const auto slot = message.find("%1");
     if (slot != std::string::npos) message.replace(slot, 2, where + "\n" + text);
     app_.ShowNotice(message);
+}
+
+bool TFormLnkWork::AttachedAgainAtOnce(const std::string& text) {
+    TSqlConnection& db = store_.connection.SQLConnection1;
+    const int timeout = ini_.DbConnectTimeout() > 0 ? ini_.DbConnectTimeout() : 5;
+    std::string why;
+    if (!db.Reattach({timeout, [this] {
+                          app_.ProcessMessages();
+                          return !app_.Terminated();
+                      }},
+                     why))
+        return false;
+    store_.linkLog.Write("The database connection was found dead (" + OneLine(text) + ") and attached again at once (" +
+                         OneLine(db.Context()) + ")" +
+                         (heldRequest_.empty() ? std::string() : "; " + heldRequest_ + " is settled"));
+    try {
+        ResumeAfterLostDatabase();
+    } catch (const std::exception&) {
+        if (DbLost()) return false;  // gone again: held as any loss
+        throw;
+    }
+    heldRequest_.clear();
+    return true;
 }
 
 bool TFormLnkWork::DatabaseBack() {

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace velbrin {
 
@@ -112,23 +113,29 @@ void TBon::BeginReceipt()
 
 void TBon::StornoAll()
 {
+    // Only the lines the printer took are voided: each is a row of curr_sales
+    // not cancelled yet (a line it took without its row has been stored by the
+    // settling before). A row of the request it never took would only be refused.
+    std::vector<std::unique_ptr<TSaleItem>> lines;
     TSqlQuery rows(ctx_.connection);
-    rows.SetSQL("select * from curr_abc order by seq");
+    rows.SetSQL("select * from curr_sales where ind_storno = 'N' order by dtm_tran");
     rows.Open();
-    for (; !rows.Eof(); rows.Next()) {
-        if (rows.AsInteger("seq") == 0) continue;
-        if (IsEndRow(rows.AsString("art_id"))) break;
-        if (rows.AsMoney("kolicina") <= Money()) continue;
+    try {
+        for (; !rows.Eof(); rows.Next()) lines.push_back(TSaleItem::FromReceiptRow(ctx_, *this, rows));
+    } catch (...) {
+        rows.Close();
+        throw;
+    }
+    rows.Close();
+    for (const auto& line : lines) {
         try {
-            auto line = TSaleItem::FromReceiptRow(ctx_, *this, rows);
             line->Storno();
         } catch (const LinkError&) {
-            // A line the printer no longer has (voided before, or never sold) is
-            // passed over; without the database the voiding stops where it is.
+            // A line the printer no longer has is passed over; without the
+            // database the voiding stops where it is.
             if (DbLost()) throw;
         }
     }
-    rows.Close();
     if (PrinterTotalAsked() != Money()) throw LinkError("Exc-102 update");
     query_.SetSQL("update curr_sales set ind_storno='D'");
     query_.ExecSQL();
