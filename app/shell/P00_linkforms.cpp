@@ -41,10 +41,12 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
     app_.SetProgressWindow(&FormProgress);
     app_.OnStateChange([this] { ShowState(); });
     FormMainLINK.SetStatusSource([this] { return StatusAnswer(); });
+    FormFP.Command().OnExecuted([this] { FormMainLINK.PublishStatus(); });
     BuildStartup();
 }
 
 TLinkForms::~TLinkForms() {
+    FormFP.Command().OnExecuted(nullptr);
     app_.OnStateChange(nullptr);
     app_.SetProgressWindow(nullptr);
     app_.SetDialog(nullptr);
@@ -69,6 +71,7 @@ TDbAttachWait TLinkForms::AttachWait() {
 void TLinkForms::ShowState() {
     const TLinkStatus& status = app_.Status();
     FormMainLINK.ShowState(status.Shown(), status.Tooltip(messages_, TFormMainLINK::kCaption));
+    FormMainLINK.PublishStatus();
 }
 
 // The state and the printer's last answer: velbrin-status cannot open the port
