@@ -134,8 +134,15 @@ bool TFormLnkWork::DatabaseBack() {
 void TFormLnkWork::ResumeAfterLostDatabase() {
     TBon& bon = Bon();
     const std::string answeredLast = Journal().LastAnswered();
-    // An article command the loss cut off between the printer and arts.
-    TArticleInDoubt(store_).SettleLast();
+    // An article command the loss cut off between the printer and arts. A
+    // printer that does not tell now leaves the row to its own request, which
+    // is answered as it fares.
+    try {
+        TArticleInDoubt(store_).SettleLast();
+    } catch (const std::exception& e) {
+        if (DbLost()) throw;
+        store_.linkLog.Write(std::string("The article command in doubt could not be settled: ") + e.what());
+    }
     SettleClosingAndAnswerDue();
     // A receipt whose intake the loss cut short: its file still waits in ToFpDir
     // (not taken in, whatever of it reached curr_abc) and is taken in anew.
