@@ -261,6 +261,8 @@ RunResult RunKills(const Tools& tools, const std::string& root, int kills, unsig
         std::fflush(stdout);
     }
     const Verdict v = s.Check();
+    int closings = 0, replaced = 0;
+    for (const SentRequest& q : s.others) closings += q.zReports, replaced += q.op == "R";
     result.faults.insert(result.faults.end(), v.faults.begin(), v.faults.end());
     result.figures = {"kill points tried: " + std::to_string(kills) + " (inside article commands " +
                       std::to_string(insideArticles) + ", inside article table repairs " +
@@ -278,6 +280,9 @@ RunResult RunKills(const Tools& tools, const std::string& root, int kills, unsig
              ", faults among them and the ledger: " + std::to_string(v.requestFaults) +
              ", article table differences made behind the link: " + std::to_string(s.unexplained) +
              ", repaired by the link: " + std::to_string(v.repairs),
+         "Z reports printed: " + std::to_string(v.zReports) + "; may be asked: " + std::to_string(closings) +
+             " by day closings, " + std::to_string(replaced) + " by ART-R files (when the day is open), " +
+             std::to_string(s.unexplained) + " by differences made behind the link",
          "lost: " + std::to_string(v.lost) + ", duplicated: " + std::to_string(v.duplicated) +
              ", database disagreeing: " + std::to_string(v.dbMismatches),
          std::string("database totals equal to the printer's: ") + (v.totalsEqual ? "yes" : "NO")});

@@ -84,6 +84,7 @@ struct Verdict {
     bool totalsEqual = true;
     int requestFaults = 0;
     int repairs = 0;        // article tables the link repaired (from its log)
+    int zReports = 0;       // Z reports the printer printed
     std::vector<std::string> faults;  // one line per finding
     bool Clean() const { return faults.empty(); }
 };

@@ -190,6 +190,7 @@ Verdict Session::Check() {
         if (r.cancelledReceipt) cancelledTags.push_back(r.tag);
     Verdict v = Compare(sent, cash.Book(), ParseJournal(lines), db, printerTotal, cancelledTags);
     PrinterBooks books = ReadPrinterBooks(lines);
+    v.zReports = books.zReports;
     for (const auto& [plu, article] : sim::LoadStateFile(printer.StatePath()).articles) books.articles[plu] = article.price;
     std::vector<std::string> receipts;
     for (const SentReceipt& r : sent) receipts.push_back(r.request);
