@@ -277,11 +277,11 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
             const std::string owner = id + " " + std::to_string(r);
             item->SetRequestRow(owner);
             if (!journal.RowInDoubt(id, r).empty()) {
-                // Begun by a run that stopped: its last printer command, written
-                // down before it was sent, and the printer's answer about that
-                // article tell whether the row was carried out. Stock added is
-                // never sent twice on a guess: when the printer's stock tells
-                // neither, the operator is asked to check it.
+                // Begun by a run that stopped: the start has settled its define,
+                // price or delete with the printer; stock, written down with the
+                // printer's stock before it was sent, is judged by the stock
+                // now, and never sent twice on a guess: when the printer's stock
+                // tells neither, the operator is asked to check it.
                 const int outcome = TArticleInDoubt(store_).RowOutcome(owner, item->ArtId());
                 if (outcome == 1) {
                     journal.MarkRowDone(id, r);

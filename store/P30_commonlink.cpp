@@ -241,9 +241,9 @@ void TFormCommonLink::SyncArticles()
         RepairArticles(last.op == 'Z');
         return;
     }
-    // The one article command a stop may have left in the printer only is
-    // settled before anything is counted: a single article in doubt is never a
-    // reason to close the day.
+    // The article a stop may have left changed in the printer only is settled
+    // before anything is counted: a single article in doubt is never a reason
+    // to close the day.
     doubt.SettleLast();
     const int expected = CountExpectedArticles();
     const int printer = fp_.CountArticles();

@@ -143,61 +143,57 @@ TArticleCommand TArticleInDoubt::Last() const {
 }
 
 bool TArticleInDoubt::SettleLast() {
+    bool changed = SettleDefine();
     const TArticleCommand c = Last();
-    if ((c.op != 'P' && c.op != 'C' && c.op != 'D') || c.plu <= 0) return false;
+    if ((c.op != 'C' && c.op != 'D') || c.plu <= 0) return changed;
     const TFormFP::TArticle printer = fp_.ReadArticle(c.plu);
     const ArtsRow byPlu = ArtsBy(connection_, "plu_id", std::to_string(c.plu));
     const std::string what = "Artikal " + c.artId + " (PLU " + std::to_string(c.plu) + ")";
     TSqlQuery q(connection_);
-    switch (c.op) {
-    case 'P': {
-        // Taken by the printer as it was sent, and the number and the article
-        // still free in arts: the define was cut off before its row.
-        const bool asSent = printer.found && printer.tax == TSaleItem::TaxLetter(static_cast<int>(LeadingInt(c.taxId))) &&
-                            printer.price == c.price;
-        if (!asSent || byPlu.found || ArtsBy(connection_, "art_id", c.artId).found) return false;
-        q.SetSQL("insert into arts(art_id,tax_id,plu_id,plu_naziv,cena,update_typ) "
-                 "values(:art_id,:tax_id,:plu_id,:plu_naziv,:cena,'N')");
-        q.SetString("art_id", c.artId);
-        q.SetString("tax_id", c.taxId);
-        q.SetString("plu_id", std::to_string(c.plu));
-        q.SetString("plu_naziv", c.name);
-        q.SetMoney("cena", c.price);
-        q.ExecSQL();
-        linkLog_.Write(what + ": defined in the printer before the link stopped; its row is stored now");
-        return true;
-    }
-    case 'D':
-        if (printer.found || !byPlu.found || byPlu.artId != c.artId) return false;
+    if (c.op == 'D') {
+        if (printer.found || !byPlu.found || byPlu.artId != c.artId) return changed;
         q.SetSQL("delete from arts where plu_id = :plu_id");
         q.SetString("plu_id", std::to_string(c.plu));
         q.ExecSQL();
         linkLog_.Write(what + ": deleted in the printer before the link stopped; its row is deleted now");
         return true;
-    default:  // 'C'
-        if (!printer.found || !byPlu.found || byPlu.artId != c.artId || printer.price != c.price ||
-            byPlu.price == c.price)
-            return false;
-        q.SetSQL("update arts set cena = :cena where plu_id = :plu_id");
-        q.SetMoney("cena", c.price);
-        q.SetString("plu_id", std::to_string(c.plu));
-        q.ExecSQL();
-        linkLog_.Write(what + ": price " + c.price.Format(2) +
-                           " taken by the printer before the link stopped; stored now");
-        return true;
     }
+    if (!printer.found || !byPlu.found || byPlu.artId != c.artId || printer.price != c.price || byPlu.price == c.price)
+        return changed;
+    q.SetSQL("update arts set cena = :cena where plu_id = :plu_id");
+    q.SetMoney("cena", c.price);
+    q.SetString("plu_id", std::to_string(c.plu));
+    q.ExecSQL();
+    linkLog_.Write(what + ": price " + c.price.Format(2) + " taken by the printer before the link stopped; stored now");
+    return true;
+}
+
+bool TArticleInDoubt::SettleDefine() {
+    // A define always takes the number after the highest in arts, and arts gets
+    // its row only after the printer took it: an article under that number is
+    // one whose row a stop cut off (or one in the way of the next define). It
+    // goes, and the request that defined it defines it again.
+    const int64_t next = TSaleItem::MaxPlu(connection_) + 1;
+    const TFormFP::TArticle printer = fp_.ReadArticle(next);
+    if (!printer.found) return false;
+    try {
+        fp_.ProgramArticle("D" + std::to_string(next));
+    } catch (const LinkError& e) {
+        // Left as it is: the count below finds the difference.
+        linkLog_.Write("PLU " + std::to_string(next) + " (" + printer.name + "), in the printer but not in arts, " +
+                       "could not be deleted: " + e.Text());
+        return false;
+    }
+    linkLog_.Write("PLU " + std::to_string(next) + " (" + printer.name + "): defined in the printer before the " +
+                   "link stopped, without its row in arts; deleted again, its request defines it anew");
+    return true;
 }
 
 int TArticleInDoubt::RowOutcome(const std::string& owner, const std::string& artId) {
     // Each command of a row is written down with the row before it is sent: a
     // last record of another row means this one sent nothing.
     const TArticleCommand c = Last();
-    if (owner.empty() || c.owner != owner || c.artId != artId) return 0;
-    if (c.op == 'P') {
-        const ArtsRow row = ArtsBy(connection_, "art_id", artId);
-        return row.found && row.plu == c.plu ? 1 : 0;
-    }
-    if (c.op != 'A') return 0;
+    if (owner.empty() || c.owner != owner || c.artId != artId || c.op != 'A') return 0;
     const TFormFP::TArticle printer = fp_.ReadArticle(c.plu);
     if (printer.found && printer.quantity == c.stockBefore + c.quantity) return 1;
     return printer.found && printer.quantity == c.stockBefore ? 0 : -1;

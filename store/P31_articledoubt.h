@@ -1,11 +1,13 @@
 // The printer's article table changes before arts does: a stop between the two
-// leaves one article in doubt. Every article command is written down durably
-// (OtherDir/Article.pending) before the printer hears of it, so that the next
+// leaves one article in doubt. A define always takes the number after the
+// highest in arts, so the printer's answer about that number tells of a define
+// in doubt; every other article command (price, delete, stock) is written down
+// durably (OtherDir/Article.pending) before the printer hears of it. The next
 // start, or the link once its lost database answers again, settles that one
-// article from the record and the printer's own answer about it, instead of
-// taking the difference for one nobody can explain. The record also holds the
-// stage of the article table's repair and of the deletion of every article,
-// which resume where they stopped.
+// article from the printer's own answer about it, instead of taking the
+// difference for one nobody can explain. The record also holds the stage of the
+// article table's repair and of the deletion of every article, which resume
+// where they stopped.
 #pragma once
 
 #include "app/P00_money.h"
@@ -22,7 +24,7 @@ class TLogFile;
 struct TStoreContext;
 
 struct TArticleCommand {
-    // P define, C price, D delete, A stock added; Z the repair of the article
+    // C price, D delete, A stock added (a define needs no record); Z the repair of the article
     // table (its day closing not yet known to be done), X every article being
     // deleted; '-' nothing in doubt.
     char op = '-';
@@ -50,22 +52,24 @@ public:
     // The last command written down; op '-' when there is none or it cannot be read.
     TArticleCommand Last() const;
 
-    // The last single-article command, settled from the printer's answer about
-    // its number: a define or price change the printer took is written into
-    // arts, a delete it took is made in arts too. A record that the two tables
-    // already agree on (the usual case: the command was finished) changes
-    // nothing. True when arts was changed. Raises when the printer or the
-    // database fails.
+    // The article commands a stop may have cut off between the printer and arts,
+    // settled from the printer's answer about that one article: a define the
+    // printer took without its row is deleted again (its request defines it
+    // anew), a price change it took is written into arts, a delete it took is
+    // made in arts too. A record the two tables already agree on (the usual
+    // case: the command was finished) changes nothing. True when a table was
+    // changed. Raises when the printer or the database fails.
     bool SettleLast();
     // For the row owner begun by a run that stopped (after SettleLast): 1 when
-    // it was carried out (its define is in arts, its stock shows added), 0 when
-    // carrying it out now is right (it sent nothing, or what it sent is settled
-    // or shows not taken), -1 when the printer's stock matches neither.
+    // its stock shows added, 0 when carrying it out now is right (it sent
+    // nothing, or what it sent is settled or shows not taken), -1 when the
+    // printer's stock matches neither.
     int RowOutcome(const std::string& owner, const std::string& artId);
 
     std::string Path() const;
 
 private:
+    bool SettleDefine();
     TFormConnection& connection_;
     TFormFP& fp_;
     TIniLink& ini_;

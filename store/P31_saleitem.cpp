@@ -293,9 +293,11 @@ int64_t TSaleItem::MaxPlu(TSqlQuery& q)
     }
 }
 
-int64_t TSaleItem::MaxPlu(TStoreContext& ctx)
+int64_t TSaleItem::MaxPlu(TStoreContext& ctx) { return MaxPlu(ctx.connection); }
+
+int64_t TSaleItem::MaxPlu(TFormConnection& connection)
 {
-    TSqlQuery q(ctx.connection);
+    TSqlQuery q(connection);
     return MaxPlu(q);
 }
 
@@ -310,9 +312,9 @@ void TSaleItem::ProgramArticle(char op, int64_t plu, const std::string& data)
     c.price = cena_;
     c.quantity = kolicina_;
     c.owner = owner_;
-    TArticleInDoubt doubt(ctx_);
+    // A define needs no record: its number, the next after arts's highest, tells.
     if (op == 'A') c.stockBefore = ctx_.fp.ReadArticle(plu).quantity;
-    doubt.Record(c);
+    if (op != 'P') TArticleInDoubt(ctx_).Record(c);
     try {
         ctx_.fp.ProgramArticle(data);
     } catch (const LinkError&) {

@@ -87,6 +87,7 @@ public:
 
     // The highest PLU in arts; 1 when there is none or it cannot be read.
     static int64_t MaxPlu(TStoreContext& ctx);
+    static int64_t MaxPlu(TFormConnection& connection);
     static char TaxLetter(int group);
     // The article name as the printer gets it: quotes removed, blanks collapsed,
     // at most 28 characters.
@@ -101,8 +102,8 @@ public:
 
 private:
     std::string owner_;
-    // One article command to the printer, written down first and settled when
-    // its answer is unreadable.
+    // One article command to the printer, written down first (but a define) and
+    // settled when its answer is unreadable.
     void ProgramArticle(char op, int64_t plu, const std::string& data);
     void Load(const Row& row, bool check);
     void CheckTaxGroup() const;

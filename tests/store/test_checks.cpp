@@ -143,7 +143,8 @@ TEST_F(ChecksTest, EmptyPrinterEmptiesArtsSilently)
 TEST_F(ChecksTest, ArticlesOutOfStepAreRepairedByClosingTheDayAndDeletingAll)
 {
     rig.InsertArts(*connection, 2, 12);
-    rig.ProgramPrinterArticles(2, 15);
+    rig.ProgramPrinterArticles(2, 12);
+    rig.ProgramPrinterArticles(30, 3);  // programmed by someone else
     rig.SellOnPrinter(2);  // the printer's day is open: only the closing lets the deletion go on
     link.SyncArticles();
     ASSERT_EQ(rig.app.texts.size(), 2u);
@@ -170,8 +171,9 @@ TEST_F(ChecksTest, ArticleCommandCutOffBeforeItsRowIsSettledAloneWithoutAZReport
         const char* arts;  // arts afterwards: count, then the row's price ("-" gone)
     };
     const Case cases[] = {
-        {"define taken", 'P', 13, "5.00", "PA13,5.00,0.000,Novi", "12 5.0000"},
-        {"define never sent", 'P', 13, "5.00", "", "11 -"},
+        // a define is known by its number, the next after arts's highest: it goes again
+        {"define taken", '-', 13, "5.00", "PA13,5.00,0.000,Novi", "11 -"},
+        {"define never sent", '-', 13, "5.00", "", "11 -"},
         {"delete taken", 'D', 12, "1.00", "D12", "10 -"},
         {"price taken", 'C', 12, "7.50", "C12,7.50", "11 7.5000"},
     };
@@ -213,7 +215,8 @@ TEST_F(ChecksTest, ArticleRepairPrintsOneZReportOnlyForADayWithFiguresAndResumes
         return n;
     };
     rig.InsertArts(*connection, 2, 12);
-    rig.ProgramPrinterArticles(2, 15);
+    rig.ProgramPrinterArticles(2, 12);
+    rig.ProgramPrinterArticles(30, 3);  // programmed by someone else
     rig.SellOnPrinter(2);
     rig.app.onShowText = [&] { rig.app.terminated = true; };
     link.SyncArticles();
@@ -250,7 +253,8 @@ TEST_F(ChecksTest, ArticleRepairPrintsOneZReportOnlyForADayWithFiguresAndResumes
 TEST_F(ChecksTest, RepairThatCannotCloseTheDayRaisesAndKeepsTheArticles)
 {
     rig.InsertArts(*connection, 2, 12);
-    rig.ProgramPrinterArticles(2, 15);
+    rig.ProgramPrinterArticles(2, 12);
+    rig.ProgramPrinterArticles(30, 3);  // programmed by someone else
     rig.fp->OpenReceipt();  // an open fiscal receipt: the printer refuses the Z report
     EXPECT_THROW(link.SyncArticles(), LinkError);
     EXPECT_EQ(rig.app.texts.size(), 1u) << "the warning, but no success text";
