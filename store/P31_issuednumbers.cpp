@@ -4,13 +4,17 @@
 #include "app/P00_inilink.h"
 #include "app/P00_util.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace velbrin {
 
 namespace {
-constexpr const char* kHeader = "velbrin issued numbers 1";
-}
+// One line a raise, appended and synced (no folder to sync once the file is
+// there); a line a stop cut short fails its "end" and is passed over. Past this
+// size the file is written anew as one line.
+constexpr std::size_t kRewriteAbove = 64 * 1024;
+}  // namespace
 
 std::string TIssuedNumbers::Path() const { return JoinPath(ini_.OtherDir(), "Issued.numbers"); }
 
@@ -18,27 +22,30 @@ TIssuedNumbers::Numbers TIssuedNumbers::Recorded() const {
     Numbers n;
     if (!FileExists(Path())) return n;
     std::istringstream in(ReadWholeFile(Path()));
-    std::string header, bon, day, end;
-    long long b = 0, d = 0;
-    // A record that cannot be read counts as none: the database is then taken
-    // as it is, as before the record existed.
-    if (!std::getline(in, header) || header != kHeader || !(in >> bon >> day >> end) || end != "end" ||
-        !TryStrToInt(bon, b) || !TryStrToInt(day, d))
-        return n;
-    n.bon = b;
-    n.day = d;
-    n.known = true;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string bon, day, end;
+        long long b = 0, d = 0;
+        if (!(words >> bon >> day >> end) || end != "end" || !TryStrToInt(bon, b) || !TryStrToInt(day, d)) continue;
+        n.bon = std::max<int64_t>(n.bon, b);
+        n.day = std::max<int64_t>(n.day, d);
+        n.known = true;
+    }
     return n;
 }
 
 void TIssuedNumbers::Raise(int64_t bon, int64_t day) {
     const Numbers now = Recorded();
     if (now.known && bon <= now.bon && day <= now.day) return;
-    const int64_t newBon = now.bon > bon ? now.bon : bon;
-    const int64_t newDay = now.day > day ? now.day : day;
+    const std::string line = std::to_string(std::max(now.bon, bon)) + " " + std::to_string(std::max(now.day, day)) +
+                             " end\n";
     if (!DirectoryExists(ini_.OtherDir())) MakeDirectoriesDurably(ini_.OtherDir());
-    WriteFileDurably(Path(), std::string(kHeader) + "\n" + std::to_string(newBon) + " " + std::to_string(newDay) +
-                                 " end\n");
+    const std::string before = FileExists(Path()) ? ReadWholeFile(Path()) : std::string();
+    if (!before.empty() && before.size() < kRewriteAbove)
+        // A last line a stop cut short stays a line of its own.
+        AppendDurably(Path(), before.back() == '\n' ? line : "\n" + line);
+    else
+        WriteFileDurably(Path(), line);
 }
 
 }  // namespace velbrin

@@ -22,8 +22,8 @@ public:
 
     Numbers Recorded() const;
     // Written after the database has the numbers: the record never runs ahead
-    // of a database that is whole. Keeps the higher of each; raises LinkError
-    // when the record cannot be written.
+    // of a database that is whole. Keeps the higher of each, a line appended
+    // and synced; raises LinkError when the record cannot be written.
     void Raise(int64_t bon, int64_t day);
     std::string Path() const;
 
