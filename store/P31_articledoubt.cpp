@@ -190,7 +190,7 @@ bool TArticleInDoubt::SettleDefine() {
 }
 
 int TArticleInDoubt::RowOutcome(const std::string& owner, const std::string& artId) {
-    // Each command of a row is written down with the row before it is sent: a
+    // A stock row's command is written down with the row before it is sent: a
     // last record of another row means this one sent nothing.
     const TArticleCommand c = Last();
     if (owner.empty() || c.owner != owner || c.artId != artId || c.op != 'A') return 0;
