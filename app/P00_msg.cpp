@@ -112,6 +112,16 @@ const MsgText kMessages[] = {
     {95,
      "Baza podataka ne odgovara!\n%1\n\nZapoceti zahtev je zadrzan; nijedan zahtev se ne izvrsava dok baza ne proradi.\nProgram se sam ponovo povezuje i nastavlja rad bez ponovnog pokretanja.\n\nPreporuka:\n\nProverite server baze podataka i mrezu",
      "The database does not answer!\n%1\n\nThe request under way is held; no request is carried out until the database answers again.\nThe program connects again by itself and goes on without a restart.\n\nRecommendation:\n\nCheck the database server and the network"},
+    // 96: a closed day whose totals differ between printer and database
+    // ("%1" day, "%2" printer, "%3" database, "%4" difference); 97: a database
+    // older than the numbers the link has issued ("%1" the database, "%2" "%3"
+    // its last receipt and day, "%4" "%5" the link's, "%6" the link's record).
+    {96,
+     "Promet dana %1 u stampacu i u bazi se razlikuje!\n\nStampac (Z izvestaj): %2\nBaza podataka: %3\nRazlika: %4\n\nPreporuka:\n\nProverite racune tog dana u stampacu i u bazi; razlika je zapisana u LINK_log.txt",
+     "The totals of day %1 differ between the printer and the database!\n\nPrinter (Z report): %2\nDatabase: %3\nDifference: %4\n\nRecommendation:\n\nCheck the day's receipts in the printer and in the database; the difference is written in LINK_log.txt"},
+    {97,
+     "Baza podataka je starija od brojeva koje je program vec izdao!\n%1\n\nU bazi: poslednji racun %2, poslednji dan %3\nProgram je izdao: racun %4, dan %5\n\nRacuni i dani kojih nema u bazi dobili bi iste brojeve kao vec odstampani i izvezeni.\nProgram ce biti prekinut!\n\nPreporuka:\n\n1. Vratite najnoviju kopiju baze podataka\n2. Ako novije kopije nema, servis brise %6 i program nastavlja sa ovom bazom (brojevi se nastavljaju iz baze)",
+     "The database is older than the numbers the program has already issued!\n%1\n\nIn the database: last receipt %2, last day %3\nIssued by the program: receipt %4, day %5\n\nReceipts and days missing from the database would get the numbers of ones already printed and exported.\nProgram will shutdown!\n\nRecommendation:\n\n1. Put back the newest copy of the database\n2. If there is no newer copy, the service deletes %6 and the program goes on with this database (numbering goes on from the database)"},
 };
 
 struct LinkText {

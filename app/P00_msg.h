@@ -18,6 +18,10 @@ constexpr int kMsgReceiptNotTakenAtStart = 94;
 // The database stopped answering while the link worked ("%1": the database,
 // its server and the failure); requests wait until it answers again.
 constexpr int kMsgDbLost = 95;
+// A closed day whose totals differ between printer and database.
+constexpr int kMsgDayTotalsDiffer = 96;
+// A database older than the receipt and day numbers the link has issued.
+constexpr int kMsgDatabaseOlder = 97;
 // Texts the link shows the operator beside the numbered messages: its state in
 // the tray, progress of long printer work, a display or port it cannot use, an
 // answer it cannot deliver. They follow the language like the numbered ones but

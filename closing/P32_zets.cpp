@@ -3,9 +3,11 @@
 #include "app/P00_appservices.h"
 #include "app/P00_inilink.h"
 #include "app/P00_msg.h"
+#include "app/P00_starttext.h"
 #include "app/P00_util.h"
 #include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
+#include "store/P31_issuednumbers.h"
 
 namespace velbrin {
 
@@ -46,6 +48,7 @@ void TFormZets::CloseDay()
     }
     progress.Step(1);
     CloseDayInDatabase(stamp);
+    TellTotalsDifference(day);
     if (exportDay) {
         progress.Step(2);
         ExportClosedDay(stamp);
@@ -54,6 +57,34 @@ void TFormZets::CloseDay()
     // writes the closed day's export again.
     SetClosingBegun("");
     CurrentDayId();
+}
+
+void TFormZets::TellTotalsDifference(const std::string& zetId)
+{
+    // Never a reason to fail the closing, which the printer has made already.
+    try {
+        QSql.SetSQL("select fp_iznos from zets where zet_id = :zet_id");
+        QSql.SetString("zet_id", zetId);
+        QSql.Open();
+        const Money printer = QSql.Eof() ? Money() : QSql.AsMoney("fp_iznos");
+        QSql.Close();
+        QSql.SetSQL("select coalesce(sum(pay_1 + pay_2 + pay_3 + pay_4 + pay_5 + pay_6 - kusur), 0) total "
+                    "from payments where zet_id = :zet_id");
+        QSql.SetString("zet_id", zetId);
+        QSql.Open();
+        const Money stored = QSql.AsMoney("total");
+        QSql.Close();
+        if (printer == stored) return;
+        const Money difference = printer - stored;
+        commonLink_.LinkLog.Write("Day " + zetId + " closed with different totals: the printer's Z report " +
+                                  printer.Format(2) + ", the database " + stored.Format(2) + ", difference " +
+                                  difference.Format(2));
+        commonLink_.App().ShowNotice(FillMsg(commonLink_.Messages().GetMsg(kMsgDayTotalsDiffer),
+                                             {zetId, printer.Format(2), stored.Format(2), difference.Format(2)}));
+    } catch (const LinkError& e) {
+        QSql.Close();
+        commonLink_.LinkLog.Write("Day " + zetId + ": the totals could not be compared: " + e.Text());
+    }
 }
 
 void TFormZets::CloseDayInDatabase(const std::string& stamp)
@@ -107,7 +138,7 @@ void TFormZets::WriteVle(const std::string& key, const std::string& value)
     QSql.ExecSQL();
 }
 
-void TFormZets::SettleClosingBegun()
+void TFormZets::SettleClosingBegun(bool clearedMeansPrinted)
 {
     const std::string zetId = ReadVle("ClosingBegun");
     if (zetId.empty()) return;
@@ -122,18 +153,18 @@ void TFormZets::SettleClosingBegun()
             ExportClosedDay(stamp);
         }
     } else {
-        FinishClosingPrintedBeforeAStop(zetId);
+        FinishClosingPrintedBeforeAStop(zetId, clearedMeansPrinted);
     }
     SetClosingBegun("");
 }
 
-bool TFormZets::FinishClosingPrintedBeforeAStop(const std::string& zetId)
+bool TFormZets::FinishClosingPrintedBeforeAStop(const std::string& zetId, bool clearedMeansPrinted)
 {
     if (DayClosed(zetId) || CurrentDayId() != zetId) return false;
     const int64_t receipts =
         SelectInteger("select count(*) cnt from payments where zet_id='" + zetId + "'", "cnt");
     // An empty day leaves the printer's figures cleared either way: it cannot tell.
-    if (receipts == 0 || fp_.ReadTransactionState() != 1) return false;
+    if ((receipts == 0 && !clearedMeansPrinted) || fp_.ReadTransactionState() != 1) return false;
     QSql.SetSQL("select sum(pay_1 + pay_2 + pay_3 + pay_4 + pay_5 + pay_6 - kusur) total from payments "
                 "where zet_id = :zet_id");
     QSql.SetString("zet_id", zetId);
@@ -166,6 +197,11 @@ std::string TFormZets::CurrentDayId()
     QSql.SetSQL("insert into zets(zet_id,trm_id) values ( '" + id + "',:trm_id )");
     QSql.SetString("trm_id", ini_.TerminalNo());
     QSql.ExecSQL();
+    try {
+        TIssuedNumbers(ini_).Raise(0, StrToInt(id));
+    } catch (const std::exception& e) {
+        commonLink_.LinkLog.Write("Day " + id + ": its number could not be recorded: " + e.what());
+    }
     return id;
 }
 

@@ -30,10 +30,12 @@ public:
     // receipts and the printer's receipt figures are cleared (state 1), its Z
     // report was printed; the database half is then made with the database's
     // own day total (the report's figures were never read) and true returned.
-    bool FinishClosingPrintedBeforeAStop(const std::string& zetId);
+    // clearedMeansPrinted: the closing was begun only because the printer had
+    // figures, so cleared ones tell the report was printed for an empty day too.
+    bool FinishClosingPrintedBeforeAStop(const std::string& zetId, bool clearedMeansPrinted = false);
     // Start-up: a closing a stopped run had begun is finished when its Z report
     // was printed (FinishClosingPrintedBeforeAStop), and forgotten otherwise.
-    void SettleClosingBegun();
+    void SettleClosingBegun(bool clearedMeansPrinted = false);
     // The zet_id of the open day; opens the next day first when none is open.
     std::string CurrentDayId();
 
@@ -82,6 +84,10 @@ public:
     TSqlQuery QSql;
 
 private:
+    // The printer's day total of the Z report against the database's own (the
+    // day's payments less change): a difference is told to the operator, without
+    // waiting for a key, and written into the link log.
+    void TellTotalsDifference(const std::string& zetId);
     // The day whose closing has begun, in vle 'ClosingBegun' ("" clears it).
     void SetClosingBegun(const std::string& zetId);
     // The export number taken by the closing begun, until the closing ends.

@@ -14,6 +14,7 @@
 #include "app/P00_util.h"
 #include "exchange/P30_requestjournal.h"
 #include "store/P00_connection.h"
+#include "store/P31_articledoubt.h"
 #include "store/P31_bon.h"
 #include "store/P31_storecontext.h"
 
@@ -47,6 +48,10 @@ void TFormLnkWork::PollExchange() {
         RunCycle();
     } catch (const std::exception& e) {
         if (DbLost()) {
+            // A server restarted while the link was idle leaves a dead connection
+            // that the next statement finds: attached again at once, the request
+            // is settled as after a loss and nobody is asked to wait.
+            if (!dbOutage_ && AttachedAgainAtOnce(e.what())) return;
             HoldForLostDatabase(e.what());
             return;
         }
@@ -82,6 +87,29 @@ void TFormLnkWork::HoldForLostDatabase(const std::string& text) {
     app_.ShowNotice(message);
 }
 
+bool TFormLnkWork::AttachedAgainAtOnce(const std::string& text) {
+    TSqlConnection& db = store_.connection.SQLConnection1;
+    const int timeout = ini_.DbConnectTimeout() > 0 ? ini_.DbConnectTimeout() : 5;
+    std::string why;
+    if (!db.Reattach({timeout, [this] {
+                          app_.ProcessMessages();
+                          return !app_.Terminated();
+                      }},
+                     why))
+        return false;
+    store_.linkLog.Write("The database connection was found dead (" + OneLine(text) + ") and attached again at once (" +
+                         OneLine(db.Context()) + ")" +
+                         (heldRequest_.empty() ? std::string() : "; " + heldRequest_ + " is settled"));
+    try {
+        ResumeAfterLostDatabase();
+    } catch (const std::exception&) {
+        if (DbLost()) return false;  // gone again: held as any loss
+        throw;
+    }
+    heldRequest_.clear();
+    return true;
+}
+
 bool TFormLnkWork::DatabaseBack() {
     if (DbLost()) {
         if (SecondsSince(lastAttempt_) < kReattachSeconds) return false;
@@ -106,6 +134,15 @@ bool TFormLnkWork::DatabaseBack() {
 void TFormLnkWork::ResumeAfterLostDatabase() {
     TBon& bon = Bon();
     const std::string answeredLast = Journal().LastAnswered();
+    // An article command the loss cut off between the printer and arts. A
+    // printer that does not tell now leaves the row to its own request, which
+    // is answered as it fares.
+    try {
+        TArticleInDoubt(store_).SettleLast();
+    } catch (const std::exception& e) {
+        if (DbLost()) throw;
+        store_.linkLog.Write(std::string("The article command in doubt could not be settled: ") + e.what());
+    }
     SettleClosingAndAnswerDue();
     // A receipt whose intake the loss cut short: its file still waits in ToFpDir
     // (not taken in, whatever of it reached curr_abc) and is taken in anew.

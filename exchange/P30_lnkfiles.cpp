@@ -16,6 +16,7 @@
 #include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
+#include "store/P31_articledoubt.h"
 #include "store/P31_saleitem.h"
 #include "store/P31_storecontext.h"
 
@@ -181,8 +182,7 @@ void TFormLnkWork::RunCommandRow(int code, const std::string& tekst, const std::
             commonLink_.ExportArticles();
             break;
         case 140:
-            commonLink_.DeleteAllArticlesInPrinter();
-            commonLink_.DeleteAllArticlesInDb();
+            commonLink_.DeleteAllArticles();
             break;
         case 200:
             fp_.PrintSoldArticles("0");
@@ -274,13 +274,22 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
         const int r = static_cast<int>(row);
         try {
             item = TSaleItem::FromArticleRow(store_, CDSInput, row);
-            const bool inDoubt = !journal.RowInDoubt(id, r).empty();
-            // Stock added is never sent twice: a row begun by a run that stopped
-            // may or may not have reached the printer, which cannot be asked; it
-            // is reported for the operator to check instead.
-            if (operation == "ART-K" && inDoubt)
-                throw LinkError("stock not known to be added before the link stopped; check it in the printer");
-            item->SetAfterStop(inDoubt);
+            const std::string owner = id + " " + std::to_string(r);
+            item->SetRequestRow(owner);
+            if (!journal.RowInDoubt(id, r).empty()) {
+                // Begun by a run that stopped: the start has settled its define,
+                // price or delete with the printer; stock, written down with the
+                // printer's stock before it was sent, is judged by the stock
+                // now, and never sent twice on a guess: when the printer's stock
+                // tells neither, the operator is asked to check it.
+                const int outcome = TArticleInDoubt(store_).RowOutcome(owner, item->ArtId());
+                if (outcome == 1) {
+                    journal.MarkRowDone(id, r);
+                    continue;
+                }
+                if (outcome < 0)
+                    throw LinkError("stock not known to be added before the link stopped; check it in the printer");
+            }
             journal.MarkRowBegun(id, r, "-");
             ApplyArticle(operation, *item);
         } catch (const std::exception& e) {

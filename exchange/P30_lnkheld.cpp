@@ -59,40 +59,6 @@ void TFormLnkWork::ResolveHeldReceipt() {
         ProcessAbcFile("");
 }
 
-void TFormLnkWork::SettleReceiptInHand() {
-    TBon& bon = Bon();
-    try {
-        bon.Recover();
-    } catch (const std::exception& e) {
-        // Settled once the database answers again, from the state then.
-        if (DbLost()) throw;
-        HoldFailure(bon.FileName(), e.what());
-        if (CancelReceipt() && !bon.FileName().empty()) {
-            WriteResult(bon.FileName(), bon.ReceiptTotal().Format(2), true);
-            return;
-        }
-        if (bon.FileName().empty()) {
-            // No receipt name to answer under: the operator's log keeps the reason.
-            store_.linkLog.Write(std::string("Recovery of the receipt failed: ") + e.what());
-        } else {
-            WriteResult(bon.FileName(), e.what(), false);
-            Outbox().DropHeldFailure(bon.FileName());
-        }
-        return;
-    }
-    if (bon.FileName().empty()) {
-        // The printer did not tell its state: the receipt stays for a later cycle.
-        held_ = bon.AbcIsEmpty() ? THeld::None : THeld::AtStart;
-        return;
-    }
-    if (bon.AbcIsEmpty()) {
-        AnswerArchivedReceipt(bon.FileName());
-        Outbox().DropHeldFailure(bon.FileName());
-    } else {
-        ProcessAbcFile("");
-    }
-}
-
 void TFormLnkWork::HoldUncancelledReceipt(const std::string& text) {
     abcHeld_ = true;
     held_ = THeld::Cancelling;

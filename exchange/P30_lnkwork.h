@@ -126,6 +126,9 @@ private:
     // Attaches again when it is time to try; true when the database answers and
     // what was held is settled.
     bool DatabaseBack();
+    // A connection found dead attached again without waiting; true when that
+    // worked and what it cut short is settled (no outage, no box).
+    bool AttachedAgainAtOnce(const std::string& text);
     void ResumeAfterLostDatabase();
     void EndOutage();
     bool dbOutage_ = false;

@@ -190,6 +190,26 @@ void TFormFP::PrintPeriodicReport(const std::string& from, const std::string& to
 void TFormFP::ProgramArticle(const std::string& data) { RunCommand(107, data, "Komanda 107 - Dupli naziv"); }
 void TFormFP::ReadArticleInfo() { RunCommand(107, "I", "Komanda 107I"); }
 
+TFormFP::TArticle TFormFP::ReadArticle(long long plu) {
+    RunCommand(107, "R" + std::to_string(plu), "Komanda 107R");
+    TArticle a;
+    if (AnswerField(0) == "F") return a;
+    a.found = true;
+    const std::string tax = AnswerField(2);
+    a.tax = tax.empty() ? 0 : tax[0];
+    Money::TryParse(AnswerField(3), a.price);
+    Money::TryParse(AnswerField(4), a.quantity);
+    // The name may hold commas of its own: it is the rest of the answer.
+    const std::string& data = cmd_.AnswerData();
+    std::size_t at = std::string::npos;
+    for (int comma = 0; comma < 5; ++comma) {
+        at = data.find(',', at == std::string::npos ? 0 : at + 1);
+        if (at == std::string::npos) break;
+    }
+    if (at != std::string::npos) a.name = data.substr(at + 1);
+    return a;
+}
+
 int TFormFP::CountArticles() {
     try {
         ReadArticleInfo();

@@ -93,6 +93,16 @@ public:
     void ProgramArticle(const std::string& data);
     void ReadArticleInfo();
     int CountArticles();
+    // What the printer holds under one PLU ("R" of command 107); found is false
+    // when the number is free. Raises like every command through RunCommand.
+    struct TArticle {
+        bool found = false;
+        char tax = 0;
+        Money price;
+        Money quantity;
+        std::string name;
+    };
+    TArticle ReadArticle(long long plu);
     // --- printer information ---
     void TestLink();
     void ReadDateTime();

@@ -21,6 +21,7 @@ void TFpCommand::Execute(int command, const std::string& data) {
         send_.SendFrame(f_);
     } catch (const LinkError&) {
         port_.Close();
+        if (executed_) executed_();
         throw;
     }
     if (f_.resultCode == kFrameOk && f_.statusBits[2][0])
@@ -28,6 +29,7 @@ void TFpCommand::Execute(int command, const std::string& data) {
     else if (f_.resultCode == kFrameOk && f_.statusBits[0][5])
         f_.resultCode = f_.statusBits[0][3] ? kStatusNoDisplay : kStatusGeneralError;
     if (f_.resultCode != kFrameOk) log_.Write(LogLine());
+    if (executed_) executed_();
 }
 
 std::string TFpCommand::LogLine() const {

@@ -8,6 +8,7 @@
 #include "printer/P00_fpsend.h"
 
 #include <array>
+#include <functional>
 #include <string>
 
 namespace velbrin {
@@ -53,6 +54,9 @@ public:
     std::string LogLine() const;
 
     TLogFile& Log() { return log_; }
+    // Called after every command, answered or not (the shell publishes the
+    // printer's last status from it).
+    void OnExecuted(std::function<void()> executed) { executed_ = std::move(executed); }
     TComPort& Port() { return port_; }
     uint8_t SequenceCounter() const { return send_.SequenceCounter(); }
 
@@ -63,6 +67,7 @@ private:
     TFpSend send_;
     TFrameFields f_;
     TLogFile log_;
+    std::function<void()> executed_;
     bool split_ = false;
     std::array<std::pair<size_t, size_t>, kFieldCount> fields_{};  // offset and length
 };

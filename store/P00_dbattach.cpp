@@ -108,7 +108,9 @@ TAttachOutcome AttachWaiting(IMaster* master, const std::string& database, std::
     JoinAbandoned();
     auto shared = std::make_shared<Shared>();
     std::thread thread([master, database, dpb = std::move(dpb), shared] { Attach(master, database, dpb, shared); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait.timeoutSeconds + 2);
+    // The wait ends at the time-out the operator is told of, whether or not the
+    // client library keeps its own.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait.timeoutSeconds);
     TAttachOutcome outcome;
     std::unique_lock<std::mutex> lock(shared->mutex);
     while (!shared->ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return shared->done; })) {

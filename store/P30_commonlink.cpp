@@ -3,10 +3,14 @@
 #include "app/P00_appservices.h"
 #include "app/P00_inilink.h"
 #include "app/P00_msg.h"
+#include "app/P00_starttext.h"
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
 #include "printer/P00_fp.h"
+#include "store/P31_articledoubt.h"
+#include "store/P31_issuednumbers.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,7 @@ TFormCommonLink::TFormCommonLink(TFormConnection& connection, TIniLink& ini, TFo
                                  TAppServices& app, TFormConvert& convert)
     : QSql(connection),
       QueryOutput(connection),
+      connection_(connection),
       ini_(ini),
       fp_(fp),
       messages_(messages),
@@ -77,6 +82,44 @@ void TFormCommonLink::CheckFiscalised(bool warn)
 void TFormCommonLink::CheckDatabase()
 {
     SelectCount("select count(*) cnt from curr_abc", "cnt");
+}
+
+bool TFormCommonLink::CheckDatabaseAge()
+{
+    // The numbers the database has given: a range deletion of old days keeps
+    // 'BonID' and the days' last receipts, so the highest of these stays.
+    int64_t bon = SelectCount("select max(bon_id) n from payments", "n");
+    bon = std::max(bon, SelectCount("select max(bon_id) n from curr_payments", "n"));
+    bon = std::max(bon, SelectCount("select max(end_bon_id) n from zets", "n"));
+    QSql.SetSQL("select vle_value from vle where vle_key='BonID'");
+    QSql.Open();
+    long long stored = 0;
+    if (!QSql.Eof() && TryStrToInt(Trim(QSql.AsString("vle_value")), stored)) bon = std::max<int64_t>(bon, stored);
+    QSql.Close();
+    QSql.SetSQL("select max(zet_id) maxZet from zets");
+    QSql.Open();
+    const int64_t day = QSql.Eof() || QSql.IsNull("maxZet") ? 0 : LeadingInt(Trim(QSql.AsString("maxZet")));
+    QSql.Close();
+
+    TIssuedNumbers issued(ini_);
+    const TIssuedNumbers::Numbers given = issued.Recorded();
+    if (given.known && (bon < given.bon || day < given.day)) {
+        LinkLog.Write("The database " + ini_.DbPath() + " is older than the numbers the link has given: receipt " +
+                      std::to_string(bon) + " and day " + std::to_string(day) + " in it, receipt " +
+                      std::to_string(given.bon) + " and day " + std::to_string(given.day) + " given (" +
+                      issued.Path() + "); no receipt is taken");
+        app_.ShowText(FillMsg(messages_.GetMsg(kMsgDatabaseOlder),
+                              {ini_.DbPath(), std::to_string(bon), FormatDayId(day), std::to_string(given.bon),
+                               FormatDayId(given.day), issued.Path()}));
+        app_.Terminate();
+        return false;
+    }
+    try {
+        issued.Raise(bon, day);
+    } catch (const std::exception& e) {
+        LinkLog.Write(std::string("The numbers given cannot be recorded: ") + e.what());
+    }
+    return true;
 }
 
 void TFormCommonLink::CheckTimeDifference()
@@ -149,6 +192,14 @@ void TFormCommonLink::DeleteAllArticlesInPrinter()
 {
     if (fp_.CountArticles() == 0) return;
     if (fp_.ReadTransactionState() != 1) throw LinkError(messages_.GetMsg(50));
+    // From the first delete until arts is emptied too (DeleteAllArticles), a
+    // stop leaves the deletion to be finished by the next start.
+    TArticleInDoubt doubt = Doubt();
+    if (doubt.Last().op != 'Z') {
+        TArticleCommand all;
+        all.op = 'X';
+        doubt.Record(all);
+    }
 
     std::vector<std::string> plus;
     QSql.SetSQL("select art_id,plu_id from arts order by plu_id");
@@ -169,8 +220,31 @@ void TFormCommonLink::DeleteAllArticlesInPrinter()
     if (app_.Terminated() || fp_.CountArticles() != 0) throw LinkError(messages_.GetMsg(52));
 }
 
+void TFormCommonLink::DeleteAllArticles()
+{
+    DeleteAllArticlesInPrinter();
+    DeleteAllArticlesInDb();
+    if (Doubt().Last().op != '-') Doubt().Clear();
+}
+
+TArticleInDoubt TFormCommonLink::Doubt() { return TArticleInDoubt(connection_, fp_, ini_, LinkLog); }
+
 void TFormCommonLink::SyncArticles()
 {
+    TArticleInDoubt doubt = Doubt();
+    const TArticleCommand last = doubt.Last();
+    if (last.op == 'Z' || last.op == 'X') {
+        // A repair or a deletion of every article that a stop cut short is
+        // finished first, without a second Z report.
+        LinkLog.Write(std::string(last.op == 'Z' ? "The article table's repair" : "The deletion of every article") +
+                      " the previous run began is finished now");
+        RepairArticles(last.op == 'Z');
+        return;
+    }
+    // The article a stop may have left changed in the printer only is settled
+    // before anything is counted: a single article in doubt is never a reason
+    // to close the day.
+    doubt.SettleLast();
     const int expected = CountExpectedArticles();
     const int printer = fp_.CountArticles();
     if (expected == printer) return;
@@ -181,21 +255,64 @@ void TFormCommonLink::SyncArticles()
         DeleteAllArticlesInDb();
         return;
     }
-    app_.ShowText("Narusena sinhronizacija podataka!\n\nU stampacu: " + std::to_string(printer) +
-                  "\nU bazi: " + std::to_string(expected) +
-                  "\n\nProgram ce zatvoriti dan i sinhronizovati podatke!\n\n"
-                  "Sacekajte poruku o uspesnoj ili neuspesnoj sinhronizaciji!");
-    Zets().CloseDay();
-    DeleteAllArticlesInPrinter();
-    DeleteAllArticlesInDb();
+    // A difference the record of the last command cannot explain: the printer's
+    // article table was changed by someone else, or the database is another one.
+    const int state = fp_.ReadTransactionState();
+    LinkLog.Write("Articles out of step: " + std::to_string(printer) + " in the printer, " +
+                  std::to_string(expected) + " expected from the database" +
+                  (state == 1 ? "; the printer's day has nothing to close" : ""));
+    app_.ShowText("Narusena sinhronizacija podataka!\n\nArtikala u stampacu: " + std::to_string(printer) +
+                  "\nArtikala u bazi: " + std::to_string(expected) + "\n\n" +
+                  (state == 1 ? "Program ce obrisati sve artikle iz stampaca i baze!"
+                              : "Program ce zatvoriti dan i sinhronizovati podatke!") +
+                  "\n\nSacekajte poruku o uspesnoj ili neuspesnoj sinhronizaciji!");
+    // Stopped while the message waited: nothing is changed, the repair is
+    // offered again at the next start.
+    app_.ProcessMessages();
+    if (app_.Terminated()) {
+        LinkLog.Write("The article table's repair was not begun: the link is stopping; the next start offers it again");
+        return;
+    }
+    // A closing an earlier run began is settled first, so that a closing begun
+    // from here on is the repair's own.
+    Zets().SettleClosingBegun();
+    TArticleCommand repair;
+    repair.op = 'Z';
+    doubt.Record(repair);
+    RepairArticles(false);
+}
+
+void TFormCommonLink::RepairArticles(bool resumed)
+{
+    try {
+        // A Z report only for a day the printer has figures of: deleting articles
+        // needs a closed day, and an empty one is closed already. A repair cut
+        // short after its Z report finds the figures cleared and prints none.
+        if (resumed) Zets().SettleClosingBegun(true);
+        const int state = fp_.ReadTransactionState();
+        if (state == 0) throw LinkError("Citanje stanja stampaca nije uspelo!");
+        app_.ProcessMessages();
+        if (app_.Terminated()) throw LinkError(messages_.GetMsg(52));
+        if (state != 1 && Doubt().Last().op == 'Z') Zets().CloseDay();
+        DeleteAllArticles();
+    } catch (const LinkError&) {
+        if (app_.Terminated()) {
+            // Not a failure to call the service for: the record stays and the
+            // next start finishes the repair where it stopped.
+            LinkLog.Write("The article table's repair was stopped with the link; the next start finishes it");
+            return;
+        }
+        throw;
+    }
     const int expectedAfter = CountExpectedArticles();
     const int printerAfter = fp_.CountArticles();
     if (expectedAfter != printerAfter)
-        throw LinkError("Sinhronizacija podataka nije uspela\n\nU stampacu: " + std::to_string(printerAfter) +
-                        "\nU bazi: " + std::to_string(expectedAfter) +
+        throw LinkError("Sinhronizacija podataka nije uspela\n\nArtikala u stampacu: " + std::to_string(printerAfter) +
+                        "\nArtikala u bazi: " + std::to_string(expectedAfter) +
                         "\n\nDalji rad nije moguc. Program ce biti prekinut!\n\nPreporuka:\n\n"
                         "1. Ponovite istu operaciju jos jednom ili\n"
                         "2. Odnesite stampac u ovlasceni servis da urade reset");
+    LinkLog.Write("The article table's repair is finished");
     app_.ShowText("Sinhronizacija podataka uspesno zavrsena!\n\nMozete nastaviti sa radom!");
 }
 

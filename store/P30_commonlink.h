@@ -21,6 +21,7 @@
 namespace velbrin {
 
 class TAppServices;
+class TArticleInDoubt;
 class TFormConnection;
 class TFormConvert;
 class TFormFP;
@@ -64,6 +65,7 @@ public:
     void SetLogPath(const std::string& path) { LinkLog.SetPath(path); }
     // Where long work of this object and of the day closing reports its progress.
     TAppServices& App() const { return app_; }
+    const TMsgTable& Messages() const { return messages_; }
 
     // --- start-up checks --------------------------------------------------
     // 'DB_Version' must be 300: then Version.ini is written. Otherwise numbered
@@ -76,9 +78,18 @@ public:
     void ReleaseFiscalMarker() { fiscalMarker_.Release(); }
     // Raises when curr_abc cannot be read.
     void CheckDatabase();
-    // Compares the printer's article count with the one arts expects and repairs
-    // a difference by closing the day and deleting every article on both sides.
-    // Raises (with the text to show before the program ends) when that fails.
+    // A database older than the receipt and day numbers the link has given (put
+    // back from an older copy, or another one altogether) would give them a
+    // second time: it is named to the operator and the link ends before it
+    // takes a receipt (false). Otherwise the record of numbers given is kept up.
+    bool CheckDatabaseAge();
+    // Settles the article command a stopped run left in doubt (or finishes its
+    // repair or deletion of every article), then compares the printer's article
+    // count with the one arts expects. A difference nothing explains is repaired
+    // by deleting every article on both sides, after a Z report when the
+    // printer's day has figures; a stop requested before that changes nothing,
+    // one requested during it leaves the repair for the next start. Raises (with
+    // the text to show before the program ends) when the repair fails.
     void SyncArticles();
     // Numbered message 4 when the printer's clock is more than "TimeAlert"
     // minutes away from the computer's. Never raises for the difference itself.
@@ -100,6 +111,8 @@ public:
     void DeleteAllArticlesInPrinter();
     // Raises "Exc-105 delete arts" on failure.
     void DeleteAllArticlesInDb();
+    // Both of the above; a stop in between is finished by the next start.
+    void DeleteAllArticles();
     // Rows of arts, plus one when PLU 1 (never assigned by the link) is programmed.
     int CountExpectedArticles();
 
@@ -124,6 +137,9 @@ public:
     TLogFile LinkLog;
 
 private:
+    TArticleInDoubt Doubt();
+    // resumed: a repair a stopped run had begun.
+    void RepairArticles(bool resumed);
     void StoreCashRow(Money amount, const std::string& stamp);
     TFormZets& Zets();
     // Sends 107 with data straight to the printer, without the failure exception.
@@ -133,6 +149,7 @@ private:
     void DeletePlu(const std::string& plu);
     int64_t SelectCount(const std::string& sql, const std::string& column);
 
+    TFormConnection& connection_;
     TIniLink& ini_;
     TFormFP& fp_;
     TMsgTable& messages_;

@@ -8,11 +8,13 @@
 #include "closing/P32_zets.h"
 #include "printer/P00_fp.h"
 #include "printer/P00_fpsend.h"
+#include "store/P31_issuednumbers.h"
 #include "store/P31_payitem.h"
 #include "store/P31_storecontext.h"
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace velbrin {
 
@@ -111,23 +113,35 @@ void TBon::BeginReceipt()
 
 void TBon::StornoAll()
 {
+    // Only the lines the printer took are voided: each is a row of curr_sales
+    // not cancelled yet (a line it took without its row has been stored by the
+    // settling before). A row of the request it never took would only be refused.
+    std::vector<std::unique_ptr<TSaleItem>> lines;
     TSqlQuery rows(ctx_.connection);
-    rows.SetSQL("select * from curr_abc order by seq");
+    rows.SetSQL("select * from curr_sales where ind_storno = 'N' order by dtm_tran");
     rows.Open();
     for (; !rows.Eof(); rows.Next()) {
-        if (rows.AsInteger("seq") == 0) continue;
-        if (IsEndRow(rows.AsString("art_id"))) break;
-        if (rows.AsMoney("kolicina") <= Money()) continue;
         try {
-            auto line = TSaleItem::FromReceiptRow(ctx_, *this, rows);
-            line->Storno();
+            lines.push_back(TSaleItem::FromReceiptRow(ctx_, *this, rows));
         } catch (const LinkError&) {
-            // A line the printer no longer has (voided before, or never sold) is
-            // passed over; without the database the voiding stops where it is.
-            if (DbLost()) throw;
+            // A row that cannot be read as a line is passed over like a refused
+            // void: the printer's total below tells whether anything stayed.
+            if (DbLost()) {
+                rows.Close();
+                throw;
+            }
         }
     }
     rows.Close();
+    for (const auto& line : lines) {
+        try {
+            line->Storno();
+        } catch (const LinkError&) {
+            // A line the printer no longer has is passed over; without the
+            // database the voiding stops where it is.
+            if (DbLost()) throw;
+        }
+    }
     if (PrinterTotalAsked() != Money()) throw LinkError("Exc-102 update");
     query_.SetSQL("update curr_sales set ind_storno='D'");
     query_.ExecSQL();
@@ -264,6 +278,7 @@ void TBon::ArchiveReceipt(bool deleteAbc, bool answerDue)
                       (dueToo ? answerDueSql + "; " : std::string()) + "end");
         query_.ExecSQL();
         answerDue_ = answerDue_ || dueToo;
+        RecordIssued();
         return;
     } catch (const LinkError&) {
         if (DbLost()) throw;
@@ -277,6 +292,17 @@ void TBon::ArchiveReceipt(bool deleteAbc, bool answerDue)
     if (paymentsCopied) ArchiveStep("delete from curr_payments");
     if (salesCopied) ArchiveStep("delete from curr_sales");
     if (deleteAbc) ArchiveStep("delete from curr_abc");
+    if (paymentsCopied) RecordIssued();
+}
+
+void TBon::RecordIssued()
+{
+    try {
+        TIssuedNumbers(ctx_.ini).Raise(bonId_, 0);
+    } catch (const std::exception& e) {
+        // Only a later start's check of the database's age loses this receipt.
+        ctx_.linkLog.Write(std::to_string(bonId_) + " the receipt number could not be recorded: " + e.what());
+    }
 }
 
 std::string TBon::AnswerDue()

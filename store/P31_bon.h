@@ -119,6 +119,8 @@ public:
 
 private:
     void ClearTrailer();
+    // The archived receipt's number into the record of numbers given (TIssuedNumbers).
+    void RecordIssued();
     // Runs one archiving statement; a failure goes to the link log. True on success.
     bool ArchiveStep(const std::string& sql);
     int64_t CountRows(const std::string& table);

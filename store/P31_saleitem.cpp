@@ -9,6 +9,7 @@
 #include "closing/P32_zets.h"
 #include "formats/P01_datapacket.h"
 #include "printer/P00_fp.h"
+#include "store/P31_articledoubt.h"
 #include "store/P31_bon.h"
 #include "store/P31_storecontext.h"
 
@@ -292,31 +293,45 @@ int64_t TSaleItem::MaxPlu(TSqlQuery& q)
     }
 }
 
-int64_t TSaleItem::MaxPlu(TStoreContext& ctx)
+int64_t TSaleItem::MaxPlu(TStoreContext& ctx) { return MaxPlu(ctx.connection); }
+
+int64_t TSaleItem::MaxPlu(TFormConnection& connection)
 {
-    TSqlQuery q(ctx.connection);
+    TSqlQuery q(connection);
     return MaxPlu(q);
 }
 
-void TSaleItem::ProgramArticle(const std::string& data)
+void TSaleItem::ProgramArticle(char op, int64_t plu, const std::string& data)
 {
+    TArticleCommand c;
+    c.op = op;
+    c.plu = plu;
+    c.artId = artId_;
+    c.taxId = taxId_;
+    c.name = pluNaziv_;
+    c.price = cena_;
+    c.quantity = kolicina_;
+    c.owner = owner_;
+    // A define needs no record: its number, the next after arts's highest, tells.
+    if (op == 'A') c.stockBefore = ctx_.fp.ReadArticle(plu).quantity;
+    if (op != 'P') TArticleInDoubt(ctx_).Record(c);
     try {
         ctx_.fp.ProgramArticle(data);
     } catch (const LinkError&) {
+        if (!ctx_.fp.AnswerUnreadable() || ctx_.app.Terminated()) throw;
+        // Stock is never sent twice: the printer's own stock tells whether it took it.
+        if (op == 'A') {
+            if (ctx_.fp.ReadArticle(plu).quantity != c.stockBefore + c.quantity) throw;
+            return;
+        }
         // A define, price change or delete whose answer came back unreadable is
         // sent once more as a new command: a price change is the same again, and
         // a define or delete the printer already carried out is refused now
-        // (the number is taken, or gone), which tells that it was. Stock added
-        // is not sent again: the printer would add it twice.
-        if (data.empty() || data[0] == 'A') throw;
-        // A define or delete of a row a stopped run had begun: refused now
-        // because that run's command was carried out (the number is taken, or gone).
-        if (afterStop_ && data[0] != 'C' && !ctx_.fp.AnswerUnreadable() && !ctx_.app.Terminated()) return;
-        if (!ctx_.fp.AnswerUnreadable()) throw;
+        // (the number is taken, or gone), which tells that it was.
         try {
             ctx_.fp.ProgramArticle(data);
         } catch (const LinkError&) {
-            if (data[0] == 'C' || ctx_.fp.AnswerUnreadable() || ctx_.app.Terminated()) throw;
+            if (op == 'C' || ctx_.fp.AnswerUnreadable() || ctx_.app.Terminated()) throw;
         }
     }
 }
@@ -325,8 +340,9 @@ void TSaleItem::DefineArticle()
 {
     WithContext([this] {
         const int64_t plu = MaxPlu(st_->maxPlu) + 1;
-        ProgramArticle(std::string("P") + TaxLetter(TaxGroup()) + std::to_string(plu) + "," + cena_.Format(2) +
-                       "," + kolicina_.Format(3) + "," + pluNaziv_);
+        ProgramArticle('P', plu,
+                       std::string("P") + TaxLetter(TaxGroup()) + std::to_string(plu) + "," + cena_.Format(2) + "," +
+                           kolicina_.Format(3) + "," + pluNaziv_);
         TSqlQuery& q = st_->insertArticle;
         q.SetSQL("insert into arts(art_id,tax_id,plu_id,plu_naziv,cena,update_typ) "
                  "values(:art_id,:tax_id,:plu_id,:plu_naziv,:cena,'N')");
@@ -355,7 +371,7 @@ void TSaleItem::UpdatePrice()
             q.Close();
         }
         if (artsPriceKnown_ && artsPrice_ == cena_) return;
-        ProgramArticle("C" + std::to_string(pluId_) + "," + cena_.Format(2));
+        ProgramArticle('C', pluId_, "C" + std::to_string(pluId_) + "," + cena_.Format(2));
         TSqlQuery& u = st_->updatePrice;
         u.SetSQL("update arts set cena = :cena where art_id = :art_id");
         u.SetMoney("cena", cena_);
@@ -370,7 +386,7 @@ void TSaleItem::DeleteArticle()
 {
     if (pluId_ == 0) return;
     WithContext([this] {
-        ProgramArticle("D" + std::to_string(pluId_));
+        ProgramArticle('D', pluId_, "D" + std::to_string(pluId_));
         TSqlQuery& q = st_->deleteArticle;
         q.SetSQL("delete from arts where plu_id = :plu_id");
         q.SetString("plu_id", std::to_string(pluId_));
@@ -383,7 +399,7 @@ void TSaleItem::DeleteArticle()
 void TSaleItem::AddQuantity()
 {
     if (pluId_ == 0) return;
-    WithContext([this] { ctx_.fp.ProgramArticle("A" + std::to_string(pluId_) + "," + kolicina_.Format(3)); });
+    WithContext([this] { ProgramArticle('A', pluId_, "A" + std::to_string(pluId_) + "," + kolicina_.Format(3)); });
 }
 
 }  // namespace velbrin

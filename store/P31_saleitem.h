@@ -87,6 +87,7 @@ public:
 
     // The highest PLU in arts; 1 when there is none or it cannot be read.
     static int64_t MaxPlu(TStoreContext& ctx);
+    static int64_t MaxPlu(TFormConnection& connection);
     static char TaxLetter(int group);
     // The article name as the printer gets it: quotes removed, blanks collapsed,
     // at most 28 characters.
@@ -95,13 +96,15 @@ public:
     // The columns of one row, whatever holds it (a select or an exchange packet).
     class Row;
 
-    // The row was begun by a run that stopped: a refused define or delete means done.
-    void SetAfterStop(bool afterStop) { afterStop_ = afterStop; }
+    // The request row an article-file item belongs to, written down with each
+    // of its printer commands (see TArticleInDoubt).
+    void SetRequestRow(const std::string& owner) { owner_ = owner; }
 
 private:
-    bool afterStop_ = false;
-    // One article command to the printer, settled when its answer is unreadable.
-    void ProgramArticle(const std::string& data);
+    std::string owner_;
+    // One article command to the printer, written down first (but a define) and
+    // settled when its answer is unreadable.
+    void ProgramArticle(char op, int64_t plu, const std::string& data);
     void Load(const Row& row, bool check);
     void CheckTaxGroup() const;
     int TaxGroup() const;

@@ -55,7 +55,8 @@ TFormMainLINK::TFormMainLINK(TAppServices& app)
     if (QScreen* screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(75, 50));
 
-    ListenForFocus();
+    // We hold "ZorvexStarted", so a channel left by a crashed run is stale.
+    focus_.Listen(FocusServerPath());
     // Settings that cannot work end the start before anything is made or printed;
     // a port that cannot be opened ends it with the installation complete.
     RefuseUnworkableSettings(ini_);
@@ -80,12 +81,12 @@ TFormMainLINK::TFormMainLINK(TAppServices& app)
     // Shown whether or not a tray is there now: the toolkit puts a visible icon
     // into a tray that appears later (a panel started after the link).
     TrayIcon1.show();
+    PublishStatus();
+    QObject::connect(&statusTimer_, &QTimer::timeout, this, [this] { PublishStatus(); });
+    statusTimer_.start(1000);
 }
 
-TFormMainLINK::~TFormMainLINK() {
-    Timer1.stop();
-    focus_.close();
-}
+TFormMainLINK::~TFormMainLINK() { Timer1.stop(); }
 
 QString TFormMainLINK::FocusServerPath() {
     return QString::fromStdString(TNamedMarker::PathOf(kFocusName));
@@ -100,33 +101,10 @@ void TFormMainLINK::AskFirstInstanceToFront() {
     socket.disconnectFromServer();
 }
 
-void TFormMainLINK::ListenForFocus() {
-    // We hold "ZorvexStarted", so a channel left by a crashed run is stale.
-    QLocalServer::removeServer(FocusServerPath());
-    focus_.listen(FocusServerPath());
-    QObject::connect(&focus_, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* s = focus_.nextPendingConnection()) {
-            QObject::connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
-            QObject::connect(s, &QLocalSocket::readyRead, s, [this, s] { Answer(s); });
-        }
-    });
-}
-
-// One request line: "status" is answered with the state and the printer's last
-// status; anything else ("front" from a second start) brings the link forward.
-void TFormMainLINK::Answer(QLocalSocket* socket) {
-    if (!socket->canReadLine()) return;
-    const QByteArray line = socket->readLine(64).trimmed();
-    if (line == "status") {
-        TStatusAnswer a = statusSource_ ? statusSource_() : TStatusAnswer{};
-        a.tray = QSystemTrayIcon::isSystemTrayAvailable() && TrayIcon1.isVisible() ? "yes" : "no";
-        const std::string answer = FormatStatusAnswer(a);
-        socket->write(answer.data(), static_cast<qint64>(answer.size()));
-        socket->flush();
-        socket->disconnectFromServer();
-        return;
-    }
-    BringToFront();
+void TFormMainLINK::PublishStatus() {
+    TStatusAnswer a = statusSource_ ? statusSource_() : TStatusAnswer{};
+    a.tray = QSystemTrayIcon::isSystemTrayAvailable() && TrayIcon1.isVisible() ? "yes" : "no";
+    focus_.Publish(FormatStatusAnswer(a));
 }
 
 void TFormMainLINK::ShowState(TLinkState shown, const std::string& tooltip) {

@@ -8,6 +8,7 @@
 #include "app/P00_maincycle.h"
 #include "app/P00_startup.h"
 #include "app/shell/P00_cycletrigger.h"
+#include "app/shell/P00_statusserver.h"
 #include "printer/P00_fpdef.h"
 
 #include <QLocalServer>
@@ -48,7 +49,14 @@ public:
     void ShowState(TLinkState shown, const std::string& tooltip);
     QString TrayToolTip() const { return TrayIcon1.toolTip(); }
     // What a "status" request on the focus channel is answered with.
-    void SetStatusSource(std::function<TStatusAnswer()> source) { statusSource_ = std::move(source); }
+    void SetStatusSource(std::function<TStatusAnswer()> source) {
+        statusSource_ = std::move(source);
+        PublishStatus();
+    }
+    // Takes a new snapshot of the status for the focus channel, which answers
+    // from it while the main thread works (after every printer command and
+    // every change of state).
+    void PublishStatus();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -56,16 +64,17 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void ListenForFocus();
-    void Answer(QLocalSocket* socket);
     void BringToFront();
     void RunStartup();
 
     TAppServices& app_;
     TIniLink ini_;
-    QLocalServer focus_;
+    TStatusServer focus_{this, [this] { BringToFront(); }};
     std::unique_ptr<TFormFPDef> fpDef_;
     QTimer Timer1;
+    // Renews the snapshot now and then besides: a tray that appears later is
+    // seen without any change of the link's own.
+    QTimer statusTimer_;
     QMenu PopupMenu1;
     QAction* Close1 = nullptr;
     QSystemTrayIcon TrayIcon1;

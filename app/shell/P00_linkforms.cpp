@@ -41,10 +41,12 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
     app_.SetProgressWindow(&FormProgress);
     app_.OnStateChange([this] { ShowState(); });
     FormMainLINK.SetStatusSource([this] { return StatusAnswer(); });
+    FormFP.Command().OnExecuted([this] { FormMainLINK.PublishStatus(); });
     BuildStartup();
 }
 
 TLinkForms::~TLinkForms() {
+    FormFP.Command().OnExecuted(nullptr);
     app_.OnStateChange(nullptr);
     app_.SetProgressWindow(nullptr);
     app_.SetDialog(nullptr);
@@ -69,6 +71,7 @@ TDbAttachWait TLinkForms::AttachWait() {
 void TLinkForms::ShowState() {
     const TLinkStatus& status = app_.Status();
     FormMainLINK.ShowState(status.Shown(), status.Tooltip(messages_, TFormMainLINK::kCaption));
+    FormMainLINK.PublishStatus();
 }
 
 // The state and the printer's last answer: velbrin-status cannot open the port
@@ -136,15 +139,17 @@ void TLinkForms::BuildStartup() {
         }
         return true;
     });
+    s.Add("database age", [this] { return FormCommonLink.CheckDatabaseAge(); });
     s.Add("article synchronisation", [this] {
         try {
             FormCommonLink.SyncArticles();
         } catch (const std::exception& e) {
-            app_.ShowText(e.what());
+            // A stop requested meanwhile is no failure to show: the link log has it.
+            if (!app_.Terminated()) app_.ShowText(e.what());
             app_.Terminate();
             return false;
         }
-        return true;
+        return !app_.Terminated();
     });
     s.Add("tax groups", [this] {
         FormFP.SetTaxGroupFlags(FormFP.ReadTaxGroups());

@@ -5,6 +5,8 @@
 #include "app/P00_linkstatus.h"
 #include "app/P00_marker.h"
 #include "app/status/P00_fpstatus.h"
+#include "formats/P00_convert.h"
+#include "formats/P01_datapacket.h"
 #include "tools/fp550sim/Fp550Simulator.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
+#include <thread>
 
 using namespace velbrin;
 using namespace velbrin::test;
@@ -153,6 +157,25 @@ TEST(Shell, StatusToolBesideTheLinkShowsTheIdentificationTheLinkReadAtStart) {
     }
     EXPECT_NE(shown.find("velbrin-link: "), std::string::npos) << shown;  // the link answered, not the port
     EXPECT_NE(shown.find("Identification: 3.01CG 11JUN09 1530,91F7,"), std::string::npos) << shown;
+
+    // While a cycle waits on a slow printer command (a beep of 4 s), the status is still answered at once.
+    printer.sim.Control("delay 4000 80");
+    TDataPacket beep;
+    beep.LoadFromText(TFormConvert::EmptyPacket("CMD_"));
+    beep.SetRawValue(beep.AppendRow(), beep.FieldIndex("KOMANDA"), "70");
+    WriteWholeFile(inst.root + "/Exch/Lnk/To_FP/CMD_1.zvx", beep.SaveToText());
+    ASSERT_TRUE(WaitFor([&] { return !FileExists(inst.root + "/Exch/Lnk/To_FP/CMD_1.zvx") ||
+                                     printer.sim.Control("status").find("receipt=0") != std::string::npos; },
+                        5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const auto asked = std::chrono::steady_clock::now();
+    std::string during;
+    EXPECT_TRUE(AskLocalSocket(inst.runtime + "/ZorvexFocus", "status", during, 1500));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+    std::printf("[ measure  ] status answered in %.3f s while the link waited on the printer\n", seconds);
+    EXPECT_LT(seconds, 1.0);
+    EXPECT_EQ(ParseStatusAnswer(during).state, "working") << during;
+    EXPECT_FALSE(FileExists(inst.root + "/Exch/Lnk/From_FP/CMD_1.ok")) << "asked while the beep was under way";
     link.Stop();
     EXPECT_EQ(link.WaitExit(10000), 0);
 }

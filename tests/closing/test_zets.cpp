@@ -5,6 +5,7 @@
 #include "app/P00_msg.h"
 #include "app/P00_util.h"
 #include "closing/P32_zets.h"
+#include "app/P00_starttext.h"
 #include "formats/P00_convert.h"
 #include "printer/P00_fp.h"
 #include "store/P30_commonlink.h"
@@ -120,6 +121,24 @@ TEST_F(CloseDayTest, ZReportTotalsAndPrinterClockCloseTheDayAndTheNextOneOpens)
     EXPECT_EQ(Scalar("select vle_value from vle where vle_key='BonID'"), "1");
     EXPECT_EQ(Scalar("select zet_id from zets where dtm_tran is null"), FormatDayId(StrToInt(day) + 1));
     EXPECT_NE(sim.Control("status").find("day=0.00"), std::string::npos) << sim.Control("status");
+    EXPECT_TRUE(app.notices.empty()) << "the books agree";
+
+    // A receipt the database does not know: the closing says so, by day and amounts.
+    commonLink->SetLogPath(dir.File("LINK_log.txt"));
+    const std::string next = zets->CurrentDayId();
+    AddReceipt(next, 2, "0", "73.00", "0", 1, 0);
+    for (const char* price : {"73.00", "203.50"}) {
+        fp->OpenReceipt();
+        fp->SellItem(std::string("2#") + price);
+        fp->AddPayment(TFormFP::PaymentData(1, Money::Parse(price)));
+        fp->CloseReceipt();
+    }
+    zets->CloseDay();
+    ASSERT_EQ(app.notices.size(), 1u);
+    EXPECT_EQ(app.notices[0], FillMsg(messages.GetMsg(kMsgDayTotalsDiffer), {next, "276.50", "73.00", "203.50"}));
+    EXPECT_NE(ReadWholeFile(commonLink->LinkLog.Path()).find("Day " + next + " closed with different totals: the "
+                                                             "printer's Z report 276.50, the database 73.00, difference 203.50"),
+              std::string::npos);
 }
 
 TEST_F(CloseDayTest, ProgressFollowsTheZReportTheDatabaseAndTheExportAndThenEnds)

@@ -126,6 +126,8 @@ void ExchangeTest::Restart(const std::string& printerFault) {
     rig->RebuildNeighbours();
     work = std::make_unique<TFormLnkWork>(*rig->store, convert, *rig->commonLink);
     work->CreateReceipt();
+    // As the program's start: the article table first, then the exchange.
+    rig->commonLink->SyncArticles();
     work->RecoverExchange();
 }
 

@@ -5,6 +5,9 @@
 
 #include "app/P00_marker.h"
 #include "app/P00_util.h"
+#include "app/P00_starttext.h"
+#include "store/P31_articledoubt.h"
+#include "store/P31_issuednumbers.h"
 
 #include <chrono>
 #include <ctime>
@@ -140,12 +143,13 @@ TEST_F(ChecksTest, EmptyPrinterEmptiesArtsSilently)
 TEST_F(ChecksTest, ArticlesOutOfStepAreRepairedByClosingTheDayAndDeletingAll)
 {
     rig.InsertArts(*connection, 2, 12);
-    rig.ProgramPrinterArticles(2, 15);
+    rig.ProgramPrinterArticles(2, 12);
+    rig.ProgramPrinterArticles(30, 3);  // programmed by someone else
     rig.SellOnPrinter(2);  // the printer's day is open: only the closing lets the deletion go on
     link.SyncArticles();
     ASSERT_EQ(rig.app.texts.size(), 2u);
     EXPECT_EQ(rig.app.texts[0],
-              "Narusena sinhronizacija podataka!\n\nU stampacu: 15\nU bazi: 12\n\nProgram ce zatvoriti dan i "
+              "Narusena sinhronizacija podataka!\n\nArtikala u stampacu: 15\nArtikala u bazi: 12\n\nProgram ce zatvoriti dan i "
               "sinhronizovati podatke!\n\nSacekajte poruku o uspesnoj ili neuspesnoj sinhronizaciji!");
     EXPECT_EQ(rig.app.texts[1], "Sinhronizacija podataka uspesno zavrsena!\n\nMozete nastaviti sa radom!");
     EXPECT_TRUE(JournalHas("Z "));
@@ -154,15 +158,131 @@ TEST_F(ChecksTest, ArticlesOutOfStepAreRepairedByClosingTheDayAndDeletingAll)
     EXPECT_EQ(Scalar("select count(*) from arts"), "0");
 }
 
+// A stop between an article command and its row in arts leaves that article in
+// doubt: the start settles it from the record and the printer, never with a Z.
+TEST_F(ChecksTest, ArticleCommandCutOffBeforeItsRowIsSettledAloneWithoutAZReport)
+{
+    struct Case {
+        const char* name;
+        char op;
+        int plu;
+        const char* price;
+        const char* sent;  // what reached the printer ("" nothing)
+        const char* arts;  // arts afterwards: count, then the row's price ("-" gone)
+    };
+    const Case cases[] = {
+        // a define is known by its number, the next after arts's highest: it goes again
+        {"define taken", '-', 13, "5.00", "PA13,5.00,0.000,Novi", "11 -"},
+        {"define never sent", '-', 13, "5.00", "", "11 -"},
+        {"delete taken", 'D', 12, "1.00", "D12", "10 -"},
+        {"price taken", 'C', 12, "7.50", "C12,7.50", "11 7.5000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Exec("delete from arts");
+        rig.SimControl("factory");
+        rig.InsertArts(*connection, 2, 11);
+        rig.ProgramPrinterArticles(2, 11);
+        rig.SellOnPrinter(2);  // a day with figures: a repair would print a Z report
+        TArticleCommand command;
+        command.op = c.op;
+        command.plu = c.plu;
+        command.artId = "ART" + std::to_string(c.plu);
+        command.taxId = "0";
+        command.name = "Novi";
+        command.price = Money::Parse(c.price);
+        TArticleInDoubt(*connection, *rig.fp, *rig.ini, link.LinkLog).Record(command);
+        if (*c.sent) rig.fp->ProgramArticle(c.sent);
+        rig.app.texts.clear();
+        link.SyncArticles();
+        EXPECT_TRUE(rig.app.texts.empty());
+        EXPECT_FALSE(JournalHas("Z "));
+        EXPECT_EQ(Scalar("select count(*) from arts") + " " +
+                      Scalar("select coalesce(max(cena), '-') from arts where plu_id = '" + std::to_string(c.plu) + "'"),
+                  c.arts);
+        EXPECT_EQ(PrinterArticles(), link.CountExpectedArticles());
+    }
+}
+
+// A difference nothing explains: a stop while the message waits changes nothing,
+// a stop in the middle leaves the repair to the next start, which finishes it
+// without a second Z report; a printer day without figures needs none at all.
+TEST_F(ChecksTest, ArticleRepairPrintsOneZReportOnlyForADayWithFiguresAndResumesWhereItStopped)
+{
+    auto zReports = [&] {
+        int n = 0;
+        for (const std::string& line : rig.sim->Journal()) n += line.rfind("Z ", 0) == 0;
+        return n;
+    };
+    rig.InsertArts(*connection, 2, 12);
+    rig.ProgramPrinterArticles(2, 12);
+    rig.ProgramPrinterArticles(30, 3);  // programmed by someone else
+    rig.SellOnPrinter(2);
+    rig.app.onShowText = [&] { rig.app.terminated = true; };
+    link.SyncArticles();
+    EXPECT_EQ(rig.app.texts.size(), 1u);
+    EXPECT_EQ(zReports(), 0);
+    EXPECT_EQ(PrinterArticles(), 15);
+    EXPECT_EQ(Scalar("select count(*) from arts"), "12");
+
+    rig.app.terminated = false;
+    rig.app.onShowText = nullptr;
+    rig.app.onProgress = [&](const FakeAppServices::ProgressCall& p) {
+        if (p.what == TLinkText::ProgressArticleDelete && p.done == 4) rig.app.terminated = true;
+    };
+    link.SyncArticles();
+    EXPECT_EQ(zReports(), 1);
+    EXPECT_GT(PrinterArticles(), 0);
+    EXPECT_EQ(rig.app.texts.size(), 2u) << "the stopped repair is no failure for the operator";
+
+    rig.app.terminated = false;
+    rig.app.onProgress = nullptr;
+    link.SyncArticles();
+    EXPECT_EQ(zReports(), 1);
+    EXPECT_EQ(PrinterArticles(), 0);
+    EXPECT_EQ(Scalar("select count(*) from arts"), "0");
+    EXPECT_EQ(Scalar("select count(*) from zets where dtm_tran is not null"), "1");
+    EXPECT_EQ(rig.app.texts.back(), "Sinhronizacija podataka uspesno zavrsena!\n\nMozete nastaviti sa radom!");
+
+    rig.ProgramPrinterArticles(2, 3);  // the day closed above has no figures
+    link.SyncArticles();
+    EXPECT_EQ(zReports(), 1);
+    EXPECT_EQ(PrinterArticles(), 0);
+}
+
 TEST_F(ChecksTest, RepairThatCannotCloseTheDayRaisesAndKeepsTheArticles)
 {
     rig.InsertArts(*connection, 2, 12);
-    rig.ProgramPrinterArticles(2, 15);
+    rig.ProgramPrinterArticles(2, 12);
+    rig.ProgramPrinterArticles(30, 3);  // programmed by someone else
     rig.fp->OpenReceipt();  // an open fiscal receipt: the printer refuses the Z report
     EXPECT_THROW(link.SyncArticles(), LinkError);
     EXPECT_EQ(rig.app.texts.size(), 1u) << "the warning, but no success text";
     EXPECT_EQ(Scalar("select count(*) from arts"), "12");
     EXPECT_EQ(Scalar("select count(*) from zets where dtm_tran is not null"), "0");
+}
+
+// A database put back from an older copy would give receipt and day numbers a
+// second time: the start names it and ends; one that is whole keeps the record up.
+TEST_F(ChecksTest, DatabaseOlderThanTheNumbersGivenEndsTheStartByName)
+{
+    link.SetLogPath(dir.File("LINK_log.txt"));
+    TIssuedNumbers issued(*rig.ini);
+    EXPECT_TRUE(link.CheckDatabaseAge()) << "no record yet: the database is taken as it is";
+    EXPECT_TRUE(issued.Recorded().known);
+    Exec("insert into zets(zet_id, trm_id) values('000012', '1')");
+    Exec("insert into payments(zet_id, bon_id, iznos) values('000012', 120, 1)");
+    EXPECT_TRUE(link.CheckDatabaseAge());
+    EXPECT_EQ(issued.Recorded().bon, 120);
+    EXPECT_EQ(issued.Recorded().day, 12);
+    issued.Raise(145, 14);  // what the lost newer database had given
+    EXPECT_FALSE(link.CheckDatabaseAge());
+    EXPECT_TRUE(rig.app.terminated);
+    ASSERT_EQ(rig.app.texts.size(), 1u);
+    EXPECT_EQ(rig.app.texts[0], FillMsg(rig.messages.GetMsg(kMsgDatabaseOlder),
+                                        {rig.ini->DbPath(), "120", "000012", "145", "000014", issued.Path()}));
+    EXPECT_NE(ReadWholeFile(dir.File("LINK_log.txt")).find("is older than the numbers the link has given"),
+              std::string::npos);
 }
 
 // ---------------------------------------------------------------------------

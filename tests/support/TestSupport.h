@@ -37,10 +37,16 @@ public:
     bool Terminated() const override { return terminated; }
     void ProcessMessages() override { ++processed; }
     void ShowNumbered(int n) override { numbered.push_back(n); }
-    void ShowText(const std::string& text) override { texts.push_back(text); }
+    void ShowText(const std::string& text) override {
+        texts.push_back(text);
+        if (onShowText) onShowText();
+    }
     void ShowError(const std::string& text) override { errors.push_back(text); }
     void ShowNotice(const std::string& text) override { notices.push_back(text); }
-    void Progress(TLinkText what, long done, long total) override { progress.push_back({what, done, total}); }
+    void Progress(TLinkText what, long done, long total) override {
+        progress.push_back({what, done, total});
+        if (onProgress) onProgress(progress.back());
+    }
     void SetState(TLinkState state, bool on, const std::string& detail) override { status.Set(state, on, detail); }
 
     bool terminated = false;
@@ -55,6 +61,9 @@ public:
         bool operator==(const ProgressCall&) const = default;
     };
     std::vector<ProgressCall> progress;
+    // What the operator or a stop request does meanwhile (e.g. terminated = true).
+    std::function<void()> onShowText;
+    std::function<void(const ProgressCall&)> onProgress;
     TLinkStatus status;  // what the tray would show
 };
 

@@ -175,6 +175,25 @@ std::string ApplyControl(const std::string& rawLine, SimFaults& f, SimState& st,
         f = SimFaults{};
         return "ok";
     }
+    if (cmd == "article") {
+        // Someone else changes the article table (a service tool, another program).
+        if (arg(1) == "drop") {
+            if (st.articles.empty()) return std::string("ok none");
+            const int plu = st.articles.rbegin()->first;
+            st.articles.erase(plu);
+            stateChanged = true;
+            return "ok dropped " + std::to_string(plu);
+        }
+        if (arg(1) == "add" && w.size() > 3) {
+            const int plu = static_cast<int>(Integer(line, w[2], 1, 3000));
+            int64_t price = 0;
+            if (!ParseFixed(w[3], 2, price) || price < 0) throw std::invalid_argument("bad price in control line: " + line);
+            st.articles[plu] = SimArticle{plu, 'A', price, 0, "Stran artikal"};
+            stateChanged = true;
+            return "ok added " + std::to_string(plu);
+        }
+        throw std::invalid_argument("expected article drop or article add PLU PRICE: " + line);
+    }
     if (cmd == "factory") {
         st = SimState{};
         stateChanged = true;

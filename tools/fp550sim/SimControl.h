@@ -36,6 +36,9 @@
 //                     per answer of a delay of 1.2 to 1.6 s; seeded, so repeatable
 //   ledger on|off     drawer opens and article programming journalled too
 //                     (kept across "reset"; handled by the simulator itself)
+//   article drop      the article with the highest PLU leaves the table ("ok none"
+//                     when it is empty), as if another program deleted it (kept)
+//   article add PLU PRICE  an article the link never defined (kept)
 //   reset             clears every fault above (not the printer's memory)
 //   factory           the printer's memory back to new: no articles, no receipt,
 //                     zero totals and counters, default settings (kept)

@@ -62,16 +62,6 @@ void CutPhase::Note(const std::string& fault) {
     if (seen_.insert(fault).second) faults_.push_back(name_ + ", " + lastPoint_ + ": " + fault);
 }
 
-int CutPhase::LoggedRepairs() const {
-    const std::string path = s_->inst.Logs() + "/LINK_log.txt";
-    const std::string log = FileExists(path) ? ReadWholeFile(path) : "";
-    int n = 0;
-    for (auto at = log.find("Narusena sinhronizacija"); at != std::string::npos;
-         at = log.find("Narusena sinhronizacija", at + 1))
-        ++n;
-    return n;
-}
-
 std::vector<SentRequest> CutPhase::NextBatch() {
     std::vector<SentRequest> batch = s_->NextMixed(next_++);
     // The books count a request from its drop on: a check after a cut in the
@@ -120,8 +110,6 @@ bool CutPhase::CutNow(const std::string& point, bool operation) {
     const bool torn = std::uniform_int_distribution<int>(0, 2)(rng_) == 0;
     pc_.Control(torn ? "torn on" : "torn off");
     s_->link.Kill();
-    // The link's log is not synced: repairs it told of may be gone after the cut.
-    const int logged = LoggedRepairs();
     const std::string answer = pc_.Cut();
     if (answer != "ok cut") Note("the cut went wrong: " + answer);
     fig_.torn += torn;
@@ -132,7 +120,6 @@ bool CutPhase::CutNow(const std::string& point, bool operation) {
     std::printf("  %s %s\n", name_.c_str(), lastPoint_.c_str());
     std::fflush(stdout);
     pc_.Mount(seed_ * 1000 + static_cast<unsigned>(mounts_++));
-    s_->repairsInLostLogs += std::max(0, logged - LoggedRepairs());
     s_->printer.Control("reset");
     if (s_->StartLink()) return true;
     Note("the link did not start again (see " + outside_ + "/link.out)");

@@ -55,7 +55,6 @@ private:
     void CheckBooks(bool final);
     void Note(const std::string& fault);
     std::string Kind(const SentRequest& r) const;
-    int LoggedRepairs() const;
     // The next requests of the mix, counted as sent only by Enlist, at their drop.
     std::vector<SentRequest> NextBatch();
     void Enlist(const SentRequest& r);  // article table repairs in the link's log now

@@ -83,7 +83,8 @@ struct Verdict {
     int lost = 0, duplicated = 0, wrongAnswers = 0, dbMismatches = 0;
     bool totalsEqual = true;
     int requestFaults = 0;
-    int repairs = 0;        // article tables set right by the link, closing the day  // of the command, article and text files and the ledger beside the receipts
+    int repairs = 0;        // article tables the link repaired (from its log)
+    int zReports = 0;       // Z reports the printer printed
     std::vector<std::string> faults;  // one line per finding
     bool Clean() const { return faults.empty(); }
 };
@@ -131,12 +132,13 @@ PrinterBooks ReadPrinterBooks(const std::vector<std::string>& journal);
 // Every request answered once, as its normal path answers it; command, article
 // and text files carried out once; printer and database agreeing on cash, days
 // closed, stock and articles. receipts: the names of the receipts sent (their
-// own books are Compare's). repairs: day closings the link made itself to set
-// its article table right (each prints a Z report and empties both tables).
+// own books are Compare's). unexplained: differences of the article tables the
+// harness made behind the link's back; each may cost one Z report (the link's
+// repair, which empties both tables), no other Z report may come unasked.
 // Each disagreement becomes a fault line.
 std::vector<std::string> CompareRequests(const std::vector<SentRequest>& sent,
                                          const std::vector<std::string>& receipts, const AnswerBook& answers,
-                                         const PrinterBooks& printer, const StoredBooks& db, int repairs = 0);
+                                         const PrinterBooks& printer, const StoredBooks& db, int unexplained = 0);
 
 // Compares the requests, their answers, the journal and the database; each
 // disagreement becomes a fault line. printerDayTotal is the printer's day

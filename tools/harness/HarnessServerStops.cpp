@@ -64,6 +64,26 @@ int CommandToWaitFor(const SentRequest& r, std::mt19937& rng) {
     return r.cancelledReceipt ? 52 : 70;
 }
 
+// The letters of command 107's data a stop "inside an article command" waits
+// for: a receipt's own define or price change, an article file's define,
+// delete or stock; "" for a request that sends none.
+std::string ArticleLettersOf(const SentRequest& r) {
+    if (r.kind == RequestKind::Receipt) return r.cancelledReceipt ? "" : "PC";
+    if (r.kind != RequestKind::Article) return "";
+    return r.op == "N" ? "P" : r.op == "K" ? "A" : r.op == "D" ? "D" : "DP";
+}
+
+bool ReceivedArticleCommand(const std::string& tail, const std::string& letters) {
+    std::istringstream in(tail);
+    for (std::string line; std::getline(in, line);) {
+        const auto at = line.find(" cmd=107 data=");
+        if (at == std::string::npos || line.find(" RX ") == std::string::npos) continue;
+        const std::size_t data = at + 14;
+        if (data < line.size() && letters.find(line[data]) != std::string::npos) return true;
+    }
+    return false;
+}
+
 struct Tally {
     int sent = 0, answered = 0, lost = 0, doubled = 0, falseAnswers = 0;
 };
@@ -118,7 +138,7 @@ RunResult RunServerStops(const Tools& tools, const std::string& root, int stops,
     }
 
     std::map<std::string, int> stages;
-    int bySignal[2] = {0, 0}, lossesLogged = 0;
+    int bySignal[2] = {0, 0}, lossesLogged = 0, attachedAtOnce = 0;
     long long slowest = 0;
     const int startsBefore = s.link.Starts();
     for (int i = 0; i < stops && server.Running(); ++i) {
@@ -127,7 +147,11 @@ RunResult RunServerStops(const Tools& tools, const std::string& root, int stops,
         const std::string kind = KindOf(r);
         const long long traced = FileSize(s.printer.TracePath());
         // A day closing comes once in twelve requests: its stop falls in the Z report.
-        const int mode = r.zReports ? 11 : std::uniform_int_distribution<int>(0, 19)(s.rng);
+        int mode = r.zReports ? 11 : std::uniform_int_distribution<int>(0, 19)(s.rng);
+        // Half the requests that send article commands are stopped inside one:
+        // the printer has taken it (and works on it a while), arts not yet.
+        const std::string letters = ArticleLettersOf(r);
+        if (!letters.empty() && std::uniform_int_distribution<int>(0, 1)(s.rng) == 1) mode = 20;
         const bool kill = std::uniform_int_distribution<int>(0, 1)(s.rng) == 1;
         std::string moment;
         if (mode < 3) {
@@ -143,6 +167,11 @@ RunResult RunServerStops(const Tools& tools, const std::string& root, int stops,
                 const int n = std::uniform_int_distribution<int>(1, std::max(1, frames[kind]))(s.rng);
                 WaitUntil([&] { return static_cast<int>(Received(TraceSince(s.printer, traced)).size()) >= n; },
                           static_cast<int>(span[kind]) + 5000);
+            } else if (mode == 20) {
+                s.printer.Control("delay 1500 107");
+                WaitUntil([&] { return ReceivedArticleCommand(TraceSince(s.printer, traced), letters); },
+                          static_cast<int>(span[kind]) + 8000);
+                WaitMs(std::uniform_int_distribution<int>(20, 400)(s.rng));
             } else if (mode < 15) {
                 const int cmd = CommandToWaitFor(r, s.rng);
                 WaitUntil(
@@ -155,6 +184,7 @@ RunResult RunServerStops(const Tools& tools, const std::string& root, int stops,
                 WaitMs(std::uniform_int_distribution<int>(0, static_cast<int>(span[kind]))(s.rng));
             }
             server.Stop(kill ? SIGKILL : SIGTERM);
+            if (mode == 20) s.printer.Control("reset");
             s.cash.Collect();
             moment = s.cash.Answered(r.request) ? "answered" : StageFromTrace(TraceSince(s.printer, traced));
         }
@@ -185,6 +215,9 @@ RunResult RunServerStops(const Tools& tools, const std::string& root, int stops,
     for (auto at = log.find("The database does not answer"); at != std::string::npos;
          at = log.find("The database does not answer", at + 1))
         ++lossesLogged;
+    for (auto at = log.find("attached again at once"); at != std::string::npos;
+         at = log.find("attached again at once", at + 1))
+        ++attachedAtOnce;
     Verdict v;
     try {
         v = s.Check();
@@ -199,12 +232,17 @@ RunResult RunServerStops(const Tools& tools, const std::string& root, int stops,
                 result.faults.push_back("seed " + std::to_string(seed) + ": " + r.name + " closed on the printer at " +
                                         Hundredths(p.total) + " of " + Hundredths(r.total));
     const Tally t = Count(s, v);
-    int tried = 0;
-    for (const auto& [stage, n] : stages) tried += n;
+    int tried = 0, inArticles = 0;
+    for (const auto& [stage, n] : stages) {
+        tried += n;
+        if (stage.find(": article ") != std::string::npos) inArticles += n;
+    }
     result.figures = {"server stops tried: " + std::to_string(tried) + " (SIGTERM " + std::to_string(bySignal[0]) +
-                      ", SIGKILL " + std::to_string(bySignal[1]) + "), by kind and stage:"};
+                      ", SIGKILL " + std::to_string(bySignal[1]) + "; inside article commands " +
+                      std::to_string(inArticles) + "), by kind and stage:"};
     for (const auto& [stage, n] : stages) result.figures.push_back("  " + stage + " " + std::to_string(n));
-    result.figures.push_back("losses the link logged: " + std::to_string(lossesLogged) +
+    result.figures.push_back("losses the link logged (held until the server answered): " + std::to_string(lossesLogged) +
+                             ", dead connections attached again at once: " + std::to_string(attachedAtOnce) +
                              ", link restarts: " + std::to_string(s.link.Starts() - startsBefore) +
                              ", operator messages answered: " + std::to_string(s.dialogs) +
                              ", slowest answer after the server came back: " + std::to_string(slowest) + " ms");

@@ -34,9 +34,13 @@ public:
     bool SendAndWait(const SentReceipt& r, int ms);
     // Waits until every request has an answer (restarting as above).
     bool WaitAnswered(const std::vector<std::string>& requests, int ms);
-    // Keeps the link alive once: an operator message is closed with SIGTERM
-    // (as "Kraj rada" would), an ended link is started again. True when it acted.
+    // Keeps the link alive once: an operator message is answered with Return on
+    // the display, an ended link is started again. True when it acted. Without
+    // a display nobody can answer: a link that waits for the operator is
+    // stopped, noted (waitsForOperator) and not started again.
     bool Nurse();
+    // Without a display: the link shows a message; stops it and notes it.
+    bool StuckOnMessage();
 
     SentReceipt Next(const std::string& format = "zvx");
     // The i-th requests of a run over every kind, dropped together: a receipt,
@@ -62,9 +66,17 @@ public:
     std::vector<std::string> articlePool;
     std::mt19937 rng;
     int dialogs = 0, restarts = 0;
-    // Article table repairs the link logged in log lines a power cut has since
-    // taken away (Check counts those of the log as it is).
-    int repairsInLostLogs = 0;
+    // Looks that found an operator message waiting (the link's "YellowMsg"
+    // marker held; progress windows are no message).
+    int messagesSeen = 0;
+    // Differences between the two article tables the harness made itself behind
+    // the link's back, which no record of the link explains: each may cost one
+    // Z report (the link's repair), no other Z report may come unasked.
+    int unexplained = 0;
+    // A link that waited for the operator with nobody there to answer, and what
+    // it showed last (from its log).
+    bool waitsForOperator = false;
+    std::string operatorWait;
     int nextK = 1;
     // The database Check reads: "" for the installation's own file, else a
     // server path read with dbLogin while the server runs.

@@ -16,8 +16,8 @@
 //   --seed S    random seed (default 1)      --keep     keep the installations
 //   --root DIR  where installations go (default a new folder under /tmp)
 //   --firebird-lock DIR  the database engine's lock folder (default the build's)
-//   --no-display  no virtual X display: operator messages are not answered
-//               but the link is stopped and started again
+//   --no-display  no virtual X display: nobody answers operator messages, and
+//               a link that waits for one ends its run with a fault
 // With none of --kills/--noise/--bad/--disk/--long given, all five run.
 #include "app/P00_util.h"
 #include "tools/harness/HarnessRuns.h"
@@ -119,27 +119,39 @@ int main(int argc, char** argv) {
     // The harness opens the database with the embedded engine as well (after the link stopped).
     ::setenv("FIREBIRD_LOCK", tools.firebirdLock.c_str(), 1);
 
-    // Operator messages are answered with a key press on a virtual display.
+    // Operator messages are answered with a key press on a virtual display. The
+    // X server picks a display itself (-displayfd): one whose socket nobody
+    // listens on, however many lock files and sockets dead servers left behind.
     Child xserver;
-    if (display && ::access("/usr/bin/Xvfb", X_OK) == 0 && ::access("/usr/bin/xdotool", X_OK) == 0) {
-        for (int n = 90 + ::getpid() % 50, tries = 0; tries < 60 && tools.display.empty(); ++n, ++tries) {
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (::access(socket.c_str(), F_OK) == 0 || ::access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0)
-                continue;
-            xserver.Start({"/usr/bin/Xvfb", ":" + std::to_string(n), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                           // no reset when the last client goes: a killed link is often the last
-                           "-noreset", "-extension", "MIT-SHM"},
-                          {}, root + "/xvfb.out");
-            if (WaitUntil([&] { return ::access(socket.c_str(), F_OK) == 0 || !xserver.Running(); }, 10000) &&
-                xserver.Running())
-                tools.display = ":" + std::to_string(n);
-            else
-                xserver.Kill();
+    std::string noDisplayWhy = display ? "" : "--no-display";
+    if (display && (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/xdotool", X_OK) != 0))
+        noDisplayWhy = "Xvfb or xdotool is not installed";
+    if (noDisplayWhy.empty()) {
+        const std::string number = root + "/xvfb.display";
+        xserver.Start({"/bin/sh", "-c", "exec /usr/bin/Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp "
+                                        // no reset when the last client goes: a killed link is often the last
+                                        "-noreset -extension MIT-SHM 3>\"$0\"",
+                       number},
+                      {}, root + "/xvfb.out");
+        std::string chosen;
+        WaitUntil(
+            [&] {
+                chosen = FileExists(number) ? ReadWholeFile(number) : "";
+                return chosen.find('\n') != std::string::npos || !xserver.Running();
+            },
+            15000);
+        long long n = -1;
+        if (xserver.Running() && TryStrToInt(Trim(chosen), n) && n >= 0) {
+            tools.display = ":" + std::to_string(n);
+        } else {
+            xserver.Kill();
+            noDisplayWhy = "the X server did not start (see " + root + "/xvfb.out)";
         }
     }
     std::printf("operator messages: %s\n",
-                tools.display.empty() ? "no display, a link waiting for a key is stopped"
-                                      : ("answered with Return on display " + tools.display).c_str());
+                tools.display.empty()
+                    ? ("no display (" + noDisplayWhy + "): a link that waits for the operator is a fault").c_str()
+                    : ("answered with Return on display " + tools.display).c_str());
 
     std::vector<RunResult> results;
     auto run = [&](const char* name, auto f) {
