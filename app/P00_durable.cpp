@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/random.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -259,6 +260,39 @@ bool CanWriteIn(const std::string& dir) {
     struct statvfs fs {};
     if (::statvfs(dir.c_str(), &fs) != 0) return true;
     return static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize >= kRoomForAnswers;
+}
+
+int CreatePrivateFileDurably(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    try {
+        WriteAllAndSync(fd, bytes, path);  // closes fd
+    } catch (const LinkError&) {
+        const int err = errno != 0 ? errno : EIO;
+        ::unlink(path.c_str());
+        return err;
+    }
+    SyncDirectory(FolderOf(path));
+    return 0;
+}
+
+std::string RandomHex(std::size_t bytes) {
+    std::string raw(bytes, '\0');
+    std::size_t got = 0;
+    while (got < bytes) {
+        const ssize_t n = ::getrandom(raw.data() + got, bytes - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw LinkError(std::string("No random bytes: ") + std::strerror(errno));
+        got += static_cast<std::size_t>(n);
+    }
+    static const char* hex = "0123456789abcdef";
+    std::string text;
+    for (const char c : raw) {
+        const auto b = static_cast<unsigned char>(c);
+        text += hex[b >> 4];
+        text += hex[b & 15];
+    }
+    return text;
 }
 
 std::string LastSystemError() { return std::strerror(errno); }

@@ -63,6 +63,12 @@ int RenameOrErrno(const std::string& from, const std::string& to);
 std::vector<std::string> ListPlainFiles(const std::string& dir, std::size_t maxEntries, bool hidden = false);
 // True when the link may make files in dir and it has room for a few answers.
 bool CanWriteIn(const std::string& dir);
+// Makes a new file readable and writable by the link's user only, never
+// through a name that is there (nor a link), with bytes synced and its name in
+// the folder; 0 or the errno of the failure (EEXIST: the name was taken).
+int CreatePrivateFileDurably(const std::string& path, std::string_view bytes);
+// bytes random bytes from the kernel, as hexadecimal text. Raises LinkError.
+std::string RandomHex(std::size_t bytes);
 // The text of the last failed system call (for log lines).
 std::string LastSystemError();
 

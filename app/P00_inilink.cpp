@@ -73,6 +73,30 @@ TIniLink::TIniLink() {
     WriteFile();
 }
 
+namespace {
+
+long long Bounded(const TIniLink& ini, const char* key, long long fallback, long long low, long long high) {
+    if (!ini.HasKey("Api", key)) return fallback;
+    long long value = 0;
+    if (!TryStrToInt(ini.ReadString("Api", key), value) || value < low || value > high) return fallback;
+    return value;
+}
+
+std::string TextOr(const TIniLink& ini, const char* key, const std::string& fallback) {
+    const std::string value = ini.HasKey("Api", key) ? Trim(ini.ReadString("Api", key)) : std::string();
+    return value.empty() ? fallback : value;
+}
+
+}  // namespace
+
+int TIniLink::ApiPort() const { return static_cast<int>(Bounded(*this, "Port", 0, 0, 65535)); }
+std::string TIniLink::ApiAddress() const { return TextOr(*this, "Address", "127.0.0.1"); }
+std::string TIniLink::ApiTokenFile() const { return TextOr(*this, "TokenFile", OtherDir() + "/Api/token"); }
+std::string TIniLink::ApiCertFile() const { return TextOr(*this, "CertFile", ""); }
+std::string TIniLink::ApiKeyFile() const { return TextOr(*this, "KeyFile", ""); }
+int TIniLink::ApiKeepHours() const { return static_cast<int>(Bounded(*this, "KeepHours", 72, 1, 720)); }
+int TIniLink::ApiReplyWaitMs() const { return static_cast<int>(Bounded(*this, "ReplyWaitMs", 15000, 0, 120000)); }
+
 std::string TIniLink::LocalInstallDir() const { return ReadRegistryText("Local_Install_Dir"); }
 std::string TIniLink::RemoteExchLnk() const { return ReadRegistryText("Remote_Exch_Lnk"); }
 std::string TIniLink::ApplDir() const { return LocalInstallDir() + "/Appl"; }

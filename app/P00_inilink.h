@@ -43,6 +43,16 @@ public:
     // the link cannot see its writer (a share), 100..60000.
     int FileQuietMs() const { return static_cast<int>(ReadInteger("Osnovno", "FileQuietMs")); }
 
+    // The HTTP interface ([Api]), off unless a port is set; read with their
+    // defaults when missing, so that a LINK.INI without the section stays as it is.
+    int ApiPort() const;
+    std::string ApiAddress() const;    // "127.0.0.1" by default
+    std::string ApiTokenFile() const;  // OtherDir/Api/token by default
+    std::string ApiCertFile() const;   // TLS, needed for any address but loopback
+    std::string ApiKeyFile() const;
+    int ApiKeepHours() const;    // answers kept this long (72 by default, 1..720)
+    int ApiReplyWaitMs() const;  // a reply waits this long for its answer (15000; 0..120000)
+
     // Records name_PRG and name_FDB in section "Versions" of Version.ini.
     void WriteVersionIni(const std::string& name, const std::string& programVersion,
                          const std::string& dbVersion) const;

@@ -58,9 +58,38 @@ void TFormLnkWork::TakeRequests() {
             w.currentIno_ = 0;
             w.stagedName_.clear();
             w.stagedBytes_.clear();
+            w.apiRequest_ = false;
         }
     } forget{*this};
-    for (const TScanned& entry : Scan().Next(dir)) {
+    std::vector<TScanned> files = Scan().Next(dir);
+    std::vector<TApiBook::TPending> api;
+    if (apiBook_) api = apiBook_->Pending();
+    // One queue: a request through the HTTP interface goes before the first
+    // file of its kind's turn (commands first, then receipts, articles, texts)
+    // that came after it, and after every file of an earlier turn.
+    const auto rank = [](const std::string& name) {
+        static const std::string order[] = {"CMD_", "ABC_", "ART-", "TXT_"};
+        const std::string kind = TRequestScan::KindOf(name);
+        for (int i = 0; i < 4; ++i)
+            if (kind == order[i]) return i;
+        return 4;
+    };
+    std::size_t nextApi = 0;
+    const auto apiDue = [&](const TScanned* file) {
+        if (nextApi >= api.size()) return false;
+        if (file == nullptr) return true;
+        const TApiBook::TPending& p = api[nextApi];
+        const int a = rank(p.name), f = rank(file->name);
+        return a < f || (a == f && p.receivedMs * 1000000 <= file->facts.mtimeNs);
+    };
+    for (std::size_t at = 0; at <= files.size(); ++at) {
+        const TScanned* file = at < files.size() ? &files[at] : nullptr;
+        while (apiDue(file)) {
+            if (DbLost()) throw TDbLostError("the database does not answer");
+            if (!TakeApiRequest(api[nextApi++])) return;
+        }
+        if (file == nullptr) break;
+        const TScanned& entry = *file;
         // Nothing more is taken once the database is gone (an answer's last
         // step may have found it so without failing its request).
         if (DbLost()) throw TDbLostError("the database does not answer");
@@ -88,6 +117,31 @@ void TFormLnkWork::TakeRequests() {
             if (!unwritten_.empty() && !DbLost()) return;
             throw;
         }
+    }
+}
+
+bool TFormLnkWork::TakeApiRequest(TApiBook::TPending& p) {
+    // Taken or answered before: its answer is on its way, or the receipt is in hand.
+    if (Journal().CarriedOut(p.id)) return true;
+    // A receipt a stopped run left in curr_abc, held until the printer tells its state.
+    if (held_ != THeld::None && SameText(ChangeFileExt(HeldReceiptName(), ""), ChangeFileExt(p.name, ""))) return true;
+    TRequest request;
+    request.fileName = request.answerName = currentName_ = p.name;
+    request.kind = TRequestScan::KindOf(p.name);
+    request.bytes = std::move(p.packet);
+    currentId_ = p.id;
+    currentFile_.clear();
+    currentIno_ = 0;
+    apiRequest_ = true;
+    try {
+        const bool goOn = Dispatch(request);
+        apiRequest_ = false;
+        return goOn;
+    } catch (const std::exception&) {
+        apiRequest_ = false;
+        if (DbLost()) heldRequest_ = currentName_;
+        if (!unwritten_.empty() && !DbLost()) return false;
+        throw;
     }
 }
 
@@ -153,6 +207,12 @@ bool TFormLnkWork::ReadRequest(const TSafeDir& dir, const TScanned& entry, TRequ
         r.answerName = TAnswerOutbox::FittingName(answer);
         r.refusal = "The name of the request " + r.fileName + " is longer than " +
                     std::to_string(TAnswerOutbox::kMaxAnswerName) + " bytes: its answer cannot be named after it";
+    } else if (TApiBook::IsApiName(r.fileName)) {
+        // Such names belong to requests of the HTTP interface; the answer goes
+        // under a name that is none of theirs.
+        const std::size_t at = UpperCase(r.fileName).find("@API-");
+        r.answerName = ChangeFileExt(r.fileName.substr(0, at) + "@API_" + r.fileName.substr(at + 5), ".err");
+        r.refusal = "The name " + r.fileName + " is kept for requests through the link's HTTP interface";
     } else if (r.kind == "ABC_" && TRequestScan::PacketName(r.fileName).size() > kMaxReceiptName) {
         r.refusal = "The name of the receipt " + r.fileName + " is longer than " + std::to_string(kMaxReceiptName) +
                     " characters";

@@ -69,6 +69,7 @@ void TFormLnkWork::OpenJournal() {
         store_.linkLog.Write("Request journal: a record that fails its checksum is skipped: " + bad);
     outbox_ = std::make_unique<TAnswerOutbox>(KeptAnswersDir(), [this] { return ini_.FromFpDir(); }, *journal_);
     outbox_->OnDelivered([this](const std::string& result) { store_.app.AnswerDelivered(result); });
+    OpenApiBook();
     outbox_->OnTold([this](const std::string& line) { store_.linkLog.Write(line); });
     outbox_->OnDeliveryChange([this](bool stopped, const std::string& why) {
         store_.linkLog.Write(why);
@@ -78,6 +79,20 @@ void TFormLnkWork::OpenJournal() {
         else
             deliveryNoticeGiven_ = false;
     });
+}
+
+void TFormLnkWork::OpenApiBook() {
+    if (apiBook_) return;
+    const std::string dir = JoinPath(ini_.OtherDir(), "Api");
+    // Also when the interface was turned off: what a stopped run took in is carried out.
+    if (ini_.ApiPort() == 0 && !DirectoryExists(JoinPath(dir, "Requests"))) return;
+    apiBook_ = std::make_unique<TApiBook>(dir, ini_.ApiKeepHours());
+    apiBook_->Load();
+    if (outbox_)
+        outbox_->SetApiSink([this](const std::string& result, const std::string& bytes) {
+            if (!apiBook_->Deliver(result, bytes))
+                store_.linkLog.Write("The answer " + result + " belongs to no request the HTTP interface still knows");
+        });
 }
 
 TRequestJournal& TFormLnkWork::Journal() {
@@ -120,6 +135,8 @@ void TFormLnkWork::CompactJournal() {
         const std::string id = facts.Plain() ? FileIdentityOf(ToFpPath(name)) : std::string();
         if (!id.empty()) present.insert(id);
     }
+    // Requests of the HTTP interface are known as long as their keys are.
+    if (apiBook_) present.merge(apiBook_->Ids());
     try {
         Journal().Compact(present);
     } catch (const std::exception& e) {
@@ -135,12 +152,17 @@ void TFormLnkWork::Notice(bool& given, const std::string& text) {
 }
 
 std::string TFormLnkWork::RequestIdOf(const std::string& fileName) const {
+    // A request of the HTTP interface is known by its name alone, also when a
+    // start answers the receipt a stopped run left.
+    if (apiBook_ && TApiBook::IsApiName(fileName)) return apiBook_->IdOfName(fileName);
     if (currentName_.empty()) return {};
     if (fileName == "Comm.err") return {};
     return SameText(ChangeFileExt(fileName, ""), ChangeFileExt(currentName_, "")) ? currentId_ : std::string();
 }
 
 void TFormLnkWork::RemoveRequest(const std::string& path) {
+    // A request of the HTTP interface has no file in ToFpDir: its book keeps it.
+    if (apiRequest_ && TApiBook::IsApiName(ExtractFileName(path))) return;
     const bool current = !currentFile_.empty() && ExtractFileName(path) == currentFile_;
     // Only the file that was taken: one put in its place meanwhile is a new request.
     if (current && currentIno_ != 0) {

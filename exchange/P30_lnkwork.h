@@ -4,6 +4,7 @@
 // left behind, and the intake and printing of receipt files.
 #pragma once
 
+#include "exchange/P30_apibook.h"
 #include "formats/P01_datapacket.h"
 #include "store/P00_query.h"
 
@@ -77,6 +78,11 @@ public:
     std::string KeptAnswersDir() const;
     TAnswerOutbox& Outbox();
     TRequestJournal& Journal();
+    // The requests that came through the HTTP interface, taken beside the files
+    // in the order they came; made at start when the interface is on or when a
+    // stopped run left such requests. Null when there is none.
+    TApiBook* ApiBook() { return apiBook_.get(); }
+    void OpenApiBook();
     // Which request files are finished, and their order (the quiet time from LINK.INI).
     TRequestScan& Scan();
     // A receipt's name is stored in a column of this many characters.
@@ -203,7 +209,12 @@ private:
     void LoadPacket(const std::string& name, const std::string& kind);
     void WriteAnswer(const std::string& result, const std::string& bytes, const std::string& requestId,
                      const std::string& requestName);
+    // One request that came through the HTTP interface, carried out as a packet
+    // of its kind; false when the cycle ends.
+    bool TakeApiRequest(TApiBook::TPending& pending);
     std::unique_ptr<TRequestScan> scan_;
+    std::unique_ptr<TApiBook> apiBook_;
+    bool apiRequest_ = false;  // the request at hand came through the HTTP interface
     std::string stagedName_, stagedBytes_;
     // The file in ToFpDir the request at hand was read from: only that one is removed.
     std::string currentFile_;

@@ -52,6 +52,11 @@ public:
     void OnDeliveryChange(StateChange change) { onChange_ = std::move(change); }
     // Told the name of every answer put into FromFpDir (the tray shows the last).
     void OnDelivered(std::function<void(const std::string& result)> delivered) { onDelivered_ = std::move(delivered); }
+    // Answers of requests that came through the HTTP interface go to this
+    // sink (durably) instead of FromFpDir, ahead of and apart from the files'
+    // answers, so that a FromFpDir that refuses holds none of them.
+    using ApiSink = std::function<void(const std::string& result, const std::string& bytes)>;
+    void SetApiSink(ApiSink sink) { apiSink_ = std::move(sink); }
 
     // Writes the answer (bytes as they go out) for the request of this identity
     // ("" for answers of no request file) and records the request answered.
@@ -103,6 +108,9 @@ private:
     StateChange onChange_;
     std::function<void(const std::string&)> onDelivered_;
     std::function<void(const std::string&)> onTold_;
+    ApiSink apiSink_;
+    // Hands the kept answers of HTTP requests to the sink; they leave kept.
+    void DeliverApiAnswers(std::vector<std::string>& kept);
     std::set<std::string> toldBlocked_;  // answers told to wait behind a name in the way
     int putsSincePrune_ = 0;
     bool stopped_ = false;

@@ -57,6 +57,10 @@ public:
     // from it while the main thread works (after every printer command and
     // every change of state).
     void PublishStatus();
+    // The last status snapshot, from any thread.
+    std::string StatusSnapshot() const { return focus_.Snapshot(); }
+    // Runs a cycle as soon as the loop is free; from any thread.
+    void WakeCycle() { cycleTrigger_.Wake(); }
 
 protected:
     void showEvent(QShowEvent* event) override;

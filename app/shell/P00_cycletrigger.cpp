@@ -66,6 +66,18 @@ void TCycleTrigger::FilesLanded() {
     if (timer1_.isActive()) RunCycle();
 }
 
+void TCycleTrigger::Wake() {
+    QMetaObject::invokeMethod(
+        &context_,
+        [this] {
+            if (inCycle_)
+                due_ = true;
+            else if (timer1_.isActive())
+                RunCycle();
+        },
+        Qt::QueuedConnection);
+}
+
 void TCycleTrigger::RunCycle() {
     timer1_.stop();
     inCycle_ = true;

@@ -34,6 +34,9 @@ public:
     void TimerFired();
     // The watch descriptor became readable.
     void FilesLanded();
+    // A request came by another way (the HTTP interface): a cycle as soon as the
+    // loop is free. Safe to call from any thread.
+    void Wake();
     bool Watching() const { return watch_.IsOpen(); }
     bool InCycle() const { return inCycle_; }
 

@@ -46,6 +46,7 @@ TLinkForms::TLinkForms(TMsgTable& messages, TQtAppServices& app)
 }
 
 TLinkForms::~TLinkForms() {
+    if (Api) Api->Stop();
     FormFP.Command().OnExecuted(nullptr);
     app_.OnStateChange(nullptr);
     app_.SetProgressWindow(nullptr);
@@ -171,7 +172,35 @@ void TLinkForms::BuildStartup() {
         FormLnkWork.RecoverExchange();
         return true;
     });
+    s.Add("HTTP interface", [this] {
+        StartApi();
+        return true;
+    });
     FormMainLINK.Cycle().Add([this] { FormLnkWork.PollExchange(); });
+}
+
+void TLinkForms::StartApi() {
+    TIniLink& ini = FormMainLINK.Ini();
+    if (ini.ApiPort() == 0) return;
+    try {
+        FormLnkWork.OpenApiBook();
+        if (!FormLnkWork.ApiBook()) throw LinkError("its book cannot be opened");
+        TApiSettings settings;
+        settings.address = ini.ApiAddress();
+        settings.port = ini.ApiPort();
+        settings.certFile = ini.ApiCertFile();
+        settings.keyFile = ini.ApiKeyFile();
+        settings.replyWait = std::chrono::milliseconds(ini.ApiReplyWaitMs());
+        settings.token = TApiServer::LoadToken(ini.ApiTokenFile());
+        Api = std::make_unique<TApiServer>(
+            settings, *FormLnkWork.ApiBook(), [this] { FormMainLINK.WakeCycle(); },
+            [this] { return ParseStatusAnswer(FormMainLINK.StatusSnapshot()); });
+        Api->Start();
+        LinkLog.Write("The HTTP interface listens on " + settings.address + ":" + std::to_string(settings.port));
+    } catch (const std::exception& e) {
+        Api.reset();
+        LinkLog.Write(std::string("The HTTP interface is off: ") + e.what());
+    }
 }
 
 }  // namespace velbrin

@@ -3,6 +3,7 @@
 // at its place in the order and its steps in BuildStartup.
 #pragma once
 
+#include "api/P40_apiserver.h"
 #include "app/P00_log.h"
 #include "app/P00_msg.h"
 #include "app/P00_yellowmsg.h"
@@ -33,6 +34,8 @@ private:
     TDbAttachWait AttachWait();
     void ShowState();
     TStatusAnswer StatusAnswer();
+    // The HTTP interface, when LINK.INI turns it on; a failure is logged and the link goes on without it.
+    void StartApi();
 
     TMsgTable& messages_;
     TQtAppServices& app_;
@@ -60,6 +63,8 @@ private:
     TStoreContext Store;
     // 2. exchange processing, made last since it works with all of the above
     TFormLnkWork FormLnkWork;
+    // the HTTP interface, stopped first at exit
+    std::unique_ptr<TApiServer> Api;
 };
 
 }  // namespace velbrin
