@@ -44,7 +44,7 @@ void SendError(httplib::Response& res, int status, const std::string& error, con
 
 // The states in which a request waits for the printer or the database to come back.
 bool Held(const std::string& state) {
-    return state == "printer-not-answering" || state == "database-lost" || state == "connecting-to-database" ||
+    return state == "printer-not-answering" || state == "database-not-answering" || state == "connecting-to-database" ||
            state == "waiting-for-operator";
 }
 

@@ -50,6 +50,10 @@ RunResult RunServerLoad(const Tools& tools, const std::string& root, int seconds
 RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, unsigned seed,
                      const std::string& only = "");
 
+// Tills over the HTTP interface beside the files, connections cut and the link
+// killed at random moments, each request sent again with its key until answered.
+RunResult RunApi(const Tools& tools, const std::string& root, int rounds, unsigned seed);
+
 // The stage a receipt had reached, from the printer commands traced since offset.
 std::string StageFromTrace(const std::string& traceTail);
 

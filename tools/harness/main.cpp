@@ -12,6 +12,7 @@
 //   --long N    receipts in one run of the link (0: none)
 //   --powercuts N  power cuts under the link's whole installation (root, /dev/fuse)
 //   --server-stops N  the server under a link in server mode stopped N times
+//   --api N     rounds of tills over the HTTP interface beside files, with kills and cut connections
 //   --server-load S   1, 4 and 8 links on one server, S seconds each way
 //   --seed S    random seed (default 1)      --keep     keep the installations
 //   --root DIR  where installations go (default a new folder under /tmp)
@@ -49,7 +50,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--hostile N [--only TEXT]] [--powercuts N] [--server-stops N] [--server-load S] [--seed S] [--seeds A-B] [--keep] "
+                 "usage: velbrin-harness [--kills N] [--noise N] [--bad] [--disk] [--long N] [--delivery] [--hostile N [--only TEXT]] [--powercuts N] [--server-stops N] [--api N] [--server-load S] [--seed S] [--seeds A-B] [--keep] "
                  "[--root DIR] [--link PATH] [--sim PATH] [--template-db PATH]\n");
     return 2;
 }
@@ -58,7 +59,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     Tools tools{VELBRIN_HARNESS_LINK, VELBRIN_HARNESS_SIM, VELBRIN_HARNESS_TEMPLATE_DB, VELBRIN_HARNESS_FIREBIRD_LOCK, ""};
-    int kills = -1, noise = -1, longRun = -1, powercuts = -1, serverStops = -1, serverLoad = -1, hostile = -1;
+    int kills = -1, noise = -1, longRun = -1, powercuts = -1, serverStops = -1, serverLoad = -1, hostile = -1, api = -1;
     std::string powercutfs = VELBRIN_HARNESS_POWERCUTFS;
     bool bad = false, disk = false, delivery = false, keep = false, display = true;
     unsigned seed = 1, seedFrom = 0, seedTo = 0;
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
             else if (a == "--long") longRun = static_cast<int>(StrToInt(value()));
             else if (a == "--powercuts") powercuts = static_cast<int>(StrToInt(value()));
             else if (a == "--hostile") hostile = static_cast<int>(StrToInt(value()));
+            else if (a == "--api") api = static_cast<int>(StrToInt(value()));
             else if (a == "--only") only = value();
             else if (a == "--server-stops") serverStops = static_cast<int>(StrToInt(value()));
             else if (a == "--server-load") serverLoad = static_cast<int>(StrToInt(value()));
@@ -105,7 +107,7 @@ int main(int argc, char** argv) {
     }
     if (seedTo > 0 && noise < 0) noise = 40;
     if (kills < 0 && noise < 0 && longRun < 0 && powercuts < 0 && serverStops < 0 && serverLoad < 0 && hostile < 0 &&
-        !bad && !disk && !delivery) {
+        api < 0 && !bad && !disk && !delivery) {
         kills = 30, noise = 20, longRun = 300, bad = disk = delivery = true;
     }
     if (root.empty()) {
@@ -236,11 +238,12 @@ int main(int argc, char** argv) {
         run("power cuts", [&] { return RunPowerCuts(tools, powercutfs, root + "/powercuts", powercuts, seed); });
     if (serverStops > 0)
         run("server stops", [&] { return RunServerStops(tools, root + "/server-stops", serverStops, seed); });
+    if (api > 0) run("HTTP interface", [&] { return RunApi(tools, root + "/api", api, seed); });
     if (serverLoad > 0)
         run("server load", [&] { return RunServerLoad(tools, root + "/server-load", serverLoad, seed); });
 
     int faults = 0;
-    if (seedTo > 0 && kills <= 0 && longRun <= 0 && hostile <= 0 && !bad && !disk && !delivery)
+    if (seedTo > 0 && kills <= 0 && longRun <= 0 && hostile <= 0 && api <= 0 && !bad && !disk && !delivery)
         std::printf("\n==== harness report (seeds %u-%u)\n", seedFrom, seedTo);
     else
         std::printf("\n==== harness report (seed %u%s)\n", seed, seedTo > 0 ? ", noise over the seeds above" : "");
