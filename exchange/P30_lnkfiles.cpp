@@ -237,7 +237,6 @@ std::string TFormLnkWork::PrinterStatusReport() {
 void TFormLnkWork::ProcessArticleFile(const std::string& name) {
     const std::string operation = UpperCase(LeftStr(name, 5));
     if (operation == "ART-R" && !fp_.IsReceiptClosed()) {
-        // The file is applied by the next cycle, once the day is closed.
         try {
             store_.zets.CloseDay();
         } catch (const std::exception& e) {
@@ -256,8 +255,11 @@ void TFormLnkWork::ProcessArticleFile(const std::string& name) {
             // repeat the refusal; the cash register learns why and sends the file again.
             WriteResult(name, text, false);
             RemoveRequest(ToFpPath(name));
+            return;
         }
-        return;
+        // Applied now, while the day is closed: a receipt taken before the next
+        // cycle would open the day again and cost a second Z report.
+        if (!fp_.IsReceiptClosed()) return;
     }
     if (operation == "ART-D" && !fp_.IsReceiptClosed()) return;  // waits for a closed day
 
