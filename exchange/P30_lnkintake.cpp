@@ -16,11 +16,13 @@
 #include "exchange/P30_requestjournal.h"
 #include "exchange/P30_requestscan.h"
 #include "formats/P00_convert.h"
+#include "printer/P00_fp.h"
 #include "store/P00_connection.h"
 #include "store/P31_storecontext.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -67,7 +69,27 @@ void TFormLnkWork::TakeRequests() {
     // One queue: a request through the HTTP interface goes before the first
     // file of its kind's turn (commands first, then receipts, articles, texts)
     // that came after it, and after every file of an earlier turn.
-    const auto rank = [](const std::string& name) {
+    // With the printer's day closed, a replacement or deletion of articles
+    // (which needs a closed day) goes first: a receipt before it would open the
+    // day again, and the replacement would cost a second Z report.
+    const auto needsClosedDay = [](const std::string& name) {
+        const std::string op = UpperCase(name.substr(0, 5));
+        return op == "ART-R" || op == "ART-D";
+    };
+    bool closedDayFirst =
+        std::any_of(files.begin(), files.end(), [&](const TScanned& f) { return needsClosedDay(f.name); }) ||
+        std::any_of(api.begin(), api.end(), [&](const TApiBook::TPending& p) { return needsClosedDay(p.name); });
+    try {
+        closedDayFirst = closedDayFirst && fp_.IsReceiptClosed();
+    } catch (const LinkError&) {
+        closedDayFirst = false;  // the order as it stands; the handler asks the printer again
+    }
+    if (closedDayFirst) {
+        std::stable_partition(files.begin(), files.end(), [&](const TScanned& f) { return needsClosedDay(f.name); });
+        std::stable_partition(api.begin(), api.end(), [&](const TApiBook::TPending& p) { return needsClosedDay(p.name); });
+    }
+    const auto rank = [&](const std::string& name) {
+        if (closedDayFirst && needsClosedDay(name)) return -1;
         static const std::string order[] = {"CMD_", "ABC_", "ART-", "TXT_"};
         const std::string kind = TRequestScan::KindOf(name);
         for (int i = 0; i < 4; ++i)
@@ -121,8 +143,20 @@ void TFormLnkWork::TakeRequests() {
 }
 
 bool TFormLnkWork::TakeApiRequest(TApiBook::TPending& p) {
-    // Taken or answered before: its answer is on its way, or the receipt is in hand.
-    if (Journal().CarriedOut(p.id)) return true;
+    TRequestJournal& journal = Journal();
+    const bool text = TRequestScan::KindOf(p.name) == "TXT_";
+    if (journal.CarriedOut(p.id)) {
+        // A text begun by a run that stopped (or cut short by a lost database) is
+        // not printed again, as a text file left in ToFpDir is not: the till
+        // learns that it was not, or not wholly, printed.
+        if (text && journal.FirstAnswer(p.id).seq == 0) {
+            currentName_ = p.name;
+            currentId_ = p.id;
+            WriteResult(p.name, msg_.GetMsg(kMsgTextDropped), false);
+        }
+        // Otherwise its answer is on its way, or the receipt is in hand.
+        return true;
+    }
     // A receipt a stopped run left in curr_abc, held until the printer tells its state.
     if (held_ != THeld::None && SameText(ChangeFileExt(HeldReceiptName(), ""), ChangeFileExt(p.name, ""))) return true;
     TRequest request;
@@ -132,6 +166,9 @@ bool TFormLnkWork::TakeApiRequest(TApiBook::TPending& p) {
     currentId_ = p.id;
     currentFile_.clear();
     currentIno_ = 0;
+    // A text has no record of its own in the printer or the database: taken
+    // here, it is never printed a second time.
+    if (text) journal.MarkTaken(p.id, p.name);
     apiRequest_ = true;
     try {
         const bool goOn = Dispatch(request);

@@ -70,6 +70,7 @@ void TFormLnkWork::OpenJournal() {
     outbox_ = std::make_unique<TAnswerOutbox>(KeptAnswersDir(), [this] { return ini_.FromFpDir(); }, *journal_);
     outbox_->OnDelivered([this](const std::string& result) { store_.app.AnswerDelivered(result); });
     OpenApiBook();
+    JoinApiBookToOutbox();
     outbox_->OnTold([this](const std::string& line) { store_.linkLog.Write(line); });
     outbox_->OnDeliveryChange([this](bool stopped, const std::string& why) {
         store_.linkLog.Write(why);
@@ -88,11 +89,15 @@ void TFormLnkWork::OpenApiBook() {
     if (ini_.ApiPort() == 0 && !DirectoryExists(JoinPath(dir, "Requests"))) return;
     apiBook_ = std::make_unique<TApiBook>(dir, ini_.ApiKeepHours());
     apiBook_->Load();
-    if (outbox_)
-        outbox_->SetApiSink([this](const std::string& result, const std::string& bytes) {
-            if (!apiBook_->Deliver(result, bytes))
-                store_.linkLog.Write("The answer " + result + " belongs to no request the HTTP interface still knows");
-        });
+    JoinApiBookToOutbox();
+}
+
+void TFormLnkWork::JoinApiBookToOutbox() {
+    if (!outbox_ || !apiBook_) return;
+    outbox_->SetApiSink([this](const std::string& result, const std::string& bytes) {
+        if (!apiBook_->Deliver(result, bytes))
+            store_.linkLog.Write("The answer " + result + " belongs to no request the HTTP interface still knows");
+    });
 }
 
 TRequestJournal& TFormLnkWork::Journal() {

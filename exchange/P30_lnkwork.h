@@ -214,6 +214,8 @@ private:
     bool TakeApiRequest(TApiBook::TPending& pending);
     std::unique_ptr<TRequestScan> scan_;
     std::unique_ptr<TApiBook> apiBook_;
+    // Answers of the interface's requests go to its book, not into FromFpDir.
+    void JoinApiBookToOutbox();
     bool apiRequest_ = false;  // the request at hand came through the HTTP interface
     std::string stagedName_, stagedBytes_;
     // The file in ToFpDir the request at hand was read from: only that one is removed.

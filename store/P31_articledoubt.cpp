@@ -88,6 +88,12 @@ TArticleInDoubt::TArticleInDoubt(TStoreContext& ctx) : TArticleInDoubt(ctx.conne
 
 std::string TArticleInDoubt::Path() const { return JoinPath(ini_.OtherDir(), "Article.pending"); }
 
+// A stock command is written down apart: its record must outlive the article
+// commands other requests send before its row is resumed (a receipt's price
+// changes come before an article file after a start), or the row would be
+// taken for one that sent nothing and its stock added twice.
+std::string TArticleInDoubt::StockPath() const { return JoinPath(ini_.OtherDir(), "Article.stock"); }
+
 void TArticleInDoubt::Record(const TArticleCommand& c) {
     std::ostringstream out;
     out << kHeader << "\nop=" << c.op << "\nplu=" << c.plu << "\nart=" << Escape(c.artId)
@@ -96,15 +102,16 @@ void TArticleInDoubt::Record(const TArticleCommand& c) {
         << "\nend\n";
     try {
         if (!DirectoryExists(ini_.OtherDir())) MakeDirectoriesDurably(ini_.OtherDir());
-        WriteFileDurably(Path(), out.str());
+        WriteFileDurably(c.op == 'A' ? StockPath() : Path(), out.str());
     } catch (const LinkError& e) {
         throw LinkError("The article command cannot be written down before it is sent: " + e.Text());
     }
 }
 
-TArticleCommand TArticleInDoubt::Last() const {
+TArticleCommand TArticleInDoubt::Last() const { return Read(Path()); }
+
+TArticleCommand TArticleInDoubt::Read(const std::string& path) const {
     TArticleCommand c;
-    const std::string path = Path();
     if (!FileExists(path)) return c;
     std::string text;
     try {
@@ -192,7 +199,7 @@ bool TArticleInDoubt::SettleDefine() {
 int TArticleInDoubt::RowOutcome(const std::string& owner, const std::string& artId) {
     // A stock row's command is written down with the row before it is sent: a
     // last record of another row means this one sent nothing.
-    const TArticleCommand c = Last();
+    const TArticleCommand c = Read(StockPath());
     if (owner.empty() || c.owner != owner || c.artId != artId || c.op != 'A') return 0;
     const TFormFP::TArticle printer = fp_.ReadArticle(c.plu);
     if (printer.found && printer.quantity == c.stockBefore + c.quantity) return 1;

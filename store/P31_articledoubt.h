@@ -49,7 +49,8 @@ public:
     // not be sent.
     void Record(const TArticleCommand& command);
     void Clear() { Record(TArticleCommand{}); }
-    // The last command written down; op '-' when there is none or it cannot be read.
+    // The last command written down (a stock command is kept apart, for
+    // RowOutcome); op '-' when there is none or it cannot be read.
     TArticleCommand Last() const;
 
     // The article commands a stop may have cut off between the printer and arts,
@@ -67,8 +68,10 @@ public:
     int RowOutcome(const std::string& owner, const std::string& artId);
 
     std::string Path() const;
+    std::string StockPath() const;
 
 private:
+    TArticleCommand Read(const std::string& path) const;
     bool SettleDefine();
     TFormConnection& connection_;
     TFormFP& fp_;

@@ -12,30 +12,16 @@
 // without it the programs of this build tree are run. --in is where the throw-away
 // installations go (default /tmp; its disk sets what a commit costs).
 #include "app/P00_util.h"
-#include "formats/P00_convert.h"
-#include "formats/P01_datapacket.h"
+#include "bench/support/LinkRig.h"
 #include "store/P00_connection.h"
 #include "store/P00_query.h"
 
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <map>
 #include <random>
-#include <string>
-#include <thread>
-#include <vector>
 
 using namespace velbrin;
-using Clock = std::chrono::steady_clock;
+using namespace velbrin::bench;
 
 namespace {
 
@@ -47,76 +33,6 @@ struct Options {
     unsigned seed = 15;
     std::string in = "/tmp";
 };
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-void Stop(pid_t pid) {
-    if (pid <= 0) return;
-    ::kill(pid, SIGTERM);
-    for (int i = 0; i < 1000; ++i) {
-        if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-}
-
-// Waits (polling every 0.2 ms) until the file exists; the time it was seen.
-Clock::time_point WaitForFile(const std::string& path, int ms) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!FileExists(path)) {
-        if (Clock::now() > end) throw LinkError("no answer " + path);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return Clock::now();
-}
-
-std::string Packet(const std::string& kind,
-                   const std::vector<std::vector<std::pair<std::string, std::string>>>& rows) {
-    TDataPacket p;
-    p.LoadFromText(TFormConvert::EmptyPacket(kind));
-    for (const auto& values : rows) {
-        const std::size_t r = p.AppendRow();
-        for (const auto& [field, value] : values) p.SetValue(r, field, value);
-    }
-    return p.SaveToText();
-}
-
-std::string Receipt(int k) {
-    const std::string price = "1." + std::to_string(10 + k % 80);
-    return Packet("ABC_", {{{"ART_ID", "1001"},
-                            {"TAX_ID", "1"},
-                            {"PLU_NAZIV", "ART 1001"},
-                            {"CENA", price},
-                            {"KOLICINA", "1"}},
-                           {{"ART_ID", "KRAJBONA"},
-                            {"TAX_ID", "0"},
-                            {"PLU_NAZIV", ""},
-                            {"CENA", "0"},
-                            {"KOLICINA", "0"}}});
-}
-
-// Written beside and renamed in, as the demo and the cash register do.
-void Drop(const std::string& dir, const std::string& name, const std::string& bytes) {
-    WriteWholeFile(JoinPath(dir, ".part"), bytes);
-    if (::rename(JoinPath(dir, ".part").c_str(), JoinPath(dir, name).c_str()) != 0)
-        throw LinkError("cannot rename into " + dir);
-}
 
 // What one committed insert costs with forced writes in the folder right now: the
 // disk's sync dominates a receipt's time, and on a shared machine it varies.
@@ -160,63 +76,26 @@ struct Figures {
 };
 
 Figures Run(const Options& o, bool watch) {
-    std::string tmpl = o.in + "/velbrin-bench-link-XXXXXX";
-    if (::mkdtemp(tmpl.data()) == nullptr) throw LinkError("cannot make a folder in " + o.in);
-    const std::string inst = tmpl;
-    const std::string to = inst + "/Exch/Lnk/To_FP", from = inst + "/Exch/Lnk/From_FP";
-    ForceDirectories(inst + "/run");
-    ForceDirectories(inst + "/firebird-lock");
-    ForceDirectories(inst + "/xdg");
-    ::chmod((inst + "/xdg").c_str(), 0700);
-    ForceDirectories(inst + "/Appl");
-    ForceDirectories(inst + "/Other/DB_Clear");
-    ForceDirectories(to);
-    if (!CopyFileOverwrite(o.templateDb, inst + "/Other/DB_Clear/Zorvex.fdb"))
-        throw LinkError("cannot copy " + o.templateDb);
-    WriteWholeFile(inst + "/registry.ini", "[Software\\Helvane\\Velbrin]\nLocal_Install_Dir=" +
-                                               inst + "\nRemote_Exch_Lnk=\n");
-    const std::map<std::string, std::string> env = {{"VELBRIN_REGISTRY", inst + "/registry.ini"},
-                                                    {"VELBRIN_RUNTIME_DIR", inst + "/run"},
-                                                    {"FIREBIRD_LOCK", inst + "/firebird-lock"},
-                                                    {"XDG_RUNTIME_DIR", inst + "/xdg"},
-                                                    {"QT_QPA_PLATFORM", "offscreen"},
-                                                    {"VELBRIN_EXCHANGE_WATCH", watch ? "1" : "0"}};
-
-    const pid_t sim = Spawn({o.sim, "--state", inst + "/fp550.state", "--link", inst + "/ttyFP",
-                             "--control", inst + "/fp.sock"},
-                            env);
-    pid_t link = -1;
+    LinkRig rig(o.in, o.templateDb, o.sim, watch);
     Figures f;
-    try {
-        for (int i = 0; i < 500 && !FileExists(inst + "/ttyFP"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        WriteWholeFile(inst + "/Appl/LINK.INI", "[Portovi]\nFP=" + inst + "/ttyFP\n");
-        // A beep: the one request waiting at the start, answered by the first cycle.
-        Drop(to, "CMD_START.zvx", Packet("CMD_", {{{"KOMANDA", "70"}, {"TEKST", ""}}}));
-        const auto start = Clock::now();
-        link = Spawn({o.link}, env);
-        f.startup = Ms(WaitForFile(from + "/CMD_START.ok", 30000) - start);
+    rig.WriteIni();
+    // A beep: the one request waiting at the start, answered by the first cycle.
+    Drop(rig.to, "CMD_START.zvx", Packet("CMD_", {{{"KOMANDA", "70"}, {"TEKST", ""}}}));
+    const auto start = Clock::now();
+    rig.StartLink(o.link);
+    f.startup = Ms(WaitForFile(rig.from + "/CMD_START.ok", 30000) - start);
 
-        Drop(to, "ABC_WARM.zvx", Receipt(0));  // the article defined, the day opened
-        WaitForFile(from + "/ABC_WARM.ok", 30000);
-        std::mt19937 random(o.seed);
-        std::uniform_int_distribution<int> pause(0, 500);
-        for (int k = 1; k <= o.rounds; ++k) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-            const std::string name = "ABC_" + std::to_string(1000 + k);
-            Drop(to, name + ".zvx", Receipt(k));
-            const auto dropped = Clock::now();
-            f.drops.push_back(Ms(WaitForFile(from + "/" + name + ".ok", 30000) - dropped));
-        }
-    } catch (...) {
-        Stop(link);
-        Stop(sim);
-        throw;
+    Drop(rig.to, "ABC_WARM.zvx", Receipt(0));  // the article defined, the day opened
+    WaitForFile(rig.from + "/ABC_WARM.ok", 30000);
+    std::mt19937 random(o.seed);
+    std::uniform_int_distribution<int> pause(0, 500);
+    for (int k = 1; k <= o.rounds; ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        const std::string name = "ABC_" + std::to_string(1000 + k);
+        Drop(rig.to, name + ".zvx", Receipt(k));
+        const auto dropped = Clock::now();
+        f.drops.push_back(Ms(WaitForFile(rig.from + "/" + name + ".ok", 30000) - dropped));
     }
-    Stop(link);
-    Stop(sim);
-    std::error_code ec;
-    std::filesystem::remove_all(inst, ec);
     return f;
 }
 

@@ -45,7 +45,7 @@ protected:
 
 TEST_F(ArticleFileTest, StockRowBegunBeforeAStopIsNeverAddedTwice) {
     Start();
-    DropArticles("ART-N1.zvx", {Art("B", "Mleko", "80.00", "5")});
+    DropArticles("ART-N1.zvx", {Art("B", "Mleko", "80.00", "5"), Art("A", "Hleb", "50.00")});
     work->PollExchange();
     const long long b = Plu("B");
     // A run stopped in the first row of a stock file, the stock before its
@@ -80,7 +80,12 @@ TEST_F(ArticleFileTest, StockRowBegunBeforeAStopIsNeverAddedTwice) {
         TArticleInDoubt(*rig->store).Record(stock);
         if (c.taken) rig->fp->ProgramArticle("A" + std::to_string(b) + ",2.500");
         Restart();
+        // A receipt that changes a price goes before the article file: its
+        // article command must not take the stock row's record with it.
+        const std::string price = std::to_string(51 + (&c - cases)) + ".00";
+        DropReceipt(std::string("ABC_") + c.file, {Line("A", price), EndRow()});
         work->PollExchange();
+        EXPECT_TRUE(FileExists(FromFp(std::string("ABC_") + ChangeFileExt(c.file, ".ok"))));
         EXPECT_EQ(PrinterArticle(b), c.stock);
         EXPECT_TRUE(FileExists(FromFp(c.answer)));
     }
@@ -189,6 +194,23 @@ TEST_F(ArticleFileTest, ReplaceClosesAnOpenDayAndIsAppliedAtOnceBeforeAReceiptOp
     SellSomething();
     work->PollExchange();
     EXPECT_EQ(rig->JournalCount("Z "), 1);
+}
+
+// A start after the replacement's Z report (the link stopped before it applied
+// the file) finds a receipt waiting too: the replacement goes first, while the
+// day is closed, and no second Z report is printed.
+TEST_F(ArticleFileTest, ReplacementWaitingOnAClosedDayGoesBeforeTheReceipts) {
+    Start();
+    DropArticles("ART-N1.zvx", {Art("A", "Hleb", "50.00")});
+    work->PollExchange();
+    SellSomething();
+    rig->zets->CloseDay();
+    DropArticles("ART-R1.zvx", {Art("A", "Hleb novi", "55.00")});
+    DropReceipt("ABC_1.zvx", {Line("A", "55.00"), EndRow()});
+    work->PollExchange();
+    EXPECT_EQ(rig->JournalCount("Z "), 1);
+    EXPECT_EQ(Answer("ART-R1.ok"), "\r\n");
+    EXPECT_EQ(Answer("ABC_1.ok"), "55.00\r\n");
 }
 
 TEST_F(ArticleFileTest, DeleteWaitsCycleAfterCycleUntilTheDayIsClosed) {
@@ -325,9 +347,9 @@ TEST_F(ArticleFileTest, UnreadablePacketsAreAnsweredAndRemovedWhileTheNextFileIs
     DropReceipt("ABC_2.zvx", {Line("7", "4.00"), EndRow()});
     Drop("TXT_2.zvx", TextPacket({"posle"}));
     work->PollExchange();
-    // The receipt went before the articles and opened the day: the replacement
-    // closed it and was read at once.
-    EXPECT_EQ(rig->JournalCount("Z "), 1);
+    // The day was closed: the replacement went first, was found unreadable,
+    // and closed no day.
+    EXPECT_EQ(rig->JournalCount("Z "), 0);
     work->PollExchange();
     for (const std::string& name : broken) {
         const std::string answer = Answer(ChangeFileExt(name, ".err"));
