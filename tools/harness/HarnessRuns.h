@@ -51,8 +51,11 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
                      const std::string& only = "");
 
 // Tills over the HTTP interface beside the files, connections cut and the link
-// killed at random moments, each request sent again with its key until answered.
-RunResult RunApi(const Tools& tools, const std::string& root, int rounds, unsigned seed);
+// killed at random moments, each request sent again with its key until answered;
+// then a third of the rounds with power cuts (powercutfs: the power-cut file
+// system program; skipped where it cannot be mounted).
+RunResult RunApi(const Tools& tools, const std::string& root, int rounds, unsigned seed,
+                 const std::string& powercutfs);
 
 // The stage a receipt had reached, from the printer commands traced since offset.
 std::string StageFromTrace(const std::string& traceTail);

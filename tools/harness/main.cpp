@@ -12,7 +12,8 @@
 //   --long N    receipts in one run of the link (0: none)
 //   --powercuts N  power cuts under the link's whole installation (root, /dev/fuse)
 //   --server-stops N  the server under a link in server mode stopped N times
-//   --api N     rounds of tills over the HTTP interface beside files, with kills and cut connections
+//   --api N     rounds of tills over the HTTP interface beside files, with kills and cut
+//               connections, then N/3 rounds with power cuts (as --powercuts needs)
 //   --server-load S   1, 4 and 8 links on one server, S seconds each way
 //   --seed S    random seed (default 1)      --keep     keep the installations
 //   --root DIR  where installations go (default a new folder under /tmp)
@@ -238,7 +239,7 @@ int main(int argc, char** argv) {
         run("power cuts", [&] { return RunPowerCuts(tools, powercutfs, root + "/powercuts", powercuts, seed); });
     if (serverStops > 0)
         run("server stops", [&] { return RunServerStops(tools, root + "/server-stops", serverStops, seed); });
-    if (api > 0) run("HTTP interface", [&] { return RunApi(tools, root + "/api", api, seed); });
+    if (api > 0) run("HTTP interface", [&] { return RunApi(tools, root + "/api", api, seed, powercutfs); });
     if (serverLoad > 0)
         run("server load", [&] { return RunServerLoad(tools, root + "/server-load", serverLoad, seed); });
 
