@@ -100,6 +100,8 @@ void TApiServer::Start() {
     s.set_payload_max_length(settings_.maxBody);
     s.set_read_timeout(settings_.readTimeoutSeconds, 0);
     s.set_write_timeout(settings_.readTimeoutSeconds, 0);
+    // Replies are small: without this a reply waits on the client's delayed acknowledgement.
+    s.set_tcp_nodelay(true);
     s.set_keep_alive_timeout(5);
     s.set_keep_alive_max_count(100);
     const auto post = [this](const char* kind) {
@@ -176,8 +178,14 @@ void TApiServer::Post(const std::string& kind, const httplib::Request& req, http
             return SendJson(res, 422, {{"key", key}, {"state", "refused"}, {"text", Cp1250ToUtf8(e.what())}});
         }
         longWork = packet.longWork;
-        if (book_.Accept(key, digest, packet.kind, packet.op, packet.packet, entry) == TApiBook::TAccepted::OtherBody)
+        const TApiBook::TAccepted taken = book_.Accept(key, digest, packet.kind, packet.op, packet.packet, entry);
+        if (taken == TApiBook::TAccepted::OtherBody)
             return SendError(res, 409, "key-reused", "The key " + key + " was given with another body");
+        if (taken == TApiBook::TAccepted::Full) {
+            res.set_header("Retry-After", "5");
+            return SendError(res, 503, "queue-full",
+                             "More than " + std::to_string(TApiBook::kMaxPending) + " requests wait; nothing was taken");
+        }
         if (queued_) queued_();
     }
     if (longWork) return Reply(key, res, false);

@@ -2,6 +2,7 @@
 // text helpers and the Windows-1250 <-> UTF-8 border conversion.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -83,6 +84,8 @@ std::string FormatDayId(long long n);
 // Text inside the program is 8-bit Windows-1250; only XML packets and Qt widgets
 // take UTF-8. A byte without a character in the other set raises LinkError.
 std::string Cp1250ToUtf8(std::string_view text);
+// The CRC-32 (IEEE) of bytes: the seal of records a power cut may leave torn.
+uint32_t Crc32(std::string_view bytes);
 std::string Utf8ToCp1250(std::string_view text);
 
 // --- local sockets ----------------------------------------------------------------

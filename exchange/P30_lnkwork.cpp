@@ -86,7 +86,7 @@ void TFormLnkWork::OpenApiBook() {
     if (apiBook_) return;
     const std::string dir = JoinPath(ini_.OtherDir(), "Api");
     // Also when the interface was turned off: what a stopped run took in is carried out.
-    if (ini_.ApiPort() == 0 && !DirectoryExists(JoinPath(dir, "Requests"))) return;
+    if (ini_.ApiPort() == 0 && !FileExists(JoinPath(dir, "Book.log"))) return;
     apiBook_ = std::make_unique<TApiBook>(dir, ini_.ApiKeepHours());
     apiBook_->Load();
     JoinApiBookToOutbox();

@@ -51,8 +51,17 @@ std::string TAnswerOutbox::UndeliveredDir() const { return JoinPath(dir_, "Undel
 
 void TAnswerOutbox::Put(const std::string& resultName, const std::string& bytes, const std::string& requestId,
                         const std::string& requestName) {
-    if (!ForceDirectories(dir_)) throw LinkError("Cannot create the folder " + dir_ + ": " + LastSystemError());
     const uint64_t seq = journal_.LastSeq() + 1;
+    if (apiSink_ && TApiBook::IsApiName(resultName)) {
+        // An answer of the HTTP interface has no folder to wait for: it is put
+        // down in its book (durably) before the record that counts it, and its
+        // client hears it at once.
+        apiSink_(resultName, bytes);
+        journal_.MarkAnswered(seq, requestId, requestName);
+        if (onDelivered_) onDelivered_(resultName);
+        return;
+    }
+    if (!ForceDirectories(dir_)) throw LinkError("Cannot create the folder " + dir_ + ": " + LastSystemError());
     // Whatever name the request had, no name on the answer's way passes the limit.
     const std::string kept = SeqName(seq, FittingName(resultName));
     const std::string path = JoinPath(dir_, kept);

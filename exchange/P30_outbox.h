@@ -53,8 +53,8 @@ public:
     // Told the name of every answer put into FromFpDir (the tray shows the last).
     void OnDelivered(std::function<void(const std::string& result)> delivered) { onDelivered_ = std::move(delivered); }
     // Answers of requests that came through the HTTP interface go to this
-    // sink (durably) instead of FromFpDir, ahead of and apart from the files'
-    // answers, so that a FromFpDir that refuses holds none of them.
+    // sink (durably) instead of the outbox and FromFpDir, apart from the
+    // files' answers, so that a FromFpDir that refuses holds none of them.
     using ApiSink = std::function<void(const std::string& result, const std::string& bytes)>;
     void SetApiSink(ApiSink sink) { apiSink_ = std::move(sink); }
 

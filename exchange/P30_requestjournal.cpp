@@ -3,28 +3,12 @@
 #include "app/P00_durable.h"
 #include "app/P00_util.h"
 
-#include <array>
 #include <cstdio>
 #include <sstream>
 
 namespace velbrin {
 
 namespace {
-
-uint32_t Crc32(std::string_view bytes) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
 
 // The line as it is written: the record, " #", its checksum in hex.
 std::string Sealed(const std::string& record) {

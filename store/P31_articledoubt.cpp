@@ -180,7 +180,14 @@ bool TArticleInDoubt::SettleDefine() {
     // its row only after the printer took it: an article under that number is
     // one whose row a stop cut off (or one in the way of the next define). It
     // goes, and the request that defined it defines it again.
-    const int64_t next = TSaleItem::MaxPlu(connection_) + 1;
+    // Asked without the fallback a define uses (1 when the query fails): a
+    // database that does not answer now must not make an article of arts look
+    // like one whose row was cut off.
+    TSqlQuery q(connection_);
+    q.SetSQL("select max(cast(plu_id as integer)) maxPlu from arts");
+    q.Open();
+    const int64_t next = (q.Eof() || q.IsNull("maxPlu") ? 1 : q.AsInteger("maxPlu")) + 1;
+    q.Close();
     const TFormFP::TArticle printer = fp_.ReadArticle(next);
     if (!printer.found) return false;
     try {

@@ -56,6 +56,7 @@ public:
     Client(int port, std::string token) : http_("127.0.0.1", port), token_(std::move(token)) {
         http_.set_read_timeout(60, 0);
         http_.set_keep_alive(true);
+        http_.set_tcp_nodelay(true);
     }
     // The HTTP status of one receipt (0: no reply).
     int PostReceipt(const std::string& key, int k) {

@@ -13,6 +13,7 @@
 #include "RequestFilesRig.h"
 #include "app/P00_util.h"
 #include "store/P00_connection.h"
+#include "store/P31_articledoubt.h"
 
 namespace velbrin::test {
 namespace {
@@ -208,6 +209,21 @@ TEST_F(DbLostTest, ServerRestartedWhileTheLinkWasIdleIsAttachedAgainAtOnce) {
     EXPECT_TRUE(rig->app.notices.empty());
     EXPECT_FALSE(work->DatabaseLost());
     ExpectBooksBalance();
+}
+
+// The settling of an article in doubt asks arts for its highest number: a
+// server gone at that moment must leave the printer's articles alone.
+TEST_F(DbLostTest, ArticleSettlingOnAServerThatIsGoneDeletesNothingInThePrinter) {
+    StartOnServer();
+    DropReceipt("ABC_1.zvx", {Line("1001", "10.00"), EndRow()});
+    work->PollExchange();
+    ASSERT_EQ(Answer("ABC_1.ok"), "10.00\r\n");
+    const long long plu = rig->ScalarInt("select plu_id from arts where art_id='1001'");
+    ASSERT_TRUE(rig->fp->ReadArticle(plu).found);
+    server.Stop();
+    EXPECT_THROW(TArticleInDoubt(*rig->store).SettleLast(), LinkError);
+    EXPECT_TRUE(rig->fp->ReadArticle(plu).found);
+    ASSERT_EQ(server.Restart(), "");
 }
 
 TEST_F(DbLostTest, CommandRowsCutByTheLostServerAreSettledOnceWhenItIsBack) {
