@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the file parsers and of the request journal
-# reader with clang into build-fuzz and
+# Builds the libFuzzer targets of the file parsers, of the request journal
+# reader and of the HTTP interface's bodies with clang into build-fuzz and
 # runs each for a short while, seeded from the fixtures in tests/data. Exits
 # non-zero when a target crashes, hangs or leaks.
 #   VELBRIN_FUZZ_BUILD_DIR  build folder (default: build-fuzz)
@@ -38,6 +38,7 @@ run fuzz_txt "$(seeds '*.txt' '*.csv')" || status=1
 run fuzz_dbf "$(seeds '*.dbf')" || status=1
 run fuzz_packet "$(seeds '*.zvx' '*.xml')" || status=1
 run fuzz_journal "$(seeds '*.journal')" || status=1
+run fuzz_apibody "$(seeds '*.json')" || status=1
 if [ "$status" -ne 0 ]; then
     echo "fuzz-smoke: a target failed" >&2
 fi
