@@ -24,13 +24,9 @@ using namespace velbrin::bench;
 
 namespace {
 
-struct Options {
-    std::string link = VELBRIN_BENCH_LINK;
-    std::string sim = VELBRIN_BENCH_SIM;
-    std::string templateDb = VELBRIN_BENCH_TEMPLATE_DB;
+struct Options : LinkPrograms {
     int rounds = 40;
     int seconds = 10;
-    std::string in = "/tmp";
 };
 
 double Quantile(std::vector<double> v, double q) {

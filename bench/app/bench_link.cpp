@@ -25,13 +25,9 @@ using namespace velbrin::bench;
 
 namespace {
 
-struct Options {
-    std::string link = VELBRIN_BENCH_LINK;
-    std::string sim = VELBRIN_BENCH_SIM;
-    std::string templateDb = VELBRIN_BENCH_TEMPLATE_DB;
+struct Options : LinkPrograms {
     int rounds = 40;
     unsigned seed = 15;
-    std::string in = "/tmp";
 };
 
 // What one committed insert costs with forced writes in the folder right now: the

@@ -25,6 +25,17 @@ namespace velbrin::bench {
 
 using Clock = std::chrono::steady_clock;
 
+#ifdef VELBRIN_BENCH_LINK
+// The programs of this build tree and where the throw-away installations go
+// (its disk sets what a commit costs).
+struct LinkPrograms {
+    std::string link = VELBRIN_BENCH_LINK;
+    std::string sim = VELBRIN_BENCH_SIM;
+    std::string templateDb = VELBRIN_BENCH_TEMPLATE_DB;
+    std::string in = "/tmp";
+};
+#endif
+
 inline double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
