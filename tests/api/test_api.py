@@ -21,7 +21,7 @@ import unittest
 import jsonschema
 import yaml
 
-LINK, SIM, TEMPLATE, SPEC_PATH = (os.path.abspath(a) for a in sys.argv[1:5])
+LINK, SIM, TEMPLATE, DESCRIPTION_PATH = (os.path.abspath(a) for a in sys.argv[1:5])
 del sys.argv[1:5]
 
 
@@ -30,7 +30,7 @@ def read(path, encoding="utf-8"):
         return f.read()
 
 
-SPEC = yaml.safe_load(read(SPEC_PATH))
+DESCRIPTION = yaml.safe_load(read(DESCRIPTION_PATH))
 
 
 def free_port():
@@ -50,12 +50,12 @@ def wait_until(cond, seconds):
 
 def schema_of(path, method, status):
     """The JSON schema the description gives for a reply (with its components)."""
-    op = SPEC["paths"][path][method]
+    op = DESCRIPTION["paths"][path][method]
     response = op["responses"][str(status)]
     if "$ref" in response:
-        response = SPEC["components"]["responses"][response["$ref"].split("/")[-1]]
+        response = DESCRIPTION["components"]["responses"][response["$ref"].split("/")[-1]]
     schema = dict(response["content"]["application/json"]["schema"])
-    schema["components"] = SPEC["components"]
+    schema["components"] = DESCRIPTION["components"]
     return schema
 
 
