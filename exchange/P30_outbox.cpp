@@ -237,7 +237,6 @@ bool TAnswerOutbox::Deliver() {
             if (!RemoveFileDurably(JoinPath(dir_, k))) failed = k;
             return failed.empty();
         });
-        DeliverApiAnswers(kept);
         // Handed over before the kept ones: they are older.
         for (const std::string& k : Handed())
             if (failed.empty()) fail(k, Publish(k), HandedPath(k));
@@ -270,22 +269,6 @@ bool TAnswerOutbox::Deliver() {
     }
     if (!blocked) toldBlocked_.clear();
     return !blocked;
-}
-
-void TAnswerOutbox::DeliverApiAnswers(std::vector<std::string>& kept) {
-    if (!apiSink_) return;
-    std::erase_if(kept, [this](const std::string& k) {
-        uint64_t seq = 0;
-        std::string result;
-        if (!ParseKept(k, seq, result) || !TApiBook::IsApiName(result)) return false;
-        const std::string path = JoinPath(dir_, k);
-        // In the sink before it leaves here: a stop in between gives it again,
-        // and the sink keeps the first.
-        apiSink_(result, TSafeDir(dir_).ReadFile(k, 1u << 20));
-        RemoveFileDurably(path);
-        if (onDelivered_) onDelivered_(result);
-        return true;
-    });
 }
 
 void TAnswerOutbox::Settle() {

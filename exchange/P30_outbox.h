@@ -109,8 +109,6 @@ private:
     std::function<void(const std::string&)> onDelivered_;
     std::function<void(const std::string&)> onTold_;
     ApiSink apiSink_;
-    // Hands the kept answers of HTTP requests to the sink; they leave kept.
-    void DeliverApiAnswers(std::vector<std::string>& kept);
     std::set<std::string> toldBlocked_;  // answers told to wait behind a name in the way
     int putsSincePrune_ = 0;
     bool stopped_ = false;
