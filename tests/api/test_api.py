@@ -11,6 +11,7 @@ import re
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -331,6 +332,33 @@ class ApiLifeTest(unittest.TestCase):
                 inst.stop()
                 with open(inst.path("Appl/LINK.INI"), "w") as f:
                     f.write("[Portovi]\nFP=%s\n" % inst.path("ttyFP"))
+        finally:
+            inst.close()
+
+    def test_a_lan_address_is_served_over_tls_only(self):
+        if not shutil.which("openssl"):
+            self.skipTest("no openssl to make a certificate")
+        inst = Installation(api=False)
+        try:
+            cert, key = inst.path("api.crt"), inst.path("api.key")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
+                            "-days", "1", "-keyout", key, "-out", cert], check=True, capture_output=True)
+            with open(inst.path("Appl/LINK.INI"), "a") as f:
+                f.write("[Api]\nPort=%d\nAddress=0.0.0.0\nCertFile=%s\nKeyFile=%s\n" % (inst.port, cert, key))
+            inst.start()
+            context = ssl.create_default_context(cafile=cert)
+            context.check_hostname = False
+            conn = http.client.HTTPSConnection("127.0.0.1", inst.port, timeout=30, context=context)
+            conn.request("GET", "/v1/state", headers={"Authorization": "Bearer " + inst.token()})
+            r = conn.getresponse()
+            self.assertEqual(200, r.status)
+            jsonschema.validate(json.loads(r.read()), schema_of("/v1/state", "get", 200))
+            conn.close()
+            plain = http.client.HTTPConnection("127.0.0.1", inst.port, timeout=10)
+            with self.assertRaises((OSError, http.client.HTTPException)):
+                plain.request("GET", "/v1/state", headers={"Authorization": "Bearer " + inst.token()})
+                plain.getresponse().read()
+            plain.close()
         finally:
             inst.close()
 
