@@ -139,6 +139,7 @@ void TApiServer::Start() {
 
 void TApiServer::Stop() {
     if (!server_) return;
+    stopping_ = true;
     server_->stop();
     if (thread_.joinable()) thread_.join();
     server_.reset();
@@ -196,7 +197,9 @@ void TApiServer::Post(const std::string& kind, const httplib::Request& req, http
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         const std::optional<TApiBook::TEntry> e =
             book_.WaitAnswer(key, std::min(left, std::chrono::milliseconds(250)));
-        if (!e || e->answered || left.count() <= 250 || Held(status_ ? status_().state : std::string())) break;
+        if (!e || e->answered || left.count() <= 250 || stopping_ ||
+            Held(status_ ? status_().state : std::string()))
+            break;
     }
     Reply(key, res, true);
 }

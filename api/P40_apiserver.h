@@ -7,6 +7,7 @@
 
 #include "app/P00_linkstatus.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -72,6 +73,8 @@ private:
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     int boundPort_ = 0;
+    // Set by Stop: replies that wait for an answer go at once (the request stays taken).
+    std::atomic<bool> stopping_{false};
 };
 
 }  // namespace velbrin
