@@ -118,7 +118,8 @@ void TApiServer::Start() {
     s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty()) return;
         if (res.status == 413) return SendError(res, 413, "too-large", "The body is larger than the link takes");
-        SendError(res, res.status, "not-found", "Nothing is served here but the link's interface");
+        if (res.status == 404) return SendError(res, 404, "not-found", "Nothing is served here but the link's interface");
+        SendError(res, res.status, "bad-request", "The request is no HTTP request the link takes");
     });
     s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr e) {
         std::string what = "internal failure";
