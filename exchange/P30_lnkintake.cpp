@@ -346,19 +346,21 @@ TFormLnkWork::TConverted TFormLnkWork::ConvertRequest(const TSafeDir& dir, TRequ
     }
     // The packet whole and named on disk before the original goes.
     dir.Sync();
-    if (!dir.Remove(r.fileName)) {
-        // Converted again in a later cycle, once the file can go.
-        dir.Remove(packet);
-        return TConverted::Again;
+    // An original ToFpDir does not let go (a sticky folder, a file of another
+    // user) is carried out all the same: the conversion record keeps it from
+    // being carried out again, and the operator is told once.
+    const bool originalGone = dir.Remove(r.fileName);
+    if (originalGone) {
+        if (removed_.size() > kMaxSweepEntries) removed_.clear();
+        removed_.insert(currentId_);
     }
-    if (removed_.size() > kMaxSweepEntries) removed_.clear();
-    removed_.insert(currentId_);
     const std::string packetId = IdentityOf(made, packet, text);
     // The packet stands for the original from here: a power cut that brings
     // the original back must not let it be converted and carried out again.
     // The packet's removal, synced before the printer hears of it, makes the
     // original's durable too.
     Journal().MarkConverted(currentId_, packetId, r.fileName);
+    if (!originalGone) RemoveRequest(path);
     currentName_ = currentFile_ = packet;
     currentId_ = packetId;
     currentIno_ = made.ino;

@@ -200,7 +200,7 @@ private:
     bool AnsweredBefore(const TSafeDir& dir, const TRequest& request);
     void AnswerAgain(const TRequest& request);
     void Refuse(const TRequest& request);
-    enum class TConverted { Done, Refused, Again, EndCycle };
+    enum class TConverted { Done, Refused, EndCycle };
     TConverted ConvertRequest(const TSafeDir& dir, TRequest& request);
     // Hands the request's packet to its handler; false when the cycle ends.
     bool Dispatch(TRequest& request);

@@ -251,6 +251,31 @@ RunResult RunHostile(const Tools& tools, const std::string& root, int rounds, un
                 ::chmod(s.inst.ToFp().c_str(), 0755);
                 return std::vector<Expected>{};
             });
+        if (privileged)
+            run.Case("CSV receipt in a shared To_FP the link may not remove", [&] {
+                // To_FP of another user, open to everyone with the sticky bit, as a
+                // shared folder is: the link makes its packet but cannot remove the
+                // original. It is printed once and answered once, never again.
+                struct stat before {};
+                ::stat(s.inst.ToFp().c_str(), &before);
+                ::chown(s.inst.ToFp().c_str(), 0, 0);
+                ::chmod(s.inst.ToFp().c_str(), 01777);
+                const SentReceipt r = s.Next("csv");
+                s.cash.Drop(r.name, r.bytes);
+                if (!WaitUntil(
+                        [&] {
+                            s.cash.Collect();
+                            return s.cash.Answered(r.request);
+                        },
+                        30000))
+                    run.faults.push_back(r.name + " was not answered while it could not be removed");
+                WaitMs(1500);  // cycles that find the original still there
+                run.NotePeak();
+                ::unlink(run.To(r.name).c_str());
+                ::chown(s.inst.ToFp().c_str(), before.st_uid, before.st_gid);
+                ::chmod(s.inst.ToFp().c_str(), before.st_mode & 07777);
+                return std::vector<Expected>{};
+            });
         run.Case("receipt name longer than the database holds", [&] {
             const std::string n = "ABC_" + std::string(100, 'd') + std::to_string(run.NextK()) + ".zvx";
             s.cash.Drop(n, MakeReceipt(run.NextK(), s.rng, "zvx").bytes);
