@@ -1,5 +1,7 @@
 #include "ExchangeRig.h"
 
+#include <sys/mount.h>
+
 #include "app/P00_util.h"
 #include "store/P31_bon.h"
 
@@ -129,6 +131,17 @@ void ExchangeTest::Restart(const std::string& printerFault) {
     // As the program's start: the article table first, then the exchange.
     rig->commonLink->SyncArticles();
     work->RecoverExchange();
+}
+
+ExchangeTest::ReadOnlyView::~ReadOnlyView() { ::umount(dir.c_str()); }
+
+std::unique_ptr<ExchangeTest::ReadOnlyView> ExchangeTest::ReadOnlyToFp() const {
+    const std::string to = rig->ini->ToFpDir();
+    if (::mount(to.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) != 0) return nullptr;
+    auto view = std::make_unique<ReadOnlyView>();
+    view->dir = to;  // unmounted when the view goes, also when the remount fails
+    if (::mount(nullptr, to.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) return nullptr;
+    return view;
 }
 
 void ExchangeTest::TearDown() {

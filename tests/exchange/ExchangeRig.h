@@ -63,6 +63,13 @@ protected:
     // Names in a directory, sorted.
     static std::vector<std::string> Names(const std::string& dir);
     std::string Msg(int n) const { return rig->msg.GetMsg(n); }
+    // ToFpDir made read-only for the link (a read-only bind mount over it) until
+    // the returned object goes; null where it cannot be made (not root).
+    struct ReadOnlyView {
+        std::string dir;
+        ~ReadOnlyView();
+    };
+    std::unique_ptr<ReadOnlyView> ReadOnlyToFp() const;
 
     // Every receipt the printer opened was closed once, and the archive of the
     // database holds exactly what the printer closed: receipts, payments, totals.

@@ -2,7 +2,6 @@
 // directories refuse and wherever the link stops: request files that cannot be
 // removed, an answer directory that refuses files, rows of a command file begun
 // by a run that stopped, and answers that recovery must not invent.
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include "RequestFilesRig.h"
@@ -65,20 +64,12 @@ struct AnswerFault {
 
 TEST_F(ExactlyOnceTest, RequestsThatCannotBeRemovedAreCarriedOutOnceAndToldOnce) {
     StartTraced();
-    const std::string to = rig->ini->ToFpDir();
     DropReceipt("ABC_5.zvx", kOne);
     Drop("CMD_1.zvx", CommandPacket({{"50", "10.00"}}));
     Drop("TXT_1.zvx", TextPacket({"one"}));
     // A read-only view of ToFpDir: the link reads requests and cannot remove them.
-    if (::mount(to.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-        ::mount(nullptr, to.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
-        ::umount(to.c_str());
-        GTEST_SKIP() << "needs a read-only bind mount (root)";
-    }
-    struct Unmount {
-        std::string dir;
-        ~Unmount() { ::umount(dir.c_str()); }
-    } unmount{to};
+    const auto readOnly = ReadOnlyToFp();
+    if (!readOnly) GTEST_SKIP() << "needs a read-only bind mount (root)";
     for (int cycle = 0; cycle < 4; ++cycle) work->PollExchange();
     Restart();
     for (int cycle = 0; cycle < 2; ++cycle) work->PollExchange();

@@ -4,7 +4,6 @@
 // costs one ".err" at most: nothing outside ToFpDir is read, written or
 // followed, nothing is carried out twice and the requests behind it are served.
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,19 +88,11 @@ TEST_F(HostileFilesTest, NamesNoAnswerOrDatabaseCanCarryAreRefusedBeforeAnything
 
 TEST_F(HostileFilesTest, NamesAJournalLineCannotHoldAreCarriedOutOnceAcrossARestart) {
     Start();
-    const std::string to = rig->ini->ToFpDir();
     const std::vector<std::string> names = {"ABC_\n1.zvx", "ABC_ 2 .zvx", "ABC_%41 #3.zvx"};
     for (const std::string& name : names) DropReceipt(name, kOne);
     // A read-only view of ToFpDir: only the journal keeps them from being printed again.
-    if (::mount(to.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-        ::mount(nullptr, to.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
-        ::umount(to.c_str());
-        GTEST_SKIP() << "needs a read-only bind mount (root)";
-    }
-    struct Unmount {
-        std::string dir;
-        ~Unmount() { ::umount(dir.c_str()); }
-    } unmount{to};
+    const auto readOnly = ReadOnlyToFp();
+    if (!readOnly) GTEST_SKIP() << "needs a read-only bind mount (root)";
     Cycles(2);
     Restart();
     Cycles(2);

@@ -61,13 +61,7 @@ bool EndsWithNoCase(const std::string& text, const std::string& end) {
 // A receipt, a comma-text receipt, a cash movement and a text file.
 std::vector<SentRequest> Batch(Session& s) {
     std::vector<SentRequest> batch;
-    for (const char* format : {"zvx", "csv"}) {
-        const SentReceipt r = s.Next(format);
-        SentRequest q;
-        q.kind = RequestKind::Receipt;
-        q.name = r.name, q.request = r.request, q.bytes = r.bytes;
-        batch.push_back(q);
-    }
+    for (const char* format : {"zvx", "csv"}) batch.push_back(s.NextReceiptRequest(format));
     s.others.push_back(MakeCashFile(s.nextK++, s.rng));
     batch.push_back(s.others.back());
     s.others.push_back(MakeTextFile(s.nextK++, s.rng));

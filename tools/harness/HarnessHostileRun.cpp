@@ -37,11 +37,7 @@ long long PeakKb(pid_t pid) {
 
 std::vector<SentRequest> HostileRun::NormalBatch() {
     std::vector<SentRequest> batch;
-    const SentReceipt r = s_.Next(batchNo_++ % 2 ? "csv" : "zvx");
-    SentRequest q;
-    q.kind = RequestKind::Receipt;
-    q.name = r.name, q.request = r.request, q.bytes = r.bytes;
-    batch.push_back(q);
+    batch.push_back(s_.NextReceiptRequest(batchNo_++ % 2 ? "csv" : "zvx"));
     s_.others.push_back(MakeCashFile(s_.nextK++, s_.rng));
     batch.push_back(s_.others.back());
     s_.others.push_back(MakeTextFile(s_.nextK++, s_.rng));

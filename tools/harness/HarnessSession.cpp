@@ -96,14 +96,16 @@ SentReceipt Session::Next(const std::string& format) {
     return r;
 }
 
+SentRequest Session::NextReceiptRequest(const std::string& format) {
+    const SentReceipt r = Next(format);
+    SentRequest q;
+    q.kind = RequestKind::Receipt;
+    q.name = r.name, q.request = r.request, q.bytes = r.bytes;
+    return q;
+}
+
 std::vector<SentRequest> Session::NextMixed(int i) {
-    auto receipt = [&](const std::string& format) {
-        const SentReceipt r = Next(format);
-        SentRequest q;
-        q.kind = RequestKind::Receipt;
-        q.name = r.name, q.request = r.request, q.bytes = r.bytes;
-        return std::vector<SentRequest>{q};
-    };
+    auto receipt = [&](const std::string& format) { return std::vector<SentRequest>{NextReceiptRequest(format)}; };
     auto other = [&](SentRequest r) {
         others.push_back(r);
         return r;

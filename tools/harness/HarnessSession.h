@@ -43,6 +43,8 @@ public:
     bool StuckOnMessage();
 
     SentReceipt Next(const std::string& format = "zvx");
+    // Next, as a request of a batch.
+    SentRequest NextReceiptRequest(const std::string& format);
     // The i-th requests of a run over every kind, dropped together: a receipt,
     // a command file (cash, drawer, day closing), an article file (N, K, R, D),
     // a text file or a receipt the link must cancel. An ART-D goes with a day closing
